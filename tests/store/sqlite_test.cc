@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/scratch_directory.h"
 #include "store/sqlite/database.h"
 #include "store/sqlite/sqlite_error.h"
 #include "store/sqlite/transaction.h"
@@ -22,12 +23,9 @@ constexpr int kSQLiteCantOpen = 14;
 class SQLiteTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qlt-sqlite-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    directory_ = pattern;
-    path_ = directory_ + "/test.sqlite";
+    ASSERT_FALSE(scratch_.path().empty());
+    path_ = scratch_.path("test.sqlite");
   }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
 
   std::unique_ptr<Database> open(DatabaseOptions options = {}) {
     Error error;
@@ -54,7 +52,7 @@ class SQLiteTest : public ::testing::Test {
     return statement->columnInt64(0);
   }
 
-  std::string directory_;
+  ScratchDirectory scratch_;
   std::string path_;
 };
 
@@ -67,10 +65,10 @@ TEST_F(SQLiteTest, OpensInWALModeWithTheRequestedSettings) {
   EXPECT_EQ(integer(*database, "PRAGMA busy_timeout"), 1234);
 
   Error error;
-  EXPECT_EQ(Database::open(directory_ + "/missing.sqlite", {.create = false}, &error), nullptr);
+  EXPECT_EQ(Database::open(scratch_.path("missing.sqlite"), {.create = false}, &error), nullptr);
   EXPECT_EQ(error.domain(), kSQLiteErrorDomain);
   EXPECT_EQ(error.code(), kSQLiteCantOpen);
-  EXPECT_EQ(error.userInfoString(kFilePathErrorKey), directory_ + "/missing.sqlite");
+  EXPECT_EQ(error.userInfoString(kFilePathErrorKey), scratch_.path("missing.sqlite"));
 }
 
 TEST_F(SQLiteTest, StatementsBindAndReadEveryType) {
