@@ -1,5 +1,7 @@
 #include "store/value.h"
 
+#include <ostream>
+
 #include "platform/format.h"
 
 namespace qlt {
@@ -51,5 +53,7 @@ std::string Value::description() const {
   }
   return {};
 }
+
+std::ostream& operator<<(std::ostream& stream, const Value& value) { return stream << value.description(); }
 
 }  // namespace qlt

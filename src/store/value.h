@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <variant>
@@ -64,5 +65,7 @@ class Value {
   std::variant<std::monostate, bool, int64_t, double, std::string, Date, Bytes, ObjectID, std::shared_ptr<ValueList>>
       value_;
 };
+
+std::ostream& operator<<(std::ostream& stream, const Value& value);
 
 }  // namespace qlt

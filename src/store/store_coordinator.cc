@@ -1,0 +1,204 @@
+#include "store/store_coordinator.h"
+
+#include "store/sqlite/database.h"
+
+namespace qlt {
+namespace {
+
+constexpr size_t kRowsPerQuery = 500;
+
+std::string placeholders(size_t count) {
+  std::string text;
+  for (size_t i = 0; i < count; ++i) text += i ? ",?" : "?";
+  return text;
+}
+
+}  // namespace
+
+StoreCoordinator::StoreCoordinator(std::unique_ptr<PersistentStore> store)
+    : store_(std::move(store)), mapper_(*store_) {}
+
+std::optional<ObjectID> StoreCoordinator::objectID(int64_t code, int64_t pk) const {
+  auto name = store_->entityName(code);
+  if (!name) return std::nullopt;
+  return ObjectID{store_->identifier(), *name, pk};
+}
+
+bool StoreCoordinator::bindValue(Statement& statement, int index, const Value& value, Error* error) {
+  switch (value.type()) {
+    case Value::Type::Null:
+      return statement.bindNull(index, error);
+    case Value::Type::Boolean:
+      return statement.bindInt64(index, *value.boolean() ? 1 : 0, error);
+    case Value::Type::Integer:
+      return statement.bindInt64(index, *value.integer(), error);
+    case Value::Type::Double:
+      return statement.bindDouble(index, *value.real(), error);
+    case Value::Type::String:
+      return statement.bindText(index, *value.string(), error);
+    case Value::Type::Date:
+      return statement.bindDouble(index, value.date()->timeIntervalSinceReferenceDate(), error);
+    case Value::Type::Data:
+      return statement.bindBlob(index, *value.data(), error);
+    case Value::Type::Object:
+      return statement.bindInt64(index, value.objectID()->primaryKey, error);
+    case Value::Type::Collection:
+      break;
+  }
+  setError(error, Error(kCocoaErrorDomain, kPersistentStoreOperationError, "A collection cannot be stored in a column."));
+  return false;
+}
+
+Value StoreCoordinator::columnValue(const Statement& statement, int column, AttributeType type) {
+  if (statement.isNull(column)) return Value();
+  switch (type) {
+    case AttributeType::Boolean:
+      return Value(statement.columnInt64(column) != 0);
+    case AttributeType::Integer32:
+    case AttributeType::Integer64:
+      return Value(static_cast<int64_t>(statement.columnInt64(column)));
+    case AttributeType::Double:
+      return Value(statement.columnDouble(column));
+    case AttributeType::Number:
+      if (statement.columnType(column) == Statement::ColumnType::Integer)
+        return Value(static_cast<int64_t>(statement.columnInt64(column)));
+      return Value(statement.columnDouble(column));
+    case AttributeType::String:
+    case AttributeType::URI:
+      return Value(std::string(statement.columnText(column)));
+    case AttributeType::Date:
+      return Value(Date(statement.columnDouble(column)));
+    case AttributeType::Binary: {
+      auto blob = statement.columnBlob(column);
+      return Value(Bytes(blob.begin(), blob.end()));
+    }
+  }
+  return Value();
+}
+
+const std::map<std::string, int>& StoreCoordinator::columnsOf(const Statement& statement) const {
+  auto found = columnsBySQL_.find(statement.sql());
+  if (found != columnsBySQL_.end()) return found->second;
+  std::map<std::string, int> columns;
+  for (int i = 0; i < statement.columnCount(); ++i) columns.emplace(statement.columnName(i), i);
+  return columnsBySQL_.emplace(statement.sql(), std::move(columns)).first->second;
+}
+
+std::optional<StoredRow> StoreCoordinator::decodeRow(const Statement& statement) const {
+  const auto& columns = columnsOf(statement);
+  auto column = [&](const std::string& name) {
+    auto found = columns.find(name);
+    return found == columns.end() ? -1 : found->second;
+  };
+  int pkColumn = column("_pk"), entityColumn = column("_entity"), versionColumn = column("_version");
+  if (pkColumn < 0 || entityColumn < 0 || versionColumn < 0) return std::nullopt;
+  auto id = objectID(statement.columnInt64(entityColumn), statement.columnInt64(pkColumn));
+  if (!id) return std::nullopt;
+  const EntityDescription* entity = model().entity(id->entityName);
+  if (!entity) return std::nullopt;
+  const StoreSchema& schema = store_->schema();
+  StoredRow row;
+  row.id = std::move(*id);
+  row.version = statement.columnInt64(versionColumn);
+  row.values.reserve(entity->allProperties().size());
+  for (const PropertyDescription* property : entity->allProperties()) {
+    Value value;
+    if (!property->isTransient()) {
+      if (property->isAttribute()) {
+        auto attribute = static_cast<const AttributeDescription*>(property);
+        int index = column(schema.columnName(*attribute));
+        if (index >= 0) value = columnValue(statement, index, attribute->type());
+      } else if (auto relationship = static_cast<const RelationshipDescription*>(property);
+                 !relationship->isToMany()) {
+        int index = column(schema.foreignKeyColumn(*relationship));
+        if (index >= 0 && !statement.isNull(index)) {
+          int64_t pk = statement.columnInt64(index);
+          std::string destination = relationship->destinationEntityName();
+          if (schema.storesForeignEntity(*relationship)) {
+            int entityIndex = column(schema.foreignEntityColumn(*relationship));
+            if (entityIndex >= 0) {
+              if (auto name = store_->entityName(statement.columnInt64(entityIndex))) destination = *name;
+            }
+          }
+          value = Value(ObjectID{store_->identifier(), destination, pk});
+        }
+      }
+    }
+    row.values.push_back(std::move(value));
+  }
+  return row;
+}
+
+bool StoreCoordinator::readRows(const std::vector<ObjectID>& ids, std::map<ObjectID, StoredRow>* rows,
+                                Error* error) {
+  std::map<std::string, std::vector<int64_t>> keysByTable;
+  for (const ObjectID& id : ids) {
+    const EntityDescription* entity = model().entity(id.entityName);
+    if (!entity || id.storeIdentifier != store_->identifier()) continue;
+    keysByTable[store_->schema().tableName(entity->rootEntity())].push_back(id.primaryKey);
+  }
+  Database& database = store_->database();
+  for (const auto& [table, keys] : keysByTable) {
+    for (size_t start = 0; start < keys.size(); start += kRowsPerQuery) {
+      size_t count = std::min(kRowsPerQuery, keys.size() - start);
+      std::string sql = "SELECT t0.* FROM " + StoreSchema::quote(table) + " t0 WHERE t0.\"_pk\" IN (" +
+                        placeholders(count) + ")";
+      auto statement = database.cachedStatement(sql, error);
+      if (!statement) return false;
+      for (size_t i = 0; i < count; ++i)
+        if (!statement->bindInt64(static_cast<int>(i + 1), keys[start + i], error)) return false;
+      while (statement->step(error)) {
+        if (auto row = decodeRow(*statement)) rows->insert_or_assign(row->id, std::move(*row));
+      }
+      if (statement->failed()) return false;
+    }
+  }
+  return true;
+}
+
+std::optional<std::vector<ObjectID>> StoreCoordinator::readToMany(const ObjectID& owner,
+                                                                  const RelationshipDescription& relationship,
+                                                                  Error* error) {
+  const StoreSchema& schema = store_->schema();
+  std::string sql;
+  if (!relationship.isManyToMany()) {
+    const RelationshipDescription& inverse = *relationship.inverseRelationship();
+    std::string table = schema.tableName(relationship.destinationEntity().rootEntity());
+    std::string order = relationship.isOrdered() ? StoreSchema::quote(schema.orderColumn(relationship)) + ", " : "";
+    sql = "SELECT \"_pk\", \"_entity\" FROM " + StoreSchema::quote(table) + " WHERE " +
+          StoreSchema::quote(schema.foreignKeyColumn(inverse)) + " = ? ORDER BY " + order + "\"_pk\"";
+  } else {
+    auto join = schema.joinTable(relationship);
+    bool source = schema.isJoinSource(relationship);
+    sql = source ? "SELECT \"dst\", \"dst_entity\" FROM " + StoreSchema::quote(join.name) +
+                       " WHERE \"src\" = ? ORDER BY \"ord\", \"dst\""
+                 : "SELECT \"src\", \"src_entity\" FROM " + StoreSchema::quote(join.name) +
+                       " WHERE \"dst\" = ? ORDER BY \"src\"";
+  }
+  auto statement = store_->database().cachedStatement(sql, error);
+  if (!statement || !statement->bindInt64(1, owner.primaryKey, error)) return std::nullopt;
+  std::vector<ObjectID> result;
+  while (statement->step(error)) {
+    if (auto id = objectID(statement->columnInt64(1), statement->columnInt64(0))) result.push_back(std::move(*id));
+  }
+  if (statement->failed()) return std::nullopt;
+  return result;
+}
+
+std::optional<int64_t> StoreCoordinator::readVersion(const ObjectID& id, Error* error, bool* failed) {
+  *failed = false;
+  const EntityDescription* entity = model().entity(id.entityName);
+  if (!entity) return std::nullopt;
+  std::string sql = "SELECT \"_version\" FROM " +
+                    StoreSchema::quote(store_->schema().tableName(entity->rootEntity())) + " WHERE \"_pk\" = ?";
+  auto statement = store_->database().cachedStatement(sql, error);
+  if (!statement || !statement->bindInt64(1, id.primaryKey, error)) {
+    *failed = true;
+    return std::nullopt;
+  }
+  if (statement->step(error)) return statement->columnInt64(0);
+  *failed = statement->failed();
+  return std::nullopt;
+}
+
+}  // namespace qlt

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "store/persistent_store.h"
+#include "store/sqlite/statement.h"
+#include "store/store_sql_mapper.h"
+#include "store/value.h"
+
+namespace qlt {
+
+// A row as read from the store: the object's ID, its version and one value
+// per property of its entity (allProperties() order); to-many slots are nil
+// (they are read separately).
+struct StoredRow {
+  ObjectID id;
+  int64_t version = 0;
+  std::vector<Value> values;
+};
+
+// What the contexts of one store share: the store, its one connection and
+// the lock that serializes every use of it, and the reading of rows.
+class StoreCoordinator {
+ public:
+  explicit StoreCoordinator(std::unique_ptr<PersistentStore> store);
+
+  PersistentStore& store() { return *store_; }
+  const PersistentStore& store() const { return *store_; }
+  const ManagedObjectModel& model() const { return store_->model(); }
+  const StoreSQLMapper& mapper() const { return mapper_; }
+  // Held around every use of store().database().
+  std::recursive_mutex& mutex() { return mutex_; }
+
+  // The ObjectID of the row with key `pk` and entity code `code`; null when
+  // the code is unknown.
+  std::optional<ObjectID> objectID(int64_t code, int64_t pk) const;
+
+  // REQUIRES: mutex() held, for all that follows.
+  // Reads the rows of `ids` (all of one root entity or not); rows that are
+  // gone are missing from the result.
+  bool readRows(const std::vector<ObjectID>& ids, std::map<ObjectID, StoredRow>* rows, Error* error);
+  // Decodes the current row of a statement that selected "t0".* of a root
+  // table; nullopt for rows of unknown entities.
+  std::optional<StoredRow> decodeRow(const Statement& statement) const;
+  // The destinations of `relationship` for the object `owner`, in order.
+  std::optional<std::vector<ObjectID>> readToMany(const ObjectID& owner, const RelationshipDescription& relationship,
+                                                  Error* error);
+  // The current version of a row, or nullopt when it is gone.
+  std::optional<int64_t> readVersion(const ObjectID& id, Error* error, bool* failed);
+
+  // How attribute values go into columns and back.
+  static bool bindValue(Statement& statement, int index, const Value& value, Error* error);
+  static Value columnValue(const Statement& statement, int column, AttributeType type);
+
+ private:
+  // Column positions of a root table's "SELECT *", by column name.
+  const std::map<std::string, int>& columnsOf(const Statement& statement) const;
+
+  std::unique_ptr<PersistentStore> store_;
+  StoreSQLMapper mapper_;
+  std::recursive_mutex mutex_;
+  mutable std::map<std::string, std::map<std::string, int>> columnsBySQL_;
+};
+
+}  // namespace qlt
