@@ -3,6 +3,7 @@
 
 #include "platform/format.h"
 #include "store/managed_object_accessor.h"
+#include "store/context_save.h"
 #include "store/fault_batch.h"
 #include "store/managed_object_context.h"
 #include "store/predicate_sql.h"
@@ -12,6 +13,11 @@ namespace qlt {
 
 
 namespace {
+
+// Up to this many changed objects a fetch writes them inside a savepoint,
+// queries, and rolls back, so that SQL answers exactly as if they were
+// saved; beyond it the changed objects are judged in memory.
+constexpr size_t kMaxChangesWrittenForFetch = 2000;
 
 struct SortKeySQL {
   std::string expression;
@@ -69,6 +75,8 @@ class ContextFetch {
   void addPendingObjects(std::vector<Candidate>* candidates) const;
   void sortAndPage(std::vector<Candidate>* candidates) const;
   bool rowsOnlyFromStore() const;
+  bool queryStore(std::vector<Candidate>* candidates, int64_t* count, Error* error);
+  bool queryAsIfSaved(std::vector<Candidate>* candidates, int64_t* count);
   std::optional<int64_t> countFromStore(Error* error);
   bool objectsFor(const std::vector<Candidate>& candidates, std::vector<ManagedObjectPtr>* objects, Error* error);
   bool dictionariesFor(const std::vector<Candidate>& candidates, FetchResult* result, Error* error);
@@ -331,25 +339,49 @@ bool ContextFetch::dictionariesFor(const std::vector<Candidate>& candidates, Fet
   return true;
 }
 
+bool ContextFetch::queryStore(std::vector<Candidate>* candidates, int64_t* count, Error* error) {
+  if (request_.resultType == FetchRequest::ResultType::Count) {
+    auto counted = countFromStore(error);
+    if (counted) *count = *counted;
+    return counted.has_value();
+  }
+  return fetchFromStore(candidates, false, true, error);
+}
+
+bool ContextFetch::queryAsIfSaved(std::vector<Candidate>* candidates, int64_t* count) {
+  if (context_.changedObjects().size() > kMaxChangesWrittenForFetch) return false;
+  std::lock_guard lock(coordinator_.mutex());
+  Database& database = coordinator_.store().database();
+  if (!database.execute("SAVEPOINT qlt_fetch")) return false;
+  bool answered = ContextSave(context_).writeScratch(nullptr) && queryStore(candidates, count, nullptr);
+  bool undone = database.execute("ROLLBACK TO qlt_fetch; RELEASE qlt_fetch");
+  if (!undone) {
+    // Nothing of the scratch writes may survive: end the transaction.
+    database.execute("ROLLBACK");
+    answered = false;
+  }
+  if (!answered) {
+    candidates->clear();
+    *count = -1;
+  }
+  return answered;
+}
+
 std::optional<FetchResult> ContextFetch::run(Error* error) {
   if (!prepare(error)) return std::nullopt;
   FetchResult result;
-  bool storeOnly = rowsOnlyFromStore();
-  if (storeOnly && request_.resultType == FetchRequest::ResultType::Count) {
-    auto count = countFromStore(error);
-    if (!count) return std::nullopt;
-    result.count = *count;
-    return result;
-  }
   std::vector<Candidate> candidates;
-  if (!fetchFromStore(&candidates, !storeOnly, storeOnly, error)) return std::nullopt;
-  if (!storeOnly) {
+  int64_t count = -1;  // set by count queries
+  if (rowsOnlyFromStore()) {
+    if (!queryStore(&candidates, &count, error)) return std::nullopt;
+  } else if (!queryAsIfSaved(&candidates, &count)) {
+    if (!fetchFromStore(&candidates, true, false, error)) return std::nullopt;
     addPendingObjects(&candidates);
     sortAndPage(&candidates);
   }
   switch (request_.resultType) {
     case FetchRequest::ResultType::Count:
-      result.count = static_cast<int64_t>(candidates.size());
+      result.count = count >= 0 ? count : static_cast<int64_t>(candidates.size());
       break;
     case FetchRequest::ResultType::ObjectIDs:
       for (Candidate& candidate : candidates) result.objectIDs.push_back(std::move(candidate.id));

@@ -4,7 +4,7 @@
 
 #include "platform/format.h"
 #include "platform/notification_center.h"
-#include "store/managed_object_context.h"
+#include "store/context_save.h"
 #include "store/persistent_history.h"
 #include "store/sqlite/database.h"
 #include "store/sqlite/transaction.h"
@@ -26,37 +26,8 @@ Error saveError(long code, const std::string& description) { return Error(kCocoa
 
 }  // namespace
 
-class ContextSave {
- public:
-  explicit ContextSave(ManagedObjectContext& context)
-      : context_(context), coordinator_(*context.coordinator_), schema_(coordinator_.store().schema()) {}
-
-  bool run(Error* error);
-
- private:
-  using Slot = ManagedObject::Slot;
-
-  void callWillSave();
-  bool validate(Error* error) const;
-  bool write(Error* error);
-  bool writeInsert(const ManagedObject& object, Error* error);
-  bool writeUpdate(ManagedObject& object, Error* error);
-  bool writeDelete(const ManagedObject& object, Error* error);
-  bool writeToManys(const ManagedObject& object, Error* error);
-  bool resolveConflict(ManagedObject& object, std::vector<Value>* merged, int64_t* version, Error* error);
-  bool updateRow(const ManagedObject& object, const std::vector<int>& slots, const std::vector<Value>& values,
-                 int64_t expectedVersion, bool* matched, Error* error);
-  void finish();
-
-  ManagedObjectContext& context_;
-  StoreCoordinator& coordinator_;
-  const StoreSchema& schema_;
-  std::vector<ManagedObjectPtr> inserted_, updated_, deleted_;
-  // Results of the write, applied to the objects once it committed.
-  std::map<ObjectID, int64_t> newVersions_;
-  std::map<ObjectID, std::vector<Value>> mergedValues_;
-  std::set<ObjectID> goneFromStore_;
-};
+ContextSave::ContextSave(ManagedObjectContext& context)
+    : context_(context), coordinator_(*context.coordinator_), schema_(coordinator_.store().schema()) {}
 
 void ContextSave::callWillSave() {
   std::set<ObjectID> called;
@@ -183,7 +154,8 @@ bool ContextSave::updateRow(const ManagedObject& object, const std::vector<int>&
     }
   }
   std::string sql = "UPDATE " + StoreSchema::quote(schema_.tableName(object.entity().rootEntity())) + " SET " +
-                    assignments + "\"_version\" = ? WHERE \"_pk\" = ? AND \"_version\" = ?";
+                    assignments + "\"_version\" = ? WHERE \"_pk\" = ?" +
+                    (scratch_ ? " AND ? IS NOT NULL" : " AND \"_version\" = ?");
   parameters.push_back(Value(expectedVersion + 1));
   parameters.push_back(Value(object.objectID().primaryKey));
   parameters.push_back(Value(expectedVersion));
@@ -248,7 +220,7 @@ bool ContextSave::writeUpdate(ManagedObject& object, Error* error) {
   if (slots.empty()) return writeToManys(object, error);
   bool matched = false;
   if (!updateRow(object, slots, values, object.version_, &matched, error)) return false;
-  if (matched) {
+  if (matched || scratch_) {
     newVersions_[object.objectID()] = object.version_ + 1;
     return writeToManys(object, error);
   }
@@ -341,11 +313,7 @@ bool ContextSave::writeDelete(const ManagedObject& object, Error* error) {
   return true;
 }
 
-bool ContextSave::write(Error* error) {
-  std::lock_guard lock(coordinator_.mutex());
-  Database& database = coordinator_.store().database();
-  auto transaction = Transaction::begin(database, Transaction::Mode::Immediate, error);
-  if (!transaction) return false;
+bool ContextSave::writeRows(Error* error) {
   for (const auto& object : deleted_)
     if (!writeDelete(*object, error)) return false;
   for (const auto& object : inserted_)
@@ -354,6 +322,28 @@ bool ContextSave::write(Error* error) {
     if (!writeToManys(*object, error)) return false;
   for (const auto& object : updated_)
     if (!writeUpdate(*object, error)) return false;
+  return true;
+}
+
+bool ContextSave::writeScratch(Error* error) {
+  scratch_ = true;
+  for (const ManagedObjectPtr& object : context_.changedObjects()) {
+    if (object->isDeleted())
+      deleted_.push_back(object);
+    else if (object->isInserted())
+      inserted_.push_back(object);
+    else
+      updated_.push_back(object);
+  }
+  return writeRows(error);
+}
+
+bool ContextSave::write(Error* error) {
+  std::lock_guard lock(coordinator_.mutex());
+  Database& database = coordinator_.store().database();
+  auto transaction = Transaction::begin(database, Transaction::Mode::Immediate, error);
+  if (!transaction) return false;
+  if (!writeRows(error)) return false;
   if (coordinator_.store().options().historyTracking) {
     HistoryTransaction history;
     history.timestamp = Date::now();

@@ -159,8 +159,9 @@ void ManagedObjectContext::applyRow(ManagedObject& object, StoredRow row, bool k
     bool toMany = properties[i]->isRelationship() &&
                   static_cast<const RelationshipDescription*>(properties[i])->isToMany();
     if (toMany) {
-      if (keepChanges && slot.changed) continue;
-      slot = ManagedObject::Slot{};
+      // Loaded on their own: changed ones stay, unchanged ones are read
+      // again when next used.
+      if (!slot.changed) slot = ManagedObject::Slot{};
       continue;
     }
     if (properties[i]->isTransient()) {
