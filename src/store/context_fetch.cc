@@ -76,6 +76,9 @@ class ContextFetch {
   void sortAndPage(std::vector<Candidate>* candidates) const;
   bool rowsOnlyFromStore() const;
   bool queryStore(std::vector<Candidate>* candidates, int64_t* count, Error* error);
+  // Dictionaries of aggregates over plain attributes are computed by SQL.
+  bool aggregatesInSQL() const;
+  bool aggregateFromStore(Error* error);
   bool queryAsIfSaved(std::vector<Candidate>* candidates, int64_t* count);
   std::optional<int64_t> countFromStore(Error* error);
   bool objectsFor(const std::vector<Candidate>& candidates, std::vector<ManagedObjectPtr>* objects, Error* error);
@@ -89,6 +92,7 @@ class ContextFetch {
   SQLFragment fragment_;
   std::vector<SortKeySQL> sortKeys_;
   std::vector<std::string> sortJoins_;
+  std::optional<std::map<std::string, Value>> aggregates_;
 };
 
 bool ContextFetch::prepare(Error* error) {
@@ -339,7 +343,64 @@ bool ContextFetch::dictionariesFor(const std::vector<Candidate>& candidates, Fet
   return true;
 }
 
+bool ContextFetch::aggregatesInSQL() const {
+  if (request_.resultType != FetchRequest::ResultType::Dictionaries || request_.aggregates.empty() ||
+      !request_.propertiesToFetch.empty() || request_.offset > 0 || request_.limit > 0)
+    return false;
+  for (const ExpressionDescription& aggregate : request_.aggregates) {
+    const AttributeDescription* attribute = entity_->attribute(aggregate.keyPath);
+    if (!attribute || attribute->isTransient()) return false;
+  }
+  return true;
+}
+
+bool ContextFetch::aggregateFromStore(Error* error) {
+  static const std::map<std::string, std::string> functions = {
+      {"sum", "SUM"}, {"count", "COUNT"}, {"min", "MIN"}, {"max", "MAX"}, {"average", "AVG"}};
+  std::string sql = "SELECT ";
+  std::vector<const AttributeDescription*> attributes;
+  for (const ExpressionDescription& aggregate : request_.aggregates) {
+    auto function = functions.find(aggregate.function);
+    if (function == functions.end()) {
+      setError(error, fetchError(formatString("Unknown aggregate function %@.", aggregate.function)));
+      return false;
+    }
+    const AttributeDescription* attribute = entity_->attribute(aggregate.keyPath);
+    attributes.push_back(attribute);
+    sql += (attributes.size() > 1 ? ", " : "") + function->second + "(" + kSQLRootAlias + "." +
+           StoreSchema::quote(coordinator_.store().schema().columnName(*attribute)) + ")";
+  }
+  sql += fromWhere();
+  std::lock_guard lock(coordinator_.mutex());
+  auto statement = coordinator_.store().database().cachedStatement(sql, error);
+  if (!statement) return false;
+  int index = 1;
+  if (!bindAll(*statement, &index, error) || !statement->step(error)) return false;
+  std::map<std::string, Value> row;
+  for (size_t i = 0; i < attributes.size(); ++i) {
+    const std::string& function = request_.aggregates[i].function;
+    int column = static_cast<int>(i);
+    Value value;
+    if (function == "count")
+      value = Value(static_cast<int64_t>(statement->columnInt64(column)));
+    else if (function == "average")
+      value = statement->isNull(column) ? Value() : Value(statement->columnDouble(column));
+    else if (function == "sum" && statement->isNull(column))
+      value = Value(static_cast<int64_t>(0));
+    else if (function == "sum")
+      value = statement->columnType(column) == Statement::ColumnType::Integer
+                  ? Value(static_cast<int64_t>(statement->columnInt64(column)))
+                  : Value(statement->columnDouble(column));
+    else
+      value = StoreCoordinator::columnValue(*statement, column, attributes[i]->type());
+    row[request_.aggregates[i].name] = value;
+  }
+  aggregates_ = std::move(row);
+  return true;
+}
+
 bool ContextFetch::queryStore(std::vector<Candidate>* candidates, int64_t* count, Error* error) {
+  if (aggregatesInSQL()) return aggregateFromStore(error);
   if (request_.resultType == FetchRequest::ResultType::Count) {
     auto counted = countFromStore(error);
     if (counted) *count = *counted;
@@ -363,6 +424,7 @@ bool ContextFetch::queryAsIfSaved(std::vector<Candidate>* candidates, int64_t* c
   if (!answered) {
     candidates->clear();
     *count = -1;
+    aggregates_.reset();
   }
   return answered;
 }
@@ -390,7 +452,10 @@ std::optional<FetchResult> ContextFetch::run(Error* error) {
       if (!objectsFor(candidates, &result.objects, error)) return std::nullopt;
       break;
     case FetchRequest::ResultType::Dictionaries:
-      if (!dictionariesFor(candidates, &result, error)) return std::nullopt;
+      if (aggregates_)
+        result.dictionaries.push_back(std::move(*aggregates_));
+      else if (!dictionariesFor(candidates, &result, error))
+        return std::nullopt;
       break;
   }
   return result;

@@ -180,6 +180,11 @@ TEST_F(ContextTest, FetchResultTypesAndSubentities) {
   ASSERT_EQ(result->dictionaries.size(), 1u);
   EXPECT_EQ(result->dictionaries[0]["totalFileSize"], Value(12));
   EXPECT_EQ(result->dictionaries[0]["largest"], Value(7));
+  auto items = *other->fetch(FetchRequest("Item"));
+  items[0]->setValueForKey("size", 100);  // was 5
+  result = other->execute(total);
+  EXPECT_EQ(result->dictionaries[0]["totalFileSize"], Value(107)) << "unsaved sizes count";
+  other->rollback();
 
   FetchRequest names("Item");
   names.resultType = FetchRequest::ResultType::Dictionaries;
