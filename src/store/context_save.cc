@@ -374,7 +374,7 @@ void ContextSave::finish() {
     }
     auto version = newVersions_.find(object.objectID());
     if (version != newVersions_.end()) object.version_ = version->second;
-    context_.registry_[object.objectID()].strong = nullptr;
+    context_.release(object);
   };
   for (const auto& object : inserted_) settle(*object);
   for (const auto& object : updated_) {

@@ -240,7 +240,7 @@ void ManagedObjectContext::loadToMany(const ManagedObject& object, int slotIndex
 void ManagedObjectContext::objectDidChange(ManagedObject& object) {
   auto found = registry_.find(object.id_);
   if (found == registry_.end()) return;
-  if (!found->second.strong) found->second.strong = object.shared_from_this();
+  if (!found->second.strong) retain(object.shared_from_this());
 }
 
 ManagedObjectPtr ManagedObjectContext::insertNewObject(const std::string& entityName, Error* error) {
@@ -270,7 +270,7 @@ ManagedObjectPtr ManagedObjectContext::insertNewObject(const std::string& entity
       slot.current = slot.committed = Value(ValueList{});
     }
   }
-  registry_[object->id_].strong = object;
+  retain(object);
   object->awakeFromInsert();
   return object;
 }
@@ -287,7 +287,7 @@ void ManagedObjectContext::deleteObject(const ManagedObjectPtr& object) {
 void ManagedObjectContext::deleteRecursively(const ManagedObjectPtr& object) {
   if (object->fault_) fulfillFault(*object);
   object->deleted_ = true;
-  registry_[object->id_].strong = object;
+  retain(object);
   object->prepareForDeletion();
   const auto& properties = object->entity_->allProperties();
   for (size_t i = 0; i < properties.size(); ++i) {
@@ -321,22 +321,37 @@ void ManagedObjectContext::deleteRecursively(const ManagedObjectPtr& object) {
 }
 
 void ManagedObjectContext::forget(ManagedObject& object) {
+  retained_.erase(object.id_);
   registry_.erase(object.id_);
   object.context_ = nullptr;
 }
 
+void ManagedObjectContext::retain(const ManagedObjectPtr& object) {
+  registry_[object->id_].strong = object;
+  retained_.insert(object->id_);
+}
+
+void ManagedObjectContext::release(const ManagedObject& object) {
+  auto found = registry_.find(object.id_);
+  if (found == registry_.end()) return;
+  found->second.strong = nullptr;
+  retained_.erase(object.id_);
+}
+
 std::vector<ManagedObjectPtr> ManagedObjectContext::changedObjects() const {
   std::vector<ManagedObjectPtr> objects;
-  for (const auto& [id, entry] : registry_)
-    if (entry.strong && entry.strong->hasChanges()) objects.push_back(entry.strong);
+  for (const ObjectID& id : retained_) {
+    const ManagedObjectPtr& object = registry_.at(id).strong;
+    if (object->hasChanges()) objects.push_back(object);
+  }
   std::sort(objects.begin(), objects.end(),
             [](const ManagedObjectPtr& a, const ManagedObjectPtr& b) { return a->id_ < b->id_; });
   return objects;
 }
 
 bool ManagedObjectContext::hasChanges() const {
-  for (const auto& [id, entry] : registry_)
-    if (entry.strong && entry.strong->hasChanges()) return true;
+  for (const ObjectID& id : retained_)
+    if (registry_.at(id).strong->hasChanges()) return true;
   return false;
 }
 
@@ -363,8 +378,7 @@ std::vector<ManagedObjectPtr> ManagedObjectContext::deletedObjects() const {
 
 void ManagedObjectContext::rollback() {
   std::vector<ManagedObjectPtr> objects;
-  for (auto& [id, entry] : registry_)
-    if (entry.strong) objects.push_back(entry.strong);
+  for (const ObjectID& id : retained_) objects.push_back(registry_.at(id).strong);
   for (const auto& object : objects) {
     if (object->inserted_) {
       forget(*object);
@@ -376,7 +390,7 @@ void ManagedObjectContext::rollback() {
       slot.current = slot.committed;
       slot.changed = false;
     }
-    registry_[object->id_].strong = nullptr;
+    release(*object);
   }
 }
 
@@ -386,6 +400,7 @@ void ManagedObjectContext::reset() {
     if (object) object->context_ = nullptr;
   }
   registry_.clear();
+  retained_.clear();
 }
 
 void ManagedObjectContext::refreshObject(const ManagedObjectPtr& object, bool mergeChanges) {
@@ -394,7 +409,7 @@ void ManagedObjectContext::refreshObject(const ManagedObjectPtr& object, bool me
     object->deleted_ = false;
     for (auto& slot : object->slots_) slot = ManagedObject::Slot{};
     object->fault_ = true;
-    registry_[object->id_].strong = nullptr;
+    release(*object);
     return;
   }
   std::map<ObjectID, StoredRow> rows;
@@ -414,7 +429,7 @@ void ManagedObjectContext::refreshObject(const ManagedObjectPtr& object, bool me
     return;
   }
   applyRow(*object, std::move(found->second), true);
-  if (!object->hasChanges()) registry_[object->id_].strong = nullptr;
+  if (!object->hasChanges()) release(*object);
 }
 
 void ManagedObjectContext::refreshAllObjects() {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/error.h"
@@ -127,6 +128,9 @@ class ManagedObjectContext {
   ManagedObjectPtr registerRow(StoredRow row);
   void applyRow(ManagedObject& object, StoredRow row, bool keepChanges);
   void forget(ManagedObject& object);
+  // Holds `object` while it has changes (the registry alone would let it go).
+  void retain(const ManagedObjectPtr& object);
+  void release(const ManagedObject& object);
   void sweepRegistry();
   void deleteRecursively(const ManagedObjectPtr& object);
   std::vector<ManagedObjectPtr> changedObjects() const;
@@ -142,6 +146,7 @@ class ManagedObjectContext {
   std::string transactionAuthor_;
 
   std::unordered_map<ObjectID, Entry> registry_;
+  std::unordered_set<ObjectID> retained_;  // entries with `strong` set
   size_t sweepThreshold_ = 1024;
 };
 
