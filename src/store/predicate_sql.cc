@@ -320,6 +320,8 @@ class Compiler {
     }
   }
 
+  static constexpr size_t kMaxBoundListElements = 500;
+
   // `lhs IN (constants)`, with the constants that can equal lhs.
   Optional inList(const SQLOperand& lhs, const Value& list, unsigned options) {
     bool string = lhs.category() == SQLCategory::String;
@@ -332,6 +334,10 @@ class Compiler {
       if (!comparable(lhs, constant)) continue;
       std::optional<SQLText> value = bound(element, lhs.entity);
       if (!value) continue;
+      // Long lists of objects go in as literal keys: SQLite limits the
+      // number of parameters of a statement.
+      if (list.collection()->size() > kMaxBoundListElements && element.objectID())
+        value = SQLText(std::to_string(*value->parameters.front().integer()));
       if (count++) items += ", ";
       items += string && options ? folded(*value, options) : *value;
     }

@@ -204,6 +204,14 @@ TEST_F(ContextTest, FetchResultTypesAndSubentities) {
   EXPECT_TRUE(objects[2]->isFault());
   EXPECT_EQ(objects[2]->valueForKey("name"), Value("i7"));
 
+  // Object lists longer than SQLite's parameter limit.
+  ValueList many;
+  const std::string& store = library.container.persistentStore().identifier();
+  for (int64_t key = 1; key <= 40000; ++key) many.emplace_back(ObjectID{store, "Item", key});
+  FetchRequest listed("Item");
+  listed.predicate = Predicate::withFormat("self IN %@", {Value(many)});
+  EXPECT_EQ(*other->count(listed), 3);
+
   Error error;
   FetchRequest bad("Item");
   bad.predicate = Predicate::withFormat("nothing == 1");

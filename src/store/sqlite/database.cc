@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <list>
 #include <unordered_map>
 
 #include "store/sqlite/sqlite_error.h"
@@ -9,9 +10,41 @@
 
 namespace qlt {
 
+// Idle statements by SQL text, the least recently returned dropped first
+// once there are more than kCapacity.
 class StatementCache {
  public:
-  std::unordered_multimap<std::string, std::unique_ptr<Statement>> idle;
+  static constexpr size_t kCapacity = 128;
+
+  std::unique_ptr<Statement> take(const std::string& sql) {
+    auto found = index_.find(sql);
+    if (found == index_.end()) return nullptr;
+    auto position = found->second;
+    index_.erase(found);
+    std::unique_ptr<Statement> statement = std::move(*position);
+    idle_.erase(position);
+    return statement;
+  }
+
+  void put(std::unique_ptr<Statement> statement) {
+    std::string sql = statement->sql();
+    idle_.push_front(std::move(statement));
+    index_.emplace(std::move(sql), idle_.begin());
+    if (idle_.size() <= kCapacity) return;
+    auto oldest = std::prev(idle_.end());
+    auto range = index_.equal_range((*oldest)->sql());
+    for (auto it = range.first; it != range.second; ++it) {
+      if (it->second == oldest) {
+        index_.erase(it);
+        break;
+      }
+    }
+    idle_.erase(oldest);
+  }
+
+ private:
+  std::list<std::unique_ptr<Statement>> idle_;
+  std::unordered_multimap<std::string, std::list<std::unique_ptr<Statement>>::iterator> index_;
 };
 
 void CachedStatementReturn::operator()(Statement* statement) const {
@@ -20,8 +53,7 @@ void CachedStatementReturn::operator()(Statement* statement) const {
   if (!owner || !owned) return;
   owned->reset();
   owned->clearBindings();
-  std::string sql = owned->sql();
-  owner->idle.emplace(std::move(sql), std::move(owned));
+  owner->put(std::move(owned));
 }
 
 Database::Database(sqlite3* db, std::string path)
@@ -101,13 +133,8 @@ std::unique_ptr<Statement> Database::prepare(std::string_view sql, Error* error)
 }
 
 CachedStatement Database::cachedStatement(const std::string& sql, Error* error) {
-  auto found = cache_->idle.find(sql);
-  if (found != cache_->idle.end()) {
-    std::unique_ptr<Statement> statement = std::move(found->second);
-    cache_->idle.erase(found);
-    return CachedStatement(statement.release(), CachedStatementReturn{cache_});
-  }
-  std::unique_ptr<Statement> statement = prepare(sql, error);
+  std::unique_ptr<Statement> statement = cache_->take(sql);
+  if (!statement) statement = prepare(sql, error);
   return CachedStatement(statement.release(), CachedStatementReturn{cache_});
 }
 
