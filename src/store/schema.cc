@@ -5,7 +5,21 @@
 
 namespace qlt {
 
-StoreSchema::StoreSchema(std::shared_ptr<const ManagedObjectModel> model) : model_(std::move(model)) {}
+StoreSchema::StoreSchema(std::shared_ptr<const ManagedObjectModel> model) : model_(std::move(model)) {
+  std::map<std::pair<const EntityDescription*, std::string>, std::vector<const RelationshipDescription*>> byName;
+  for (const EntityDescription* entity : model_->entities()) {
+    for (const auto& property : entity->declaredProperties()) {
+      if (property->isAttribute() || property->isTransient()) continue;
+      auto relationship = static_cast<const RelationshipDescription*>(property.get());
+      if (!relationship->isToMany()) byName[{&entity->rootEntity(), relationship->name()}].push_back(relationship);
+    }
+  }
+  for (const auto& [key, relationships] : byName) {
+    if (relationships.size() < 2) continue;
+    for (const RelationshipDescription* relationship : relationships)
+      qualifiedForeignKeys_[relationship] = relationship->name() + "__" + relationship->entity().name();
+  }
+}
 
 std::string StoreSchema::quote(const std::string& identifier) {
   std::string quoted = "\"";
@@ -20,10 +34,13 @@ std::string StoreSchema::tableName(const EntityDescription& entity) const { retu
 
 std::string StoreSchema::columnName(const AttributeDescription& attribute) const { return attribute.name(); }
 
-std::string StoreSchema::foreignKeyColumn(const RelationshipDescription& toOne) const { return toOne.name(); }
+std::string StoreSchema::foreignKeyColumn(const RelationshipDescription& toOne) const {
+  auto qualified = qualifiedForeignKeys_.find(&toOne);
+  return qualified == qualifiedForeignKeys_.end() ? toOne.name() : qualified->second;
+}
 
 std::string StoreSchema::foreignEntityColumn(const RelationshipDescription& toOne) const {
-  return toOne.name() + "__entity";
+  return foreignKeyColumn(toOne) + "__entity";
 }
 
 bool StoreSchema::storesForeignEntity(const RelationshipDescription& toOne) const {
@@ -31,7 +48,7 @@ bool StoreSchema::storesForeignEntity(const RelationshipDescription& toOne) cons
 }
 
 std::string StoreSchema::orderColumn(const RelationshipDescription& orderedToMany) const {
-  return orderedToMany.inverseRelationship()->name() + "__order";
+  return foreignKeyColumn(*orderedToMany.inverseRelationship()) + "__order";
 }
 
 bool StoreSchema::isJoinSource(const RelationshipDescription& relationship) const {

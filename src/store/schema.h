@@ -14,7 +14,11 @@ namespace qlt {
 //   subentities: "_pk" INTEGER PRIMARY KEY, "_entity" (entity code),
 //   "_version" (bumped by every save, for optimistic locking), one column
 //   per stored attribute and one per to-one relationship (the destination's
-//   key; plus "<name>__entity" when the destination has subentities);
+//   key; plus "<key column>__entity" when the destination has subentities);
+// - a to-one's key column is named after it, or "<name>__<Entity>" when
+//   another entity of the same table declares a to-one of the same name, so
+//   that a to-many read through its inverse's column never meets the rows
+//   of a sibling's relationship;
 // - an order column "<inverse>__order" in the destination table of an
 //   ordered to-many whose inverse is to-one;
 // - one join table per many-to-many (or inverse-less to-many) relationship,
@@ -70,6 +74,8 @@ class StoreSchema {
   std::vector<std::string> indexStatements(const EntityDescription& root) const;
 
   std::shared_ptr<const ManagedObjectModel> model_;
+  // Key columns of to-ones whose name another entity of their table shares.
+  std::map<const RelationshipDescription*, std::string> qualifiedForeignKeys_;
 };
 
 }  // namespace qlt

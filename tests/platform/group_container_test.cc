@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/file_system.h"
+#include "platform/scoped_environment.h"
 #include "platform/scratch_directory.h"
 
 namespace qlt {
@@ -14,19 +15,6 @@ namespace {
 
 constexpr const char* kHost = "com.quillet.mac";
 
-// Sets or unsets an environment variable for one scope.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~ScopedEnvironment() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 TEST(GroupContainerTest, PathFollowsEnvironmentAndIsCreated) {
   ScratchDirectory scratch;

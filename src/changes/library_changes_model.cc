@@ -1,0 +1,43 @@
+#include "changes/library_changes_model.h"
+
+#include "platform/log.h"
+
+namespace qlt {
+
+namespace {
+
+std::shared_ptr<const ManagedObjectModel> buildLibraryChangesModel() {
+  ModelBuilder builder(kLibraryChangesModelName);
+  builder.entity(kChangeSetEntityName)
+      .attribute("date", AttributeType::Date).indexed().done()
+      .attribute("identifier", AttributeType::String).indexed().done()
+      // 0: pending; 1: handed to the cloud upload.
+      .attribute("status", AttributeType::Number).defaultValue(0).done()
+      .relationship("changeRecords", kChangeRecordEntityName).toMany().inverse("changeSet").cascade();
+  builder.entity(kChangeRecordEntityName)
+      // 0 insert, 1 update, 2 delete.
+      .attribute("changeType", AttributeType::Integer64).defaultValue(0).done()
+      .attribute("recordIDData", AttributeType::Binary).done()
+      .attribute("recordName", AttributeType::String).indexed().done()
+      .attribute("changedKeyNames", AttributeType::String).done()
+      .relationship("changeSet", kChangeSetEntityName).inverse("changeRecords");
+  builder.entity(kDeletedFileProviderItemEntityName)
+      .attribute("fileProviderItemIdentifier", AttributeType::String).indexed().done()
+      .attribute("dateDeleted", AttributeType::Date).indexed();
+  builder.entity(kDeletedRecordEntityName)
+      .attribute("recordName", AttributeType::String).indexed().done()
+      .attribute("dateRecordDeleted", AttributeType::Date).indexed();
+  Error error;
+  std::shared_ptr<const ManagedObjectModel> model = builder.build(&error);
+  if (!model) log("Cannot build the library changes model: %@", error.description());
+  return model;
+}
+
+}  // namespace
+
+std::shared_ptr<const ManagedObjectModel> libraryChangesModel() {
+  static const std::shared_ptr<const ManagedObjectModel> model = buildLibraryChangesModel();
+  return model;
+}
+
+}  // namespace qlt

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/cloud_record.h"
+#include "platform/property_list.h"
+#include "store/managed_object.h"
+
+namespace qlt {
+
+class ManagedObjectContext;
+
+// What every persistent object of the library shares: an identifier that
+// never changes, a name in the cloud database ("<Entity>|<identifier>"),
+// the model-driven property-list form, metadata and deep copy, and lookups
+// by entity and identifier. Everything here follows the model and its
+// annotations; no attribute is named but identifier, dateRecordChanged,
+// cloudRecordData, cloudShareData and the cloud record.
+class LibraryObject : public ManagedObject {
+ public:
+  using Ptr = std::shared_ptr<LibraryObject>;
+
+  // A new random identifier: an upper-case UUID.
+  static std::string newIdentifier();
+  // The identifier given on insertion: fixed for system objects, else new.
+  virtual std::string defaultIdentifier() const;
+  std::string identifier() const;
+  std::optional<Date> dateRecordChanged() const;
+  void setDateRecordChanged(Date date);
+  // Depth in the folder tree; 0 but for folders and items.
+  virtual unsigned depth() const { return 0; }
+  // What a fetch for enumeration loads up front.
+  static std::vector<std::string> propertiesToFetch() { return {"identifier"}; }
+
+  // Cloud identity.
+  std::string cloudRecordName() const;
+  // The zone of the stored record, else the library's.
+  RecordZoneID recordZoneID() const;
+  RecordID cloudRecordID() const;
+  // The stored system fields, or a new record of this entity.
+  RecordSystemFields cloudRecord() const;
+  // Keeps the system fields in cloudRecordData; nullopt clears it.
+  void setCloudRecord(const std::optional<RecordSystemFields>& record);
+  static std::string entityNameFromCloudRecordName(const std::string& recordName);
+  static std::string identifierFromCloudRecordName(const std::string& recordName);
+
+  // Property lists.
+  PropertyListDictionary propertyListRepresentation() const;
+  void setValuesFromPropertyListRepresentation(const PropertyListDictionary& propertyList);
+  std::string remappedRelationshipIdentifier(const std::string& identifier) const;
+  // 0: dates as ISO 8601 and data as base 64; 2: dates, Booleans and data
+  // as text for people; 1 (or anything else): values unchanged.
+  PropertyListDictionary metadataInFormat(int format) const;
+
+  // A new object of the same entity in the same context with copies of the
+  // attributes and of the objects it owns (cascade relationships).
+  Ptr copy();
+  static const std::set<std::string>& propertyNamesToExcludeFromCopy();
+
+  // Lookups; null when the entity is unknown, nothing matches or the fetch
+  // fails.
+  static Ptr libraryObject(ManagedObjectContext& context, const std::string& entityName,
+                           const std::string& identifier);
+  static bool isSystemObjectEntityName(ManagedObjectContext& context, const std::string& entityName);
+  static Ptr fromPropertyListRepresentation(ManagedObjectContext& context, const PropertyListDictionary& propertyList);
+  static bool cloudRecordHasCorrespondingEntity(ManagedObjectContext& context, const RecordID& recordID);
+  static Ptr libraryObjectForCloudRecordID(ManagedObjectContext& context, const RecordID& recordID);
+
+ protected:
+  void awakeFromInsert() override;
+  void awakeFromFetch() override {}
+
+ private:
+  mutable std::optional<RecordSystemFields> cachedRecord_;
+};
+
+// Gives every entity of the library model its class: LibraryObject unless a
+// subclass registered itself for the entity or an ancestor.
+void registerLibraryObjectClasses();
+
+}  // namespace qlt
