@@ -23,7 +23,9 @@ class SerialQueue {
 
   const std::string& label() const { return label_; }
   void async(std::function<void()> block);
-  // Runs `block` on the queue and waits; inline when called on the queue.
+  // Runs `block` as a block of the queue and waits. When the queue is idle
+  // (or the caller is the queue itself) the block runs on the calling
+  // thread, with the queue held back until it returns.
   void sync(const std::function<void()>& block);
   bool isCurrent() const;
 
@@ -33,7 +35,8 @@ class SerialQueue {
     std::condition_variable wake;
     std::deque<std::function<void()>> blocks;
     bool stopping = false;
-    std::thread::id worker;
+    bool busy = false;           // a block is running
+    std::thread::id active;      // the thread running it
   };
   static void run(std::shared_ptr<State> state);
 

@@ -5,6 +5,7 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
+#include <unicode/uversion.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -282,6 +283,16 @@ std::string foldString(std::string_view text, unsigned options) {
     unicode = composer->normalize(unicode, status);
   }
   return toUTF8(unicode);
+}
+
+std::string localizedStandardCollationVersion() {
+  const icu::Collator* collator = standardCollator();
+  if (!collator) return {};
+  UVersionInfo version;
+  collator->getVersion(version);
+  char text[U_MAX_VERSION_STRING_LENGTH];
+  u_versionToString(version, text);
+  return text;
 }
 
 int localizedStandardCompare(std::string_view a, std::string_view b) {

@@ -46,6 +46,9 @@ std::string foldString(std::string_view text, unsigned options);
 // numeric value ("File 2" < "File 10"). The order is total: only identical
 // strings return 0. Safe to call from any thread.
 int localizedStandardCompare(std::string_view a, std::string_view b);
+// Changes whenever the order localizedStandardCompare gives may change
+// (a new collation version); indexes built on it must then be rebuilt.
+std::string localizedStandardCollationVersion();
 
 std::string normalizeNFC(std::string_view text);
 std::string normalizeNFD(std::string_view text);

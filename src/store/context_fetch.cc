@@ -82,6 +82,8 @@ class ContextFetch {
   bool queryAsIfSaved(std::vector<Candidate>* candidates, int64_t* count);
   std::optional<int64_t> countFromStore(Error* error);
   bool objectsFor(const std::vector<Candidate>& candidates, std::vector<ManagedObjectPtr>* objects, Error* error);
+  // Objects straight from the store, their rows read by the query itself.
+  bool objectsFromStore(std::vector<ManagedObjectPtr>* objects, Error* error);
   bool dictionariesFor(const std::vector<Candidate>& candidates, FetchResult* result, Error* error);
 
   ManagedObjectContext& context_;
@@ -180,8 +182,15 @@ bool ContextFetch::rowsOnlyFromStore() const {
 }
 
 bool ContextFetch::fetchFromStore(std::vector<Candidate>* candidates, bool skipChanged, bool paged, Error* error) {
-  std::string sql = "SELECT " + std::string(kSQLRootAlias) + ".\"_pk\", " + kSQLRootAlias + ".\"_entity\"";
-  for (const SortKeySQL& key : sortKeys_) sql += ", " + key.expression;
+  // Rows of an entity without subentities need not name their entity, and
+  // a page straight from the store needs no sort values: leaving them out
+  // lets SQLite answer from an index alone.
+  bool selectEntity = !entity_->subentities().empty();
+  bool selectSortValues = !paged;
+  std::string sql = "SELECT " + std::string(kSQLRootAlias) + ".\"_pk\"";
+  if (selectEntity) sql += std::string(", ") + kSQLRootAlias + ".\"_entity\"";
+  if (selectSortValues)
+    for (const SortKeySQL& key : sortKeys_) sql += ", " + key.expression;
   sql += fromWhere() + " ORDER BY ";
   for (size_t i = 0; i < request_.sortDescriptors.size(); ++i)
     sql += sortKeys_[i].expression + (request_.sortDescriptors[i].ascending ? " ASC, " : " DESC, ");
@@ -198,16 +207,24 @@ bool ContextFetch::fetchFromStore(std::vector<Candidate>* candidates, bool skipC
         !statement->bindInt64(index++, request_.offset, error))
       return false;
   }
+  const std::string& store = coordinator_.store().identifier();
+  int firstSortColumn = selectEntity ? 2 : 1;
   while (statement->step(error)) {
-    auto id = coordinator_.objectID(statement->columnInt64(1), statement->columnInt64(0));
+    std::optional<ObjectID> id;
+    if (selectEntity)
+      id = coordinator_.objectID(statement->columnInt64(1), statement->columnInt64(0));
+    else
+      id = ObjectID{store, entity_->name(), statement->columnInt64(0)};
     if (!id) continue;
     if (skipChanged) {
       ManagedObjectPtr object = context_.registeredObject(*id);
       if (object && object->hasChanges()) continue;
     }
     Candidate candidate{std::move(*id), {}};
-    for (size_t i = 0; i < sortKeys_.size(); ++i)
-      candidate.sortValues.push_back(StoreCoordinator::columnValue(*statement, static_cast<int>(i + 2), sortKeys_[i].type));
+    if (selectSortValues)
+      for (size_t i = 0; i < sortKeys_.size(); ++i)
+        candidate.sortValues.push_back(
+            StoreCoordinator::columnValue(*statement, static_cast<int>(i) + firstSortColumn, sortKeys_[i].type));
     candidates->push_back(std::move(candidate));
   }
   return !statement->failed();
@@ -429,9 +446,39 @@ bool ContextFetch::queryAsIfSaved(std::vector<Candidate>* candidates, int64_t* c
   return answered;
 }
 
+bool ContextFetch::objectsFromStore(std::vector<ManagedObjectPtr>* objects, Error* error) {
+  std::string table = coordinator_.store().schema().tableName(entity_->rootEntity());
+  std::string sql = "SELECT " + std::string(kSQLRootAlias) + ".*" + fromWhere() + " ORDER BY ";
+  for (size_t i = 0; i < request_.sortDescriptors.size(); ++i)
+    sql += sortKeys_[i].expression + (request_.sortDescriptors[i].ascending ? " ASC, " : " DESC, ");
+  sql += std::string(kSQLRootAlias) + ".\"_pk\" LIMIT ? OFFSET ?";
+  std::vector<StoredRow> rows;
+  {
+    std::lock_guard lock(coordinator_.mutex());
+    auto statement = coordinator_.store().database().cachedStatement(sql, error);
+    if (!statement) return false;
+    int index = 1;
+    if (!bindAll(*statement, &index, error) ||
+        !statement->bindInt64(index++, request_.limit > 0 ? request_.limit : -1, error) ||
+        !statement->bindInt64(index++, request_.offset, error))
+      return false;
+    while (statement->step(error))
+      if (auto row = coordinator_.decodeRow(*statement, table)) rows.push_back(std::move(*row));
+    if (statement->failed()) return false;
+  }
+  objects->reserve(rows.size());
+  for (StoredRow& row : rows)
+    if (auto object = context_.registerRow(std::move(row))) objects->push_back(std::move(object));
+  return true;
+}
+
 std::optional<FetchResult> ContextFetch::run(Error* error) {
   if (!prepare(error)) return std::nullopt;
   FetchResult result;
+  if (request_.resultType == FetchRequest::ResultType::Objects && request_.batchSize == 0 && rowsOnlyFromStore()) {
+    if (!objectsFromStore(&result.objects, error)) return std::nullopt;
+    return result;
+  }
   std::vector<Candidate> candidates;
   int64_t count = -1;  // set by count queries
   if (rowsOnlyFromStore()) {

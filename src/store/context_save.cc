@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <mutex>
 #include <set>
+#include <unordered_set>
 
 #include "platform/format.h"
 #include "platform/notification_center.h"
@@ -30,7 +31,7 @@ ContextSave::ContextSave(ManagedObjectContext& context)
     : context_(context), coordinator_(*context.coordinator_), schema_(coordinator_.store().schema()) {}
 
 void ContextSave::callWillSave() {
-  std::set<ObjectID> called;
+  std::unordered_set<ObjectID> called;
   for (int round = 0; round < kMaxWillSaveRounds; ++round) {
     bool any = false;
     for (const ManagedObjectPtr& object : context_.changedObjects()) {
@@ -95,38 +96,49 @@ bool ContextSave::validate(Error* error) const {
 
 bool ContextSave::writeInsert(const ManagedObject& object, Error* error) {
   const EntityDescription& entity = object.entity();
-  std::string columns = "\"_pk\", \"_entity\", \"_version\"", values = "?, ?, 1";
-  std::vector<Value> parameters{Value(object.objectID().primaryKey),
-                                Value(*coordinator_.store().entityCode(entity.name()))};
   const auto& properties = entity.allProperties();
+  auto statement = inserts_.find(&entity);
+  if (statement == inserts_.end()) {
+    std::string columns = "\"_pk\", \"_entity\", \"_version\"", values = "?, ?, 1";
+    for (const PropertyDescription* property : properties) {
+      if (property->isTransient() || isToMany(property)) continue;
+      if (property->isAttribute()) {
+        columns += ", " + StoreSchema::quote(schema_.columnName(*static_cast<const AttributeDescription*>(property)));
+        values += ", ?";
+        continue;
+      }
+      auto relationship = static_cast<const RelationshipDescription*>(property);
+      columns += ", " + StoreSchema::quote(schema_.foreignKeyColumn(*relationship));
+      values += ", ?";
+      if (schema_.storesForeignEntity(*relationship)) {
+        columns += ", " + StoreSchema::quote(schema_.foreignEntityColumn(*relationship));
+        values += ", ?";
+      }
+    }
+    std::string sql = "INSERT INTO " + StoreSchema::quote(schema_.tableName(entity.rootEntity())) + " (" + columns +
+                      ") VALUES (" + values + ")";
+    auto prepared = coordinator_.store().database().cachedStatement(sql, error);
+    if (!prepared) return false;
+    statement = inserts_.emplace(&entity, std::move(prepared)).first;
+  }
+  Statement& insert = *statement->second;
+  int index = 1;
+  if (!insert.bindInt64(index++, object.objectID().primaryKey, error) ||
+      !insert.bindInt64(index++, *coordinator_.store().entityCode(entity.name()), error))
+    return false;
   for (size_t i = 0; i < properties.size(); ++i) {
     const PropertyDescription* property = properties[i];
     if (property->isTransient() || isToMany(property)) continue;
     const Value& value = object.slots_[i].current;
-    if (property->isAttribute()) {
-      columns += ", " + StoreSchema::quote(schema_.columnName(*static_cast<const AttributeDescription*>(property)));
-      values += ", ?";
-      parameters.push_back(value);
-      continue;
-    }
-    auto relationship = static_cast<const RelationshipDescription*>(property);
-    columns += ", " + StoreSchema::quote(schema_.foreignKeyColumn(*relationship));
-    values += ", ?";
-    parameters.push_back(value);
-    if (schema_.storesForeignEntity(*relationship)) {
-      columns += ", " + StoreSchema::quote(schema_.foreignEntityColumn(*relationship));
-      values += ", ?";
+    if (!StoreCoordinator::bindValue(insert, index++, value, error)) return false;
+    if (property->isRelationship() &&
+        schema_.storesForeignEntity(*static_cast<const RelationshipDescription*>(property))) {
       const ObjectID* id = value.objectID();
-      parameters.push_back(id ? Value(*coordinator_.store().entityCode(id->entityName)) : Value());
+      Value code = id ? Value(*coordinator_.store().entityCode(id->entityName)) : Value();
+      if (!StoreCoordinator::bindValue(insert, index++, code, error)) return false;
     }
   }
-  std::string sql = "INSERT INTO " + StoreSchema::quote(schema_.tableName(entity.rootEntity())) + " (" + columns +
-                    ") VALUES (" + values + ")";
-  auto statement = coordinator_.store().database().cachedStatement(sql, error);
-  if (!statement) return false;
-  for (size_t i = 0; i < parameters.size(); ++i)
-    if (!StoreCoordinator::bindValue(*statement, static_cast<int>(i + 1), parameters[i], error)) return false;
-  if (!statement->execute(error)) return false;
+  if (!insert.execute(error)) return false;
   newVersions_[object.objectID()] = 1;
   return true;
 }
@@ -335,11 +347,19 @@ bool ContextSave::writeScratch(Error* error) {
     else
       updated_.push_back(object);
   }
-  return writeRows(error);
+  bool written = writeRows(error);
+  inserts_.clear();
+  return written;
 }
 
 bool ContextSave::write(Error* error) {
   std::lock_guard lock(coordinator_.mutex());
+  bool written = writeTransaction(error);
+  inserts_.clear();  // statements go back to the cache while the lock is held
+  return written;
+}
+
+bool ContextSave::writeTransaction(Error* error) {
   Database& database = coordinator_.store().database();
   auto transaction = Transaction::begin(database, Transaction::Mode::Immediate, error);
   if (!transaction) return false;

@@ -6,6 +6,7 @@
 
 #include "platform/error.h"
 #include "store/managed_object_context.h"
+#include "store/sqlite/database.h"
 
 namespace qlt {
 
@@ -26,6 +27,7 @@ class ContextSave {
   void callWillSave();
   bool validate(Error* error) const;
   bool write(Error* error);
+  bool writeTransaction(Error* error);
   bool writeRows(Error* error);
   bool writeInsert(const ManagedObject& object, Error* error);
   bool writeUpdate(ManagedObject& object, Error* error);
@@ -45,6 +47,8 @@ class ContextSave {
   std::map<ObjectID, std::vector<Value>> mergedValues_;
   std::set<ObjectID> goneFromStore_;
   bool scratch_ = false;
+  // One INSERT statement per entity for the whole save.
+  std::map<const EntityDescription*, CachedStatement> inserts_;
 };
 
 }  // namespace qlt

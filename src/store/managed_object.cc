@@ -41,14 +41,7 @@ bool ManagedObject::isUpdated() const {
   return std::any_of(slots_.begin(), slots_.end(), [](const Slot& slot) { return slot.changed; });
 }
 
-int ManagedObject::slotIndex(const std::string& key) const {
-  const PropertyDescription* property = entity_->property(key);
-  if (!property) return -1;
-  const auto& all = entity_->allProperties();
-  for (size_t i = 0; i < all.size(); ++i)
-    if (all[i] == property) return static_cast<int>(i);
-  return -1;
-}
+int ManagedObject::slotIndex(const std::string& key) const { return entity_->propertyIndex(key); }
 
 ManagedObject::Slot& ManagedObject::slot(int index) const {
   Slot& slot = slots_[index];
@@ -216,21 +209,39 @@ void ManagedObject::changeSlot(int index, Value value, bool maintainInverse) {
   }
 }
 
+bool ManagedObject::toManyContains(Slot& slot, const ObjectID& id) {
+  constexpr size_t kIndexedFrom = 32;
+  ValueList& list = slot.current.mutableCollection();
+  if (list.size() < kIndexedFrom) {
+    for (const Value& element : list)
+      if (const ObjectID* member = element.objectID(); member && *member == id) return true;
+    return false;
+  }
+  if (!slot.members || slot.indexed != &list || slot.members->size() != list.size()) {
+    slot.members = std::make_shared<std::unordered_set<ObjectID>>();
+    for (const Value& element : list)
+      if (element.objectID()) slot.members->insert(*element.objectID());
+    slot.indexed = &list;
+  }
+  return slot.members->count(id) > 0;
+}
+
 void ManagedObject::addToToMany(int index, const ObjectID& id, std::optional<size_t> position,
                                 bool maintainInverse) {
   Slot& target = slot(index);
-  ValueList list = listOf(target.current);
-  Value element(id);
-  auto found = std::find(list.begin(), list.end(), element);
-  bool present = found != list.end();
+  bool present = toManyContains(target, id);
   if (present && !position) return;
+  ValueList& list = target.current.mutableCollection();
+  Value element(id);
   if (present) {
+    auto found = std::find(list.begin(), list.end(), element);
     if (static_cast<size_t>(found - list.begin()) == std::min(*position, list.size() - 1)) return;
     list.erase(found);
+    if (target.members) target.members->erase(id);
   }
   size_t at = position ? std::min(*position, list.size()) : list.size();
   list.insert(list.begin() + static_cast<std::ptrdiff_t>(at), element);
-  target.current = Value(std::move(list));
+  if (target.members && target.indexed == &list) target.members->insert(id);
   target.changed = true;
   if (context_) context_->objectDidChange(*this);
 
@@ -249,11 +260,10 @@ void ManagedObject::addToToMany(int index, const ObjectID& id, std::optional<siz
 
 void ManagedObject::removeFromToMany(int index, const ObjectID& id, bool maintainInverse) {
   Slot& target = slot(index);
-  ValueList list = listOf(target.current);
-  auto found = std::find(list.begin(), list.end(), Value(id));
-  if (found == list.end()) return;
-  list.erase(found);
-  target.current = Value(std::move(list));
+  if (!toManyContains(target, id)) return;
+  ValueList& list = target.current.mutableCollection();
+  list.erase(std::find(list.begin(), list.end(), Value(id)));
+  if (target.members && target.indexed == &list) target.members->erase(id);
   target.changed = true;
   if (context_) context_->objectDidChange(*this);
 

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "store/model/entity_description.h"
@@ -98,7 +99,12 @@ class ManagedObject : public std::enable_shared_from_this<ManagedObject> {
     Value current;
     bool loaded = false;  // to-many slots load on their own
     bool changed = false;
+    // Members of a long to-many, for lookups; valid while `indexed` is the
+    // list it was built from and sizes agree.
+    std::shared_ptr<std::unordered_set<ObjectID>> members;
+    const ValueList* indexed = nullptr;
   };
+  static bool toManyContains(Slot& slot, const ObjectID& id);
 
   int slotIndex(const std::string& key) const;
   Slot& slot(int index) const;

@@ -71,8 +71,7 @@ void ManagedObjectContext::performAndWait(const std::function<void()>& block) {
 
 ManagedObjectPtr ManagedObjectContext::makeObject(const EntityDescription& entity, const ObjectID& id) {
   ManagedObjectPtr object;
-  for (const EntityDescription* e = &entity; e && !object; e = e->superentity())
-    if (auto factory = ManagedObjectClasses::factory(entity.model().name(), e->name())) object = factory();
+  if (auto factory = coordinator_->factoryFor(entity)) object = factory();
   if (!object) object = std::make_shared<ManagedObject>();
   object->entity_ = &entity;
   object->id_ = id;
@@ -344,8 +343,10 @@ std::vector<ManagedObjectPtr> ManagedObjectContext::changedObjects() const {
     const ManagedObjectPtr& object = registry_.at(id).strong;
     if (object->hasChanges()) objects.push_back(object);
   }
-  std::sort(objects.begin(), objects.end(),
-            [](const ManagedObjectPtr& a, const ManagedObjectPtr& b) { return a->id_ < b->id_; });
+  std::sort(objects.begin(), objects.end(), [](const ManagedObjectPtr& a, const ManagedObjectPtr& b) {
+    if (a->id_.primaryKey != b->id_.primaryKey) return a->id_.primaryKey < b->id_.primaryKey;
+    return a->id_ < b->id_;
+  });
   return objects;
 }
 

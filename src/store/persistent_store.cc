@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/property_list_serialization.h"
+#include "platform/string_comparison.h"
 #include "platform/uuid.h"
 #include "store/sqlite/statement.h"
 #include "store/sqlite/transaction.h"
@@ -15,6 +16,7 @@ namespace {
 
 constexpr int64_t kKeyBlock = 64;
 constexpr const char* kIdentifierKey = "_identifier";
+constexpr const char* kCollationVersionKey = "_collationVersion";
 constexpr const char* kDictionaryKey = "_dictionary";
 
 constexpr const char* kInternalTables =
@@ -89,6 +91,22 @@ std::unique_ptr<PersistentStore> PersistentStore::open(const std::string& path,
   return store;
 }
 
+// Indexes ordered by the localized collation are only valid for the
+// collation version that built them.
+bool PersistentStore::rebuildCollatedIndexesIfNeeded(Error* error) {
+  std::string version = localizedStandardCollationVersion();
+  auto select = database_->prepare("SELECT value FROM \"_qlt_metadata\" WHERE key = ?", error);
+  if (!select || !select->bindText(1, kCollationVersionKey, error)) return false;
+  bool found = select->step(error);
+  if (select->failed()) return false;
+  if (found && select->columnText(0) == version) return true;
+  select.reset();
+  if (found && !database_->execute("REINDEX QLT_LOCALIZED_STANDARD", error)) return false;
+  auto insert = database_->prepare("INSERT OR REPLACE INTO \"_qlt_metadata\" (key, value) VALUES (?, ?)", error);
+  return insert && insert->bindText(1, kCollationVersionKey, error) && insert->bindText(2, version, error) &&
+         insert->execute(error);
+}
+
 bool PersistentStore::prepare(Error* error) {
   Error failure;
   auto fail = [&](long code, const std::string& description, bool withUnderlying = true) {
@@ -146,6 +164,8 @@ bool PersistentStore::prepare(Error* error) {
         !insert->execute(&failure))
       return fail(kPersistentStoreOpenError, "The store's identifier could not be written.");
   }
+  if (!options_.readOnly && !rebuildCollatedIndexesIfNeeded(&failure))
+    return fail(kPersistentStoreOpenError, "The store's indexes could not be rebuilt.");
   if (!transaction->commit(&failure)) return fail(kPersistentStoreOpenError, "The store could not be set up.");
   return true;
 }

@@ -92,6 +92,7 @@ class PersistentStore {
   PersistentStore(std::string path, std::shared_ptr<const ManagedObjectModel> model, PersistentStoreOptions options,
                   std::unique_ptr<Database> database);
   bool prepare(Error* error);
+  bool rebuildCollatedIndexesIfNeeded(Error* error);
   bool loadEntityCodes(bool assignMissing, Error* error);
   std::optional<int64_t> reserveKeys(const std::string& table, int64_t count, Error* error);
 

@@ -146,6 +146,13 @@ std::vector<std::string> StoreSchema::indexStatements(const EntityDescription& r
       if (property->isAttribute()) {
         auto attribute = static_cast<const AttributeDescription*>(property.get());
         if (attribute->isIndexed() || attribute->name() == "identifier") index(columnName(*attribute));
+        // Listings page through indexed names in the file manager's order.
+        if (attribute->isIndexed() && attribute->type() == AttributeType::String &&
+            indexed.insert(columnName(*attribute) + "/localized").second)
+          statements.push_back("CREATE INDEX IF NOT EXISTS " +
+                               quote("_index_" + table + "_" + columnName(*attribute) + "_localized") + " ON " +
+                               quote(table) + " (" + quote(columnName(*attribute)) +
+                               " COLLATE QLT_LOCALIZED_STANDARD, \"_pk\")");
       } else {
         auto relationship = static_cast<const RelationshipDescription*>(property.get());
         if (!relationship->isToMany()) index(foreignKeyColumn(*relationship));

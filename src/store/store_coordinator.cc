@@ -18,6 +18,16 @@ std::string placeholders(size_t count) {
 StoreCoordinator::StoreCoordinator(std::unique_ptr<PersistentStore> store)
     : store_(std::move(store)), mapper_(*store_) {}
 
+ManagedObjectClasses::Factory StoreCoordinator::factoryFor(const EntityDescription& entity) {
+  std::lock_guard lock(factoriesMutex_);
+  auto found = factories_.find(&entity);
+  if (found != factories_.end()) return found->second;
+  ManagedObjectClasses::Factory factory;
+  for (const EntityDescription* e = &entity; e && !factory; e = e->superentity())
+    factory = ManagedObjectClasses::factory(entity.model().name(), e->name());
+  return factories_.emplace(&entity, factory).first->second;
+}
+
 std::optional<ObjectID> StoreCoordinator::objectID(int64_t code, int64_t pk) const {
   auto name = store_->entityName(code);
   if (!name) return std::nullopt;
@@ -76,56 +86,78 @@ Value StoreCoordinator::columnValue(const Statement& statement, int column, Attr
   return Value();
 }
 
-const std::map<std::string, int>& StoreCoordinator::columnsOf(const Statement& statement) const {
-  auto found = columnsBySQL_.find(statement.sql());
-  if (found != columnsBySQL_.end()) return found->second;
+const std::map<std::string, int>& StoreCoordinator::columnsOf(const Statement& statement,
+                                                              const std::string& table) const {
+  auto found = columnsByTable_.find(table);
+  if (found != columnsByTable_.end() && static_cast<int>(found->second.size()) == statement.columnCount())
+    return found->second;
   std::map<std::string, int> columns;
   for (int i = 0; i < statement.columnCount(); ++i) columns.emplace(statement.columnName(i), i);
-  return columnsBySQL_.emplace(statement.sql(), std::move(columns)).first->second;
+  return columnsByTable_[table] = std::move(columns);
 }
 
-std::optional<StoredRow> StoreCoordinator::decodeRow(const Statement& statement) const {
-  const auto& columns = columnsOf(statement);
+const StoreCoordinator::RowLayout* StoreCoordinator::layoutOf(const Statement& statement, const std::string& table,
+                                                               const EntityDescription* entity) const {
+  auto key = std::make_pair(table, entity);
+  auto found = layouts_.find(key);
+  if (found != layouts_.end()) return &found->second;
+  const auto& columns = columnsOf(statement, table);
   auto column = [&](const std::string& name) {
-    auto found = columns.find(name);
-    return found == columns.end() ? -1 : found->second;
+    auto position = columns.find(name);
+    return position == columns.end() ? -1 : position->second;
   };
-  int pkColumn = column("_pk"), entityColumn = column("_entity"), versionColumn = column("_version");
-  if (pkColumn < 0 || entityColumn < 0 || versionColumn < 0) return std::nullopt;
-  auto id = objectID(statement.columnInt64(entityColumn), statement.columnInt64(pkColumn));
+  RowLayout layout;
+  layout.pk = column("_pk");
+  layout.entity = column("_entity");
+  layout.version = column("_version");
+  if (entity) {
+    const StoreSchema& schema = store_->schema();
+    for (const PropertyDescription* property : entity->allProperties()) {
+      int position = -1, entityPosition = -1;
+      if (!property->isTransient()) {
+        if (property->isAttribute()) {
+          position = column(schema.columnName(*static_cast<const AttributeDescription*>(property)));
+        } else if (auto relationship = static_cast<const RelationshipDescription*>(property);
+                   !relationship->isToMany()) {
+          position = column(schema.foreignKeyColumn(*relationship));
+          if (schema.storesForeignEntity(*relationship)) entityPosition = column(schema.foreignEntityColumn(*relationship));
+        }
+      }
+      layout.columns.push_back(position);
+      layout.entityColumns.push_back(entityPosition);
+    }
+  }
+  return &layouts_.emplace(key, std::move(layout)).first->second;
+}
+
+std::optional<StoredRow> StoreCoordinator::decodeRow(const Statement& statement, const std::string& table) const {
+  const RowLayout* keys = layoutOf(statement, table, nullptr);
+  if (keys->pk < 0 || keys->entity < 0 || keys->version < 0) return std::nullopt;
+  auto id = objectID(statement.columnInt64(keys->entity), statement.columnInt64(keys->pk));
   if (!id) return std::nullopt;
   const EntityDescription* entity = model().entity(id->entityName);
   if (!entity) return std::nullopt;
-  const StoreSchema& schema = store_->schema();
+  const RowLayout* layout = layoutOf(statement, table, entity);
   StoredRow row;
-  row.id = std::move(*id);
-  row.version = statement.columnInt64(versionColumn);
-  row.values.reserve(entity->allProperties().size());
-  for (const PropertyDescription* property : entity->allProperties()) {
-    Value value;
-    if (!property->isTransient()) {
-      if (property->isAttribute()) {
-        auto attribute = static_cast<const AttributeDescription*>(property);
-        int index = column(schema.columnName(*attribute));
-        if (index >= 0) value = columnValue(statement, index, attribute->type());
-      } else if (auto relationship = static_cast<const RelationshipDescription*>(property);
-                 !relationship->isToMany()) {
-        int index = column(schema.foreignKeyColumn(*relationship));
-        if (index >= 0 && !statement.isNull(index)) {
-          int64_t pk = statement.columnInt64(index);
-          std::string destination = relationship->destinationEntityName();
-          if (schema.storesForeignEntity(*relationship)) {
-            int entityIndex = column(schema.foreignEntityColumn(*relationship));
-            if (entityIndex >= 0) {
-              if (auto name = store_->entityName(statement.columnInt64(entityIndex))) destination = *name;
-            }
-          }
-          value = Value(ObjectID{store_->identifier(), destination, pk});
-        }
-      }
+  row.version = statement.columnInt64(keys->version);
+  const auto& properties = entity->allProperties();
+  row.values.resize(properties.size());
+  for (size_t i = 0; i < properties.size(); ++i) {
+    int position = layout->columns[i];
+    if (position < 0 || statement.isNull(position)) continue;
+    const PropertyDescription* property = properties[i];
+    if (property->isAttribute()) {
+      row.values[i] = columnValue(statement, position, static_cast<const AttributeDescription*>(property)->type());
+      continue;
     }
-    row.values.push_back(std::move(value));
+    auto relationship = static_cast<const RelationshipDescription*>(property);
+    std::string destination = relationship->destinationEntityName();
+    if (int entityPosition = layout->entityColumns[i]; entityPosition >= 0) {
+      if (auto name = store_->entityName(statement.columnInt64(entityPosition))) destination = *name;
+    }
+    row.values[i] = Value(ObjectID{store_->identifier(), std::move(destination), statement.columnInt64(position)});
   }
+  row.id = std::move(*id);
   return row;
 }
 
@@ -148,7 +180,7 @@ bool StoreCoordinator::readRows(const std::vector<ObjectID>& ids, std::map<Objec
       for (size_t i = 0; i < count; ++i)
         if (!statement->bindInt64(static_cast<int>(i + 1), keys[start + i], error)) return false;
       while (statement->step(error)) {
-        if (auto row = decodeRow(*statement)) rows->insert_or_assign(row->id, std::move(*row));
+        if (auto row = decodeRow(*statement, table)) rows->insert_or_assign(row->id, std::move(*row));
       }
       if (statement->failed()) return false;
     }

@@ -5,9 +5,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/error.h"
+#include "store/managed_object_classes.h"
 #include "store/persistent_store.h"
 #include "store/sqlite/statement.h"
 #include "store/store_sql_mapper.h"
@@ -37,6 +39,11 @@ class StoreCoordinator {
   // Held around every use of store().database().
   std::recursive_mutex& mutex() { return mutex_; }
 
+  // How objects of `entity` are made: the class registered for it or its
+  // nearest ancestor, looked up once (classes register before stores open).
+  // Null: plain ManagedObject.
+  ManagedObjectClasses::Factory factoryFor(const EntityDescription& entity);
+
   // The ObjectID of the row with key `pk` and entity code `code`; null when
   // the code is unknown.
   std::optional<ObjectID> objectID(int64_t code, int64_t pk) const;
@@ -45,9 +52,10 @@ class StoreCoordinator {
   // Reads the rows of `ids` (all of one root entity or not); rows that are
   // gone are missing from the result.
   bool readRows(const std::vector<ObjectID>& ids, std::map<ObjectID, StoredRow>* rows, Error* error);
-  // Decodes the current row of a statement that selected "t0".* of a root
-  // table; nullopt for rows of unknown entities.
-  std::optional<StoredRow> decodeRow(const Statement& statement) const;
+  // Decodes the current row of a statement that selected "t0".* (and
+  // nothing else) of the root table `table`; nullopt for rows of unknown
+  // entities.
+  std::optional<StoredRow> decodeRow(const Statement& statement, const std::string& table) const;
   // The destinations of `relationship` for the object `owner`, in order.
   std::optional<std::vector<ObjectID>> readToMany(const ObjectID& owner, const RelationshipDescription& relationship,
                                                   Error* error);
@@ -59,13 +67,23 @@ class StoreCoordinator {
   static Value columnValue(const Statement& statement, int column, AttributeType type);
 
  private:
+  // Where each property of an entity sits in a root table's "SELECT *".
+  struct RowLayout {
+    int pk = -1, entity = -1, version = -1;
+    std::vector<int> columns;        // per property; -1 when not stored
+    std::vector<int> entityColumns;  // per to-one whose destination has subentities
+  };
+  const RowLayout* layoutOf(const Statement& statement, const std::string& table, const EntityDescription* entity) const;
   // Column positions of a root table's "SELECT *", by column name.
-  const std::map<std::string, int>& columnsOf(const Statement& statement) const;
+  const std::map<std::string, int>& columnsOf(const Statement& statement, const std::string& table) const;
 
   std::unique_ptr<PersistentStore> store_;
   StoreSQLMapper mapper_;
   std::recursive_mutex mutex_;
-  mutable std::map<std::string, std::map<std::string, int>> columnsBySQL_;
+  mutable std::map<std::string, std::map<std::string, int>> columnsByTable_;
+  mutable std::map<std::pair<std::string, const EntityDescription*>, RowLayout> layouts_;
+  std::mutex factoriesMutex_;
+  std::unordered_map<const EntityDescription*, ManagedObjectClasses::Factory> factories_;
 };
 
 }  // namespace qlt

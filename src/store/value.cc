@@ -54,6 +54,17 @@ std::string Value::description() const {
   return {};
 }
 
+ValueList& Value::mutableCollection() {
+  auto* list = std::get_if<std::shared_ptr<ValueList>>(&value_);
+  if (!list || !*list) {
+    value_ = std::make_shared<ValueList>();
+    list = std::get_if<std::shared_ptr<ValueList>>(&value_);
+  } else if (list->use_count() > 1) {
+    *list = std::make_shared<ValueList>(**list);
+  }
+  return **list;
+}
+
 std::ostream& operator<<(std::ostream& stream, const Value& value) { return stream << value.description(); }
 
 }  // namespace qlt

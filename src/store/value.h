@@ -53,6 +53,10 @@ class Value {
     return list ? list->get() : nullptr;
   }
 
+  // The collection for changing in place: copied first when other Values
+  // share it; a non-collection becomes an empty collection.
+  ValueList& mutableCollection();
+
   // Numbers (Booleans as 0 and 1) as double; nullopt for anything else.
   std::optional<double> numberValue() const;
   bool boolValue() const;

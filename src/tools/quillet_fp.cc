@@ -1,76 +1,96 @@
-// quillet-fp: the project's command-line program. Until the extension
-// exists, `status` reports what the platform layer sees on this machine.
+// quillet-fp: the project's command-line program. `status` starts the
+// extension for a domain, waits for its library and reports what it holds.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
 
-#include <atomic>
-#include <condition_variable>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <mutex>
+#include <memory>
 
+#include "extension/file_provider_extension.h"
 #include "platform/date.h"
 #include "platform/group_container.h"
-#include "platform/keyed_archiver.h"
-#include "platform/operation_queue.h"
-#include "platform/timer.h"
 #include "platform/uniform_type.h"
 #include "platform/user_defaults.h"
-#include "platform/uuid.h"
+#include "store/library/library_changes_container.h"
+#include "store/library/library_manager.h"
+#include "store/managed_object_context.h"
 
 namespace {
 
-constexpr const char* kSharedDefaultsSuite = "group.com.quillet";
+constexpr std::chrono::seconds kLoadTimeout{60};
+
+// Standard error as it was before the extension redirected it to its log.
+std::FILE* errorStream = stderr;
+
+void keepOriginalStandardError() {
+  int fd = ::dup(STDERR_FILENO);
+  if (fd < 0) return;
+  if (std::FILE* stream = ::fdopen(fd, "w"))
+    errorStream = stream;
+  else
+    ::close(fd);
+}
 
 void printError(const qlt::Error& error) {
   nlohmann::json json{{"domain", error.domain()}, {"code", error.code()}, {"description", error.localizedDescription()}};
-  std::cerr << json.dump() << "\n";
+  std::string text = json.dump() + "\n";
+  std::fputs(text.c_str(), errorStream);
+  std::fflush(errorStream);
+}
+
+int64_t countOf(qlt::ManagedObjectContext& context, const char* entityName) {
+  qlt::FetchRequest request(entityName);
+  request.includesSubentities = true;
+  return context.count(request).value_or(-1);
 }
 
 int status(const std::string& domain, const std::string& groupContainer) {
   if (!groupContainer.empty()) setenv("QLT_GROUP_CONTAINER", groupContainer.c_str(), 1);
+  keepOriginalStandardError();
   qlt::Error error;
-  auto container = qlt::groupContainerPath(kSharedDefaultsSuite, &error);
+  auto container = qlt::groupContainerPath(qlt::kSharedDefaultsSuite, &error);
   if (!container) {
     printError(error);
     return 1;
   }
 
-  // A timer on the main queue and a block on an operation queue, to show
-  // both threads answer.
-  std::mutex mutex;
-  std::condition_variable fired;
-  bool timerFired = false;
-  qlt::Timer::scheduled(0.01, false, [&](qlt::Timer&) {
-    std::lock_guard lock(mutex);
-    timerFired = true;
-    fired.notify_all();
-  });
-  {
-    std::unique_lock lock(mutex);
-    fired.wait_for(lock, std::chrono::seconds(2), [&] { return timerFired; });
+  qlt::FileProviderExtension extension(qlt::FileProviderDomain{domain, domain});
+  if (!extension.waitUntilLoaded(kLoadTimeout, &error)) {
+    printError(error);
+    extension.invalidate();
+    return 1;
   }
-  std::atomic<int> operationsRun{0};
-  qlt::OperationQueue queue;
-  queue.setMaxConcurrentOperationCount(5);
-  for (int i = 0; i < 10; ++i) queue.addOperationWithBlock([&] { ++operationsRun; });
-  queue.waitUntilAllOperationsAreFinished();
 
-  qlt::UserDefaults defaults(kSharedDefaultsSuite);
-  auto version = qlt::archivedNumber(qlt::Date::now().timeIntervalSinceReferenceDate());
+  auto manager = qlt::LibraryManager::sharedManager();
+  auto libraryContainer = manager->container();
+  nlohmann::json counts;
+  libraryContainer->viewContext().performAndWait([&] {
+    qlt::ManagedObjectContext& view = libraryContainer->viewContext();
+    counts = {{"folders", countOf(view, "Folder")},
+              {"items", countOf(view, "Item")},
+              {"tags", countOf(view, "Tag")},
+              {"labels", countOf(view, "Label")}};
+  });
+  auto changes = extension.libraryChangesContainer();
+  qlt::UserDefaults defaults(qlt::kSharedDefaultsSuite);
   nlohmann::json json{
       {"domain", domain},
-      {"groupContainer", *container},
-      {"hostApplicationRunning", qlt::isApplicationRunning(*container, "com.quillet")},
-      {"now", qlt::Date::now().iso8601()},
-      {"newIdentifier", qlt::newUUIDString()},
-      {"noteType", qlt::UniformType::withFilenameExtension("qltnote")->identifier()},
-      {"sharedDefaultsKeys", defaults.dictionaryRepresentation().size()},
-      {"versionBytes", version ? version->size() : 0},
-      {"mainQueueTimerFired", timerFired},
-      {"operationsRun", operationsRun.load()},
+      {"libraryPackage", manager->libraryFilePath()},
+      {"database", manager->libraryPersistentStorePath()},
+      {"changesDatabaseLoaded", changes && changes->isLoaded()},
+      {"platform",
+       {{"groupContainer", *container},
+        {"hostApplicationRunning", qlt::isApplicationRunning(*container, std::string(qlt::kProductIdentifierPrefix))},
+        {"now", qlt::Date::now().iso8601()},
+        {"sharedDefaultsKeys", defaults.dictionaryRepresentation().size()}}},
   };
+  json.update(counts);
   std::cout << json.dump() << "\n";
+  extension.invalidate();
   return 0;
 }
 

@@ -162,3 +162,35 @@ TEST(PersistentStoreTest, RefusedFilesAreLeftAsTheyWere) {
 
 }  // namespace
 }  // namespace qlt
+
+namespace qlt {
+namespace {
+
+TEST(PersistentStoreCollationTest, IndexesOfAnotherCollationVersionAreRebuilt) {
+  ScratchDirectory scratch;
+  std::string path = scratch.path("store.sqlite");
+  ModelBuilder builder("Sorted");
+  builder.entity("Item").attribute("name", AttributeType::String).indexed();
+  auto model = builder.build();
+  {
+    auto store = PersistentStore::open(path, model);
+    ASSERT_TRUE(store);
+    ASSERT_TRUE(store->database().execute(
+        "INSERT INTO \"Item\" (_pk, _entity, name) VALUES (1, 1, 'File 10'), (2, 1, 'file 9');"
+        "UPDATE \"_qlt_metadata\" SET value = '0.0' WHERE key = '_collationVersion'"));
+  }
+  auto store = PersistentStore::open(path, model);
+  ASSERT_TRUE(store);
+  auto version = store->database().prepare("SELECT value FROM \"_qlt_metadata\" WHERE key = '_collationVersion'");
+  ASSERT_TRUE(version->step());
+  EXPECT_NE(version->columnText(0), "0.0");
+  auto ordered = store->database().prepare(
+      "SELECT name FROM \"Item\" INDEXED BY \"_index_Item_name_localized\" ORDER BY name COLLATE "
+      "QLT_LOCALIZED_STANDARD, _pk");
+  ASSERT_TRUE(ordered);
+  ASSERT_TRUE(ordered->step());
+  EXPECT_EQ(ordered->columnText(0), "file 9");
+}
+
+}  // namespace
+}  // namespace qlt

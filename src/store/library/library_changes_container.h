@@ -9,7 +9,6 @@
 
 namespace qlt {
 
-inline constexpr const char* kLibraryChangesModelName = "LibraryChanges";
 inline constexpr const char* kChangeManagerDisableVacuumKey = "QLTChangeManagerDisableVacuum";
 inline constexpr const char* kDatesForPersistentStoreHistoryKey = "DatesForPersistentStoreHistory";
 

@@ -34,6 +34,11 @@ const PropertyDescription* EntityDescription::property(const std::string& name) 
   return found == propertiesByName_.end() ? nullptr : found->second;
 }
 
+int EntityDescription::propertyIndex(const std::string& name) const {
+  auto found = indexByName_.find(name);
+  return found == indexByName_.end() ? -1 : found->second;
+}
+
 const AttributeDescription* EntityDescription::attribute(const std::string& name) const {
   const PropertyDescription* found = property(name);
   return found && found->isAttribute() ? static_cast<const AttributeDescription*>(found) : nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,8 @@ class EntityDescription {
   const std::vector<const AttributeDescription*>& allAttributes() const { return allAttributes_; }
   const std::vector<const RelationshipDescription*>& allRelationships() const { return allRelationships_; }
   const PropertyDescription* property(const std::string& name) const;
+  // The position of a property in allProperties(); -1 when there is none.
+  int propertyIndex(const std::string& name) const;
   const AttributeDescription* attribute(const std::string& name) const;
   const RelationshipDescription* relationship(const std::string& name) const;
   // Properties this entity declares itself.
@@ -54,6 +57,7 @@ class EntityDescription {
   std::vector<const AttributeDescription*> allAttributes_;
   std::vector<const RelationshipDescription*> allRelationships_;
   std::map<std::string, const PropertyDescription*> propertiesByName_;
+  std::unordered_map<std::string, int> indexByName_;
 };
 
 }  // namespace qlt

@@ -117,6 +117,7 @@ std::shared_ptr<const ManagedObjectModel> ModelBuilder::build(Error* error) {
           setError(error, modelError("Property " + property->name() + " is declared twice for " + entity->name_ + "."));
           return nullptr;
         }
+        entity->indexByName_.emplace(property->name(), static_cast<int>(entity->allProperties_.size()));
         entity->allProperties_.push_back(property.get());
         if (property->isAttribute())
           entity->allAttributes_.push_back(static_cast<const AttributeDescription*>(property.get()));
