@@ -27,6 +27,13 @@ Error saveError(long code, const std::string& description) { return Error(kCocoa
 
 }  // namespace
 
+Value ContextSave::entityCodeValue(const ObjectID* id) const {
+  if (!id) return Value();
+  auto code = coordinator_.store().entityCode(id->entityName);
+  if (!code) return Value();
+  return Value(*code);
+}
+
 ContextSave::ContextSave(ManagedObjectContext& context)
     : context_(context), coordinator_(*context.coordinator_), schema_(coordinator_.store().schema()) {}
 
@@ -134,8 +141,7 @@ bool ContextSave::writeInsert(const ManagedObject& object, Error* error) {
     if (property->isRelationship() &&
         schema_.storesForeignEntity(*static_cast<const RelationshipDescription*>(property))) {
       const ObjectID* id = value.objectID();
-      Value code = id ? Value(*coordinator_.store().entityCode(id->entityName)) : Value();
-      if (!StoreCoordinator::bindValue(insert, index++, code, error)) return false;
+      if (!StoreCoordinator::bindValue(insert, index++, entityCodeValue(id), error)) return false;
     }
   }
   if (!insert.execute(error)) return false;
@@ -162,7 +168,7 @@ bool ContextSave::updateRow(const ManagedObject& object, const std::vector<int>&
     if (schema_.storesForeignEntity(*relationship)) {
       assignments += StoreSchema::quote(schema_.foreignEntityColumn(*relationship)) + " = ?, ";
       const ObjectID* id = value.objectID();
-      parameters.push_back(id ? Value(*coordinator_.store().entityCode(id->entityName)) : Value());
+      parameters.push_back(entityCodeValue(id));
     }
   }
   std::string sql = "UPDATE " + StoreSchema::quote(schema_.tableName(object.entity().rootEntity())) + " SET " +
@@ -210,7 +216,7 @@ bool ContextSave::resolveConflict(ManagedObject& object, std::vector<Value>* mer
       continue;
     }
     const Value& stored = i < row.values.size() ? row.values[i] : Value();
-    bool storeChanged = !sameValue(stored, slot.committed);
+    bool storeChanged = !sameValue(stored, slot.changed ? slot.committed : slot.current);
     if (slot.changed && (!storeChanged || policy == MergePolicy::ObjectTrumpsByProperty))
       (*merged)[i] = slot.current;
     else
@@ -389,7 +395,8 @@ void ContextSave::finish() {
     for (size_t i = 0; i < object.slots_.size(); ++i) {
       Slot& slot = object.slots_[i];
       if (merged != mergedValues_.end()) slot.current = merged->second[i];
-      if (slot.loaded || !isToMany(object.entity().allProperties()[i])) slot.committed = slot.current;
+      bool toMany = isToMany(object.entity().allProperties()[i]);
+      slot.committed = toMany && slot.loaded ? slot.current : Value();
       slot.changed = false;
     }
     auto version = newVersions_.find(object.objectID());

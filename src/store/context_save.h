@@ -37,6 +37,8 @@ class ContextSave {
   bool updateRow(const ManagedObject& object, const std::vector<int>& slots, const std::vector<Value>& values,
                  int64_t expectedVersion, bool* matched, Error* error);
   void finish();
+  // The entity code column value of a to-one destination.
+  Value entityCodeValue(const ObjectID* id) const;
 
   ManagedObjectContext& context_;
   StoreCoordinator& coordinator_;

@@ -72,7 +72,9 @@ Value ManagedObject::valueForKeyPath(const std::string& keyPath) const {
 
 Value ManagedObject::committedValueForKey(const std::string& key) const {
   int index = slotIndex(key);
-  return index < 0 ? Value() : slot(index).committed;
+  if (index < 0 || inserted_) return Value();
+  const Slot& stored = slot(index);
+  return stored.changed ? stored.committed : stored.current;
 }
 
 std::map<std::string, Value> ManagedObject::changedValues() const {
@@ -176,6 +178,7 @@ void ManagedObject::changeSlot(int index, Value value, bool maintainInverse) {
   Slot& target = slot(index);
   if (sameValue(target.current, value)) return;
   Value old = std::move(target.current);
+  if (!target.changed) target.committed = old;
   target.current = std::move(value);
   target.changed = inserted_ || !sameValue(target.current, target.committed);
   if (context_) context_->objectDidChange(*this);
@@ -229,6 +232,7 @@ bool ManagedObject::toManyContains(Slot& slot, const ObjectID& id) {
 void ManagedObject::addToToMany(int index, const ObjectID& id, std::optional<size_t> position,
                                 bool maintainInverse) {
   Slot& target = slot(index);
+  if (!target.changed) target.committed = target.current;
   bool present = toManyContains(target, id);
   if (present && !position) return;
   ValueList& list = target.current.mutableCollection();
@@ -260,6 +264,7 @@ void ManagedObject::addToToMany(int index, const ObjectID& id, std::optional<siz
 
 void ManagedObject::removeFromToMany(int index, const ObjectID& id, bool maintainInverse) {
   Slot& target = slot(index);
+  if (!target.changed) target.committed = target.current;
   if (!toManyContains(target, id)) return;
   ValueList& list = target.current.mutableCollection();
   list.erase(std::find(list.begin(), list.end(), Value(id)));

@@ -94,6 +94,9 @@ class ManagedObject : public std::enable_shared_from_this<ManagedObject> {
   friend class ContextFetch;
   friend class ContextSave;
 
+  // While a slot is unchanged, `current` is also its stored value and
+  // `committed` means nothing; a change first keeps the stored value in
+  // `committed`.
   struct Slot {
     Value committed;
     Value current;

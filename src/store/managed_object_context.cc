@@ -167,11 +167,12 @@ void ManagedObjectContext::applyRow(ManagedObject& object, StoredRow row, bool k
       slot.loaded = true;
       continue;
     }
-    slot.committed = std::move(row.values[i]);
     if (!keepChanges || !slot.changed) {
-      slot.current = slot.committed;
+      slot.current = std::move(row.values[i]);
+      slot.committed = Value();
       slot.changed = false;
     } else {
+      slot.committed = std::move(row.values[i]);
       slot.changed = !(slot.current.type() == slot.committed.type() && slot.current == slot.committed);
     }
     slot.loaded = true;

@@ -25,8 +25,8 @@ std::optional<ObjectID> ObjectID::fromURIRepresentation(std::string_view uri) {
   auto [end, status] = std::from_chars(key.data() + 1, key.data() + key.size(), primaryKey);
   if (status != std::errc() || end != key.data() + key.size() || primaryKey <= 0) return std::nullopt;
   ObjectID id;
-  id.storeIdentifier = std::string(uri.substr(0, storeEnd));
-  id.entityName = std::string(uri.substr(storeEnd + 1, entityEnd - storeEnd - 1));
+  id.storeIdentifier = InternedString(uri.substr(0, storeEnd));
+  id.entityName = InternedString(uri.substr(storeEnd + 1, entityEnd - storeEnd - 1));
   id.primaryKey = primaryKey;
   return id;
 }

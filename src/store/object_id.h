@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "store/interned_string.h"
+
 namespace qlt {
 
 // Names one row of one store for the life of that store, in every context
@@ -14,8 +16,8 @@ namespace qlt {
 // primary key. Keys are allocated when an object is inserted, so an ID never
 // changes on save.
 struct ObjectID {
-  std::string storeIdentifier;
-  std::string entityName;
+  InternedString storeIdentifier;
+  InternedString entityName;
   int64_t primaryKey = 0;
 
   bool isNull() const { return primaryKey == 0; }
@@ -32,6 +34,6 @@ struct ObjectID {
 template <>
 struct std::hash<qlt::ObjectID> {
   size_t operator()(const qlt::ObjectID& id) const noexcept {
-    return std::hash<int64_t>()(id.primaryKey) ^ (std::hash<std::string>()(id.entityName) << 1);
+    return std::hash<int64_t>()(id.primaryKey) ^ (id.entityName.hash() << 1);
   }
 };

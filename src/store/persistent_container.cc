@@ -57,6 +57,21 @@ std::optional<std::vector<HistoryTransaction>> PersistentContainer::fetchHistory
   return qlt::fetchHistoryAfterDate(*coordinator_, date, error);
 }
 
+PropertyListDictionary PersistentContainer::metadata(Error* error) {
+  if (!coordinator_) return {};
+  std::lock_guard lock(coordinator_->mutex());
+  return coordinator_->store().metadata(error);
+}
+
+bool PersistentContainer::setMetadata(const PropertyListDictionary& metadata, Error* error) {
+  if (!coordinator_) {
+    setError(error, Error(kCocoaErrorDomain, kPersistentStoreOperationError, "The store is not loaded."));
+    return false;
+  }
+  std::lock_guard lock(coordinator_->mutex());
+  return coordinator_->store().setMetadata(metadata, error);
+}
+
 void PersistentContainer::checkForRemoteChanges() {
   if (!coordinator_) return;
   std::optional<int64_t> version;

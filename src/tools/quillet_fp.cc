@@ -1,14 +1,14 @@
 // quillet-fp: the project's command-line program. `status` starts the
 // extension for a domain, waits for its library and reports what it holds.
-#include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "extension/file_provider_extension.h"
 #include "platform/date.h"
@@ -36,7 +36,8 @@ void keepOriginalStandardError() {
 }
 
 void printError(const qlt::Error& error) {
-  nlohmann::json json{{"domain", error.domain()}, {"code", error.code()}, {"description", error.localizedDescription()}};
+  nlohmann::json json{
+      {"domain", error.domain()}, {"code", error.code()}, {"description", error.localizedDescription()}};
   std::string text = json.dump() + "\n";
   std::fputs(text.c_str(), errorStream);
   std::fflush(errorStream);

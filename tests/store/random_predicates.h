@@ -88,8 +88,13 @@ class RandomPredicates {
 
   Kind maybeOther(Kind kind) { return chance(15) ? Kind(pickIndex(7)) : kind; }
 
+  Value constantOrNil(int nilPercent, Kind kind) {
+    if (chance(nilPercent)) return Value();
+    return constant(maybeOther(kind));
+  }
+
   void operand(Kind kind) {
-    Value value = chance(8) ? Value() : constant(maybeOther(kind));
+    Value value = constantOrNil(8, kind);
     if (value.date() || value.data() || value.objectID() || chance(50)) {
       format_ += "%@";
       arguments_.push_back(value);
@@ -100,9 +105,9 @@ class RandomPredicates {
 
   void collection(Kind kind, size_t size) {
     ValueList values;
-    for (size_t i = 0; i < size; ++i) values.push_back(chance(10) ? Value() : constant(maybeOther(kind)));
+    for (size_t i = 0; i < size; ++i) values.push_back(constantOrNil(10, kind));
     format_ += "%@";
-    arguments_.push_back(Value(std::move(values)));
+    arguments_.emplace_back(std::move(values));
   }
 
   std::string op(Kind kind) {

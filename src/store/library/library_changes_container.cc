@@ -40,7 +40,7 @@ LibraryChangesPersistentContainer::~LibraryChangesPersistentContainer() {
 
 Date LibraryChangesPersistentContainer::lastDateForPersistentStoreHistory() {
   if (!isLoaded()) return Date::distantPast();
-  PropertyListDictionary metadata = persistentStore().metadata();
+  PropertyListDictionary metadata = this->metadata();
   auto dates = metadata.find(kDatesForPersistentStoreHistoryKey);
   const PropertyList* date = dates != metadata.end() ? dates->second.find(mainBundleIdentifier()) : nullptr;
   return date && date->date() ? *date->date() : Date::distantPast();
@@ -48,11 +48,11 @@ Date LibraryChangesPersistentContainer::lastDateForPersistentStoreHistory() {
 
 void LibraryChangesPersistentContainer::setLastDateForPersistentHistory(Date date) {
   if (!isLoaded()) return;
-  PropertyListDictionary metadata = persistentStore().metadata();
+  PropertyListDictionary metadata = this->metadata();
   PropertyList& dates = metadata[kDatesForPersistentStoreHistoryKey];
   if (!dates.dictionary()) dates = PropertyListDictionary{};
   (*dates.dictionary())[mainBundleIdentifier()] = date;
-  persistentStore().setMetadata(metadata);
+  this->setMetadata(metadata);
 }
 
 void LibraryChangesPersistentContainer::updatePersistentHistory() {

@@ -310,9 +310,9 @@ std::shared_ptr<ManagedObjectContext> LibraryManager::newBackgroundContext() {
 }
 
 Date LibraryManager::lastDateForPersistentHistory() {
-  PersistentStore* store = libraryPersistentStore();
-  if (!store) return Date::distantPast();
-  PropertyListDictionary metadata = store->metadata();
+  auto container = this->container();
+  if (!container || !container->isLoaded()) return Date::distantPast();
+  PropertyListDictionary metadata = container->metadata();
   const PropertyList* dates = metadata.count(kLibraryDatesForPersistentStoreHistoryKey)
                                   ? &metadata.at(kLibraryDatesForPersistentStoreHistoryKey)
                                   : nullptr;
@@ -321,14 +321,14 @@ Date LibraryManager::lastDateForPersistentHistory() {
 }
 
 void LibraryManager::setLastDateForPersistentHistory(Date date) {
-  PersistentStore* store = libraryPersistentStore();
-  if (!store) return;
-  PropertyListDictionary metadata = store->metadata();
+  auto container = this->container();
+  if (!container || !container->isLoaded()) return;
+  PropertyListDictionary metadata = container->metadata();
   PropertyList& dates = metadata[kLibraryDatesForPersistentStoreHistoryKey];
   if (!dates.dictionary()) dates = PropertyListDictionary{};
   (*dates.dictionary())[mainBundleIdentifier()] = date;
   Error error;
-  if (!store->setMetadata(metadata, &error)) log("Cannot store the history date: %@", error.description());
+  if (!container->setMetadata(metadata, &error)) log("Cannot store the history date: %@", error.description());
 }
 
 void LibraryManager::updatePersistentStoreHistory() {

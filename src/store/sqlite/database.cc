@@ -63,7 +63,8 @@ Database::~Database() { close(); }
 
 std::unique_ptr<Database> Database::open(const std::string& path, const DatabaseOptions& options, Error* error) {
   int flags =
-      options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | (options.create ? SQLITE_OPEN_CREATE : 0);
+      (options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | (options.create ? SQLITE_OPEN_CREATE : 0)) |
+      SQLITE_OPEN_NOMUTEX;  // a connection is used by one thread at a time
   sqlite3* db = nullptr;
   int resultCode = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   if (resultCode != SQLITE_OK) {

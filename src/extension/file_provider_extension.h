@@ -1,0 +1,119 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "platform/error.h"
+#include "platform/file_provider_domain.h"
+#include "platform/operation_queue.h"
+#include "platform/timer.h"
+#include "store/managed_object.h"
+
+namespace qlt {
+
+class FileProviderEnumerator;
+class FileProviderLibraryManager;
+class Library;
+class LibraryChangesPersistentContainer;
+class ManagedObjectContext;
+
+inline constexpr const char* kFileProviderImportDidEndNotification = "QLTFileProviderImportDidEndNotification";
+inline constexpr const char* kFileProviderMaterializedItemsDidChangeNotification =
+    "QLTFileProviderMaterializedItemsDidChangeNotification";
+// The materialized-items notices of this long a burst become one
+// notification.
+inline constexpr double kMaterializedItemsNotificationDelay = 2.0;
+inline constexpr int kMaterializationMaxConcurrentOperationCount = 5;
+
+// The extension for one file-provider domain: every request of the service
+// enters here. It installs the domain's library manager as the process's
+// shared manager, logs to a file of its own, loads the library (and opens
+// the changes database) on another thread, and answers requests from any
+// thread.
+class FileProviderExtension {
+ public:
+  using Completion = std::function<void()>;
+  using LoadCompletion = std::function<void(const Error* error)>;
+
+  // Returns at once; the library loads on another thread. Standard error is
+  // redirected to a new log file in the group container.
+  explicit FileProviderExtension(FileProviderDomain domain);
+  // Waits for the loading thread and stops a pending materialized-items
+  // notice; queued operations finish first.
+  ~FileProviderExtension();
+  FileProviderExtension(const FileProviderExtension&) = delete;
+  FileProviderExtension& operator=(const FileProviderExtension&) = delete;
+
+  const FileProviderDomain& domain() const { return domain_; }
+  // Null until the library loaded; use it only inside its context (the
+  // library manager's view context, on the main queue).
+  std::shared_ptr<Library> library() const;
+  std::shared_ptr<LibraryChangesPersistentContainer> libraryChangesContainer() const;
+  // The view context of the changes database; null until it is open.
+  std::shared_ptr<ManagedObjectContext> changesManagerContext() const;
+  OperationQueue& operationQueue() { return operationQueue_; }
+  OperationQueue& materalizationOperationQueue() { return materalizationOperationQueue_; }
+  // Standard error as reopened on the log file; null when none is open.
+  std::FILE* logFile() const;
+
+  // Loads the library with the shared manager and then opens the changes
+  // database; `completion` (optional) gets the error, if any. Runs on the
+  // calling thread. REQUIRES: not on the main thread.
+  void loadLibrary(LoadCompletion completion = nullptr);
+  // Waits until the loading started by the constructor is over. True when a
+  // library is there; otherwise `error` tells why (the load error, or a
+  // time-out).
+  bool waitUntilLoaded(std::chrono::milliseconds timeout, Error* error = nullptr) const;
+
+  // An enumerator for a container: the working set, or a folder resolved
+  // with folderForContainerItemIdentifier(). Null with the lookup's error
+  // when the folder cannot be found.
+  std::shared_ptr<FileProviderEnumerator> enumeratorForContainerItemIdentifier(const std::string& identifier,
+                                                                                Error* error = nullptr);
+  // The folder for a container identifier as an object of `context` (root,
+  // trash, or a folder's file-provider identifier); null with the fetch error
+  // or the no-such-item error.
+  ManagedObjectPtr folderForContainerItemIdentifier(const std::string& identifier, ManagedObjectContext& context,
+                                                    Error* error = nullptr);
+
+  // The service finished importing the domain: marks the library and tells
+  // the host application; `completion` runs afterwards, on another thread.
+  void importDidFinish(Completion completion);
+  // Items with local contents changed: the host application hears of it
+  // once per burst, kMaterializedItemsNotificationDelay after its first
+  // notice. `completion` runs at once on the operation queue.
+  void materializedItemsDidChange(Completion completion);
+
+  // The service is done with the extension: stops a pending
+  // materialized-items notice and closes the log file.
+  void invalidate();
+
+ private:
+  void didFinishLoading(std::shared_ptr<Library> library, std::optional<Error> error);
+  void postMaterializedItemsDidChangeNotification();
+  void stopMaterializeItemsTimer();
+
+  std::shared_ptr<FileProviderLibraryManager> libraryManager_;
+  const FileProviderDomain domain_;
+  std::FILE* logFile_ = nullptr;
+  OperationQueue operationQueue_;
+  OperationQueue materalizationOperationQueue_;
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable loadedCondition_;
+  std::shared_ptr<Library> library_;
+  std::shared_ptr<LibraryChangesPersistentContainer> libraryChangesContainer_;
+  std::shared_ptr<Timer> materializeItemsTimer_;
+  bool loadingFinished_ = false;
+  std::optional<Error> loadError_;
+  std::thread loader_;
+};
+
+}  // namespace qlt
