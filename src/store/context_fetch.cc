@@ -207,14 +207,15 @@ bool ContextFetch::fetchFromStore(std::vector<Candidate>* candidates, bool skipC
         !statement->bindInt64(index++, request_.offset, error))
       return false;
   }
-  const std::string& store = coordinator_.store().identifier();
+  const InternedString& store = coordinator_.storeIdentifier();
+  InternedString entityName = entity_->name();
   int firstSortColumn = selectEntity ? 2 : 1;
   while (statement->step(error)) {
     std::optional<ObjectID> id;
     if (selectEntity)
       id = coordinator_.objectID(statement->columnInt64(1), statement->columnInt64(0));
     else
-      id = ObjectID{store, entity_->name(), statement->columnInt64(0)};
+      id = ObjectID{store, entityName, statement->columnInt64(0)};
     if (!id) continue;
     if (skipChanged) {
       ManagedObjectPtr object = context_.registeredObject(*id);

@@ -16,7 +16,15 @@ std::string placeholders(size_t count) {
 }  // namespace
 
 StoreCoordinator::StoreCoordinator(std::unique_ptr<PersistentStore> store)
-    : store_(std::move(store)), mapper_(*store_) {}
+    : store_(std::move(store)), mapper_(*store_), storeIdentifier_(store_->identifier()) {
+  for (const EntityDescription* entity : store_->model().entities())
+    if (auto code = store_->entityCode(entity->name())) entitiesByCode_[*code] = EntityInfo{entity, entity->name()};
+}
+
+const StoreCoordinator::EntityInfo* StoreCoordinator::entityInfo(int64_t code) const {
+  auto found = entitiesByCode_.find(code);
+  return found == entitiesByCode_.end() ? nullptr : &found->second;
+}
 
 ManagedObjectClasses::Factory StoreCoordinator::factoryFor(const EntityDescription& entity) {
   std::lock_guard lock(factoriesMutex_);
@@ -29,9 +37,9 @@ ManagedObjectClasses::Factory StoreCoordinator::factoryFor(const EntityDescripti
 }
 
 std::optional<ObjectID> StoreCoordinator::objectID(int64_t code, int64_t pk) const {
-  auto name = store_->entityName(code);
-  if (!name) return std::nullopt;
-  return ObjectID{store_->identifier(), *name, pk};
+  const EntityInfo* info = entityInfo(code);
+  if (!info) return std::nullopt;
+  return ObjectID{storeIdentifier_, info->name, pk};
 }
 
 bool StoreCoordinator::bindValue(Statement& statement, int index, const Value& value, Error* error) {
@@ -125,6 +133,10 @@ const StoreCoordinator::RowLayout* StoreCoordinator::layoutOf(const Statement& s
       }
       layout.columns.push_back(position);
       layout.entityColumns.push_back(entityPosition);
+      layout.destinations.push_back(property->isRelationship()
+                                        ? InternedString(static_cast<const RelationshipDescription*>(property)
+                                                             ->destinationEntityName())
+                                        : InternedString());
     }
   }
   return &layouts_.emplace(key, std::move(layout)).first->second;
@@ -133,10 +145,9 @@ const StoreCoordinator::RowLayout* StoreCoordinator::layoutOf(const Statement& s
 std::optional<StoredRow> StoreCoordinator::decodeRow(const Statement& statement, const std::string& table) const {
   const RowLayout* keys = layoutOf(statement, table, nullptr);
   if (keys->pk < 0 || keys->entity < 0 || keys->version < 0) return std::nullopt;
-  auto id = objectID(statement.columnInt64(keys->entity), statement.columnInt64(keys->pk));
-  if (!id) return std::nullopt;
-  const EntityDescription* entity = model().entity(id->entityName);
-  if (!entity) return std::nullopt;
+  const EntityInfo* info = entityInfo(statement.columnInt64(keys->entity));
+  if (!info) return std::nullopt;
+  const EntityDescription* entity = info->entity;
   const RowLayout* layout = layoutOf(statement, table, entity);
   StoredRow row;
   row.version = statement.columnInt64(keys->version);
@@ -150,14 +161,13 @@ std::optional<StoredRow> StoreCoordinator::decodeRow(const Statement& statement,
       row.values[i] = columnValue(statement, position, static_cast<const AttributeDescription*>(property)->type());
       continue;
     }
-    auto relationship = static_cast<const RelationshipDescription*>(property);
-    std::string destination = relationship->destinationEntityName();
+    InternedString destination = layout->destinations[i];
     if (int entityPosition = layout->entityColumns[i]; entityPosition >= 0) {
-      if (auto name = store_->entityName(statement.columnInt64(entityPosition))) destination = *name;
+      if (const EntityInfo* actual = entityInfo(statement.columnInt64(entityPosition))) destination = actual->name;
     }
-    row.values[i] = Value(ObjectID{store_->identifier(), std::move(destination), statement.columnInt64(position)});
+    row.values[i] = Value(ObjectID{storeIdentifier_, destination, statement.columnInt64(position)});
   }
-  row.id = std::move(*id);
+  row.id = ObjectID{storeIdentifier_, info->name, statement.columnInt64(keys->pk)};
   return row;
 }
 

@@ -36,6 +36,7 @@ class StoreCoordinator {
   const PersistentStore& store() const { return *store_; }
   const ManagedObjectModel& model() const { return store_->model(); }
   const StoreSQLMapper& mapper() const { return mapper_; }
+  const InternedString& storeIdentifier() const { return storeIdentifier_; }
   // Held around every use of store().database().
   std::recursive_mutex& mutex() { return mutex_; }
 
@@ -72,13 +73,22 @@ class StoreCoordinator {
     int pk = -1, entity = -1, version = -1;
     std::vector<int> columns;        // per property; -1 when not stored
     std::vector<int> entityColumns;  // per to-one whose destination has subentities
+    std::vector<InternedString> destinations;  // per to-one
   };
   const RowLayout* layoutOf(const Statement& statement, const std::string& table, const EntityDescription* entity) const;
   // Column positions of a root table's "SELECT *", by column name.
   const std::map<std::string, int>& columnsOf(const Statement& statement, const std::string& table) const;
 
+  struct EntityInfo {
+    const EntityDescription* entity = nullptr;
+    InternedString name;
+  };
+  const EntityInfo* entityInfo(int64_t code) const;
+
   std::unique_ptr<PersistentStore> store_;
   StoreSQLMapper mapper_;
+  InternedString storeIdentifier_;
+  std::unordered_map<int64_t, EntityInfo> entitiesByCode_;
   std::recursive_mutex mutex_;
   mutable std::map<std::string, std::map<std::string, int>> columnsByTable_;
   mutable std::map<std::pair<std::string, const EntityDescription*>, RowLayout> layouts_;
