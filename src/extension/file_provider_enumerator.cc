@@ -106,8 +106,8 @@ void FolderFileProviderEnumerator::setFolder(ManagedObjectPtr folder) {
       identifier = kTrashContainerItemIdentifier;
     } else if (ManagedObjectContext* context = folder->managedObjectContext()) {
       context->performAndWait([&] {
-        if (const std::string* value = folder->valueForKey("identifier").string())
-          identifier = folder->entity().name() + "|" + *value;
+        Value value = folder->valueForKey("identifier");
+        if (value.string()) identifier = folder->entity().name() + "|" + *value.string();
       });
     }
   }
