@@ -19,7 +19,7 @@
 #include "store/library/library.h"
 #include "store/library/library_model.h"
 #include "store/library/library_model_hooks.h"
-#include "util/trash.h"
+#include "util/file_manager.h"
 
 namespace qlt {
 namespace {

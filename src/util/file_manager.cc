@@ -1,0 +1,172 @@
+#include "util/file_manager.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/extended_attributes.h"
+#include "platform/file_attributes.h"
+#include "platform/file_error.h"
+#include "platform/file_path.h"
+#include "platform/file_system.h"
+#include "platform/string_comparison.h"
+#include "platform/user_defaults.h"
+
+namespace qlt {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isHidden(const std::string& name) { return name.starts_with('.'); }
+
+// `path` made absolute with its symbolic links resolved as far as it
+// exists; empty when it cannot even be made absolute.
+std::string resolvedPath(const std::string& path) {
+  if (path.empty()) return {};
+  std::error_code failure;
+  fs::path absolute = fs::absolute(path, failure);
+  if (failure) return {};
+  fs::path canonical = fs::weakly_canonical(absolute, failure);
+  return standardizingPath(failure ? absolute.native() : canonical.native());
+}
+
+// Both already resolved.
+bool isSameOrInside(const std::string& path, const std::string& folder) {
+  return !path.empty() && !folder.empty() && (path == folder || isDescendant(path, folder));
+}
+
+// The file extended attributes are read from: the target of a symbolic link,
+// else `path` itself.
+std::string attributeTarget(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return path;
+  std::string target(resolved);
+  ::free(resolved);
+  return target;
+}
+
+std::string homeTrash() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data && data[0] == '/') return appendingPathComponent(data, "Trash");
+  const char* home = std::getenv("HOME");
+  if (home && home[0] == '/') return appendingPathComponent(home, ".local/share/Trash");
+  return {};
+}
+
+// Whether `directory` (resolved) is the root of a mounted file system.
+bool isVolumeTop(const fs::path& directory) {
+  if (directory == directory.root_path()) return true;
+  struct stat inner {};
+  struct stat outer {};
+  return ::stat(directory.c_str(), &inner) == 0 && ::stat(directory.parent_path().c_str(), &outer) == 0 &&
+         (inner.st_dev != outer.st_dev || inner.st_ino == outer.st_ino);
+}
+
+}  // namespace
+
+bool renameItem(const std::string& path, const std::string& newName, Error* error) {
+  if (!isValidFilename(newName)) {
+    setError(error, invalidFilenameError(newName, "it is not a single file name"));
+    return false;
+  }
+  std::string oldName = lastPathComponent(path);
+  if (newName == oldName) return true;
+  std::string directory = deletingLastPathComponent(path);
+  std::string destination = appendingPathComponent(directory, newName);
+  if (compareStrings(newName, oldName, CaseInsensitive | DiacriticInsensitive | WidthInsensitive) != 0)
+    return moveItem(path, destination, error);
+
+  std::string pattern = appendingPathComponent(directory, ".qlt-rename-XXXXXX");
+  if (!::mkdtemp(pattern.data())) {
+    setError(error, fileWriteError(errno, pattern));
+    return false;
+  }
+  std::string aside = appendingPathComponent(pattern, newName);
+  bool moved = moveItem(path, aside, error);
+  if (moved && !moveItem(aside, destination, error)) {
+    moved = false;
+    moveItem(aside, appendingPathComponent(directory, oldName));
+  }
+  ::rmdir(pattern.c_str());
+  return moved;
+}
+
+std::optional<uint64_t> sizeOfFile(const std::string& path, Error* error) {
+  auto attributes = attributesOfItem(path, error);
+  if (!attributes) return std::nullopt;
+  if (attributes->type != FileAttributes::Type::Directory) return attributes->size;
+  auto names = contentsOfDirectory(path, error);
+  if (!names) return std::nullopt;
+  uint64_t total = 0;
+  for (const std::string& name : *names) {
+    if (isHidden(name)) continue;
+    std::string entry = appendingPathComponent(path, name);
+    auto entryAttributes = attributesOfItem(entry, error);
+    if (!entryAttributes) return std::nullopt;
+    if (entryAttributes->type == FileAttributes::Type::Directory) {
+      total += sizeOfFile(entry).value_or(0);
+    } else {
+      total += entryAttributes->size;
+    }
+  }
+  return total;
+}
+
+std::map<std::string, Bytes> extendedAttributes(const std::string& path) {
+  std::string target = attributeTarget(path);
+  std::map<std::string, Bytes> attributes;
+  auto names = extendedAttributeNames(target);
+  if (!names) return attributes;
+  for (const std::string& name : *names) {
+    if (name.empty()) continue;
+    if (auto value = xattrDataValue(name, target)) attributes.emplace(name, std::move(*value));
+  }
+  return attributes;
+}
+
+std::optional<Bytes> xattrDataValue(const std::string& key, const std::string& path) {
+  auto value = extendedAttribute(attributeTarget(path), key);
+  if (!value) return std::nullopt;
+  return Bytes(value->begin(), value->end());
+}
+
+bool setXAttrDataValue(const Bytes& data, const std::string& key, const std::string& path) {
+  std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+  return setExtendedAttribute(attributeTarget(path), key, bytes);
+}
+
+bool isPathInTrash(const std::string& path) {
+  std::string resolved = resolvedPath(path);
+  if (resolved.empty()) return false;
+  if (isSameOrInside(resolved, resolvedPath(homeTrash()))) return true;
+
+  const std::string uid = std::to_string(::getuid());
+  fs::path prefix;
+  fs::path previous;
+  for (const fs::path& component : fs::path(resolved)) {
+    fs::path parent = prefix;
+    prefix /= component;
+    if (component == ".Trash-" + uid && isVolumeTop(parent)) return true;
+    if (component == uid && previous == ".Trash" && isVolumeTop(parent.parent_path())) return true;
+    previous = component;
+  }
+  return false;
+}
+
+bool isPathInCloudDrive(const std::string& path) {
+  auto roots = UserDefaults::standard().arrayForKey(kCloudDriveRootsKey);
+  if (!roots) return false;
+  std::string resolved = resolvedPath(path);
+  for (const PropertyList& root : *roots) {
+    const std::string* rootPath = root.string();
+    if (rootPath && rootPath->starts_with('/') && isSameOrInside(resolved, resolvedPath(*rootPath))) return true;
+  }
+  return false;
+}
+
+}  // namespace qlt
