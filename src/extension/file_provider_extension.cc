@@ -3,6 +3,7 @@
 #include "changes/library_changes_model.h"
 #include "extension/file_provider_enumerator.h"
 #include "extension/log_file.h"
+#include "model/model_classes.h"
 #include "platform/bundle.h"
 #include "platform/distributed_notification_center.h"
 #include "platform/group_container.h"
@@ -46,6 +47,7 @@ FileProviderExtension::FileProviderExtension(FileProviderDomain domain)
     logFile_ = redirectStandardErrorToNewLogFile(*container);
   materalizationOperationQueue_.setMaxConcurrentOperationCount(kMaterializationMaxConcurrentOperationCount);
   UserDefaults::standard().addSuiteNamed(kSharedDefaultsSuite);
+  registerLibraryModelClasses();  // before any store of the library opens
   loader_ = std::thread([this] {
     std::optional<Error> failure;
     loadLibrary([&](const Error* error) {
