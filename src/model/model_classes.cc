@@ -2,11 +2,12 @@
 
 #include <mutex>
 
+#include "model/folder.h"
 #include "model/item.h"
 #include "model/label.h"
-#include "model/root_folder.h"
 #include "store/library/library_model.h"
 #include "store/library/library_model_constants.h"
+#include "store/library/library_model_hooks.h"
 #include "store/managed_object_classes.h"
 
 namespace qlt {
@@ -17,7 +18,22 @@ void registerLibraryModelClasses() {
     const std::string model = libraryModel()->name();
     ManagedObjectClasses::add<Item>(model, kItemEntityName);
     ManagedObjectClasses::add<Label>(model, kLabelEntityName);
+    ManagedObjectClasses::add<Folder>(model, kFolderEntityName);
     ManagedObjectClasses::add<RootFolder>(model, kRootFolderEntityName);
+    ManagedObjectClasses::add<TrashFolder>(model, kTrashFolderEntityName);
+    ManagedObjectClasses::add<SharedFolder>(model, kSharedFolderEntityName);
+    LibraryModelHooks& hooks = LibraryModelHooks::installed();
+    hooks.folderExists = [](const ManagedObjectPtr& object) {
+      auto folder = std::dynamic_pointer_cast<Folder>(object);
+      return folder && folder->folderExists();
+    };
+    hooks.createFolder = [](const ManagedObjectPtr& object, Error* error) {
+      auto folder = std::dynamic_pointer_cast<Folder>(object);
+      return !folder || folder->createFolder(error);
+    };
+    hooks.updateOrderedChildren = [](const ManagedObjectPtr& object) {
+      if (auto folder = std::dynamic_pointer_cast<Folder>(object)) folder->updateOrderedChildren();
+    };
     registerLibraryObjectClasses();
   });
 }

@@ -223,8 +223,10 @@ void LibraryManager::loadLibrary(LoadCompletion completion) {
   willSaveToken_ = NotificationCenter::defaultCenter().addObserver(
       kContextWillSaveNotification, &view, [this](const Notification& note) { stampChangedObjects(note); });
   remoteChangeToken_ = NotificationCenter::defaultCenter().addObserver(
-      kStoreRemoteChangeNotification, container.get(), [this](const Notification&) {
-        OperationQueue::mainQueue().addOperationWithBlock([this] { updatePersistentStoreHistory(); });
+      kStoreRemoteChangeNotification, container.get(), [weak = weak_from_this()](const Notification&) {
+        OperationQueue::mainQueue().addOperationWithBlock([weak] {
+          if (auto manager = weak.lock()) manager->updatePersistentStoreHistory();
+        });
       });
   didLoadLibrary();
   NotificationCenter::defaultCenter().post(kLibraryManagerDidLoadLibraryNotification, this);

@@ -37,7 +37,7 @@ inline constexpr const char* kSharedDefaultsSuite = "group.com.quillet";
 // saving the view context, background contexts, and merging what other
 // processes wrote, from persistent history. One per process
 // (sharedManager()).
-class LibraryManager {
+class LibraryManager : public std::enable_shared_from_this<LibraryManager> {
  public:
   using LoadCompletion = std::function<void(std::shared_ptr<Library> library, const Error* error)>;
 

@@ -1,0 +1,708 @@
+#include "model/folder.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <set>
+
+#include "model/item.h"
+#include "platform/file_coordinator.h"
+#include "platform/file_path.h"
+#include "platform/file_system.h"
+#include "platform/localized_strings.h"
+#include "platform/log.h"
+#include "platform/main_queue.h"
+#include "platform/notification_center.h"
+#include "platform/string_comparison.h"
+#include "store/library/library_manager.h"
+#include "store/library/library_model_constants.h"
+#include "store/managed_object_context.h"
+#include "util/file_manager.h"
+#include "util/filename_rules.h"
+
+namespace qlt {
+namespace {
+
+Folder::Ptr asFolder(const ManagedObjectPtr& object) { return std::dynamic_pointer_cast<Folder>(object); }
+
+bool sameID(const ManagedObjectPtr& object, const ManagedObject* other) {
+  return object && other && object->objectID() == other->objectID();
+}
+
+// Present on disk without following a final symbolic link.
+bool somethingAt(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool isSymbolicLink(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat first, second;
+  return ::lstat(a.c_str(), &first) == 0 && ::lstat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
+Error folderError(long code, const std::string& message) { return Error(kFolderErrorDomain, code, message); }
+Error groupError(long code, const std::string& message) { return Error(kGroupErrorDomain, code, message); }
+
+std::string numbered(const std::string& name, long counter) { return formatString("%@ %ld", name, counter); }
+
+std::optional<std::string> systemDirectory(const ManagedObjectPtr& library, bool inPackage, const char* name,
+                                           bool noIndex) {
+  auto manager = LibraryManager::sharedManager();
+  if (!library || !manager) return std::nullopt;
+  std::string base = inPackage ? manager->libraryFilePath() : manager->libraryFolderPath();
+  if (base.empty()) return std::nullopt;
+  std::string path = appendingPathComponent(base, name);
+  return noIndex ? appendingPathExtension(path, kFolderNoIndexExtension) : path;
+}
+
+}  // namespace
+
+std::string cleanedGroupName(const std::string& name) {
+  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
+  auto trim = [&](std::string text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && isSpace(text[begin])) ++begin;
+    while (end > begin && isSpace(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+  };
+  std::string value = trim(name);
+  if (value.find_first_of("\t\n\r\v\f") == std::string::npos) return value;
+  std::string spaced;
+  for (char c : value) {
+    char next = isSpace(c) ? ' ' : c;
+    if (next == ' ' && !spaced.empty() && spaced.back() == ' ') continue;
+    spaced.push_back(next);
+  }
+  return trim(spaced);
+}
+
+std::string Folder::untitledFolderName() { return localizedString("Untitled Folder"); }
+
+std::string Folder::name() const {
+  if (isTrashFolderItself()) return localizedString("Deleted Items");
+  Value value = valueForKey("name");
+  return value.string() ? *value.string() : std::string();
+}
+
+void Folder::setName(const std::string& newName) {
+  setValueForKey("name", cleanedGroupName(newName));
+  ObjectID id = objectID();
+  dispatchMainAsync([id] {
+    auto manager = LibraryManager::sharedManager();
+    auto container = manager ? manager->container() : nullptr;
+    if (!container || !container->isLoaded()) return;
+    ManagedObjectPtr group = container->viewContext().existingObjectWithID(id);
+    if (group) NotificationCenter::defaultCenter().post(kGroupNameDidChangeNotification, group.get());
+  });
+}
+
+int64_t Folder::groupType() const {
+  Value value = valueForKey("groupType");
+  return value.integer() ? *value.integer() : kFolderGroupType;
+}
+
+Folder::Ptr Folder::parentFolder() const { return asFolder(objectForKey("parent")); }
+
+ManagedObjectPtr Folder::library() const {
+  const Folder* top = this;
+  Ptr holder;
+  for (int guard = 0; guard < 10000; ++guard) {
+    Ptr parent = top->parentFolder();
+    if (!parent) break;
+    holder = parent;
+    top = holder.get();
+  }
+  if (top->isPlainFolder()) return nullptr;
+  return top->objectForKey("library");
+}
+
+bool Folder::libraryUsesFileProvider() const {
+  ManagedObjectPtr owner = library();
+  return owner && owner->valueForKey("useFileProvider").boolValue();
+}
+
+std::optional<std::string> Folder::folderPath() const {
+  if (!isPlainFolder()) return systemFolderPath();
+  Ptr parent = parentFolder();
+  std::string own = name();
+  if (!parent || !isValidFilename(own)) return std::nullopt;
+  std::optional<std::string> parentPath = parent->folderPath();
+  if (!parentPath) return std::nullopt;
+  return appendingPathComponent(*parentPath, own);
+}
+
+std::optional<std::string> Folder::folderURL() const {
+  auto path = folderPath();
+  if (!path) return std::nullopt;
+  return fileURLFromPath(*path, true);
+}
+
+bool Folder::folderExists() const {
+  auto path = folderPath();
+  return path && fileExists(*path);
+}
+
+bool Folder::moveLegacyDirectory(Error* error, bool* handled) {
+  *handled = false;
+  if (isPlainFolder() || !libraryUsesFileProvider()) return true;
+  auto path = folderPath();
+  if (!path || pathExtension(*path) != kFolderNoIndexExtension || somethingAt(*path)) return true;
+  std::string legacy = deletingPathExtension(*path);
+  if (!somethingAt(legacy)) return true;
+  *handled = true;
+  Error moveError;
+  if (moveItem(legacy, *path, &moveError)) return true;
+  log(isRootFolder() ? "Error moving legacy FP root folder: %@" : "Error moving legacy FP trash folder: %@", moveError);
+  setError(error, moveError);
+  return false;
+}
+
+bool Folder::createFolder(Error* error) {
+  auto manager = LibraryManager::sharedManager();
+  if (manager && manager->isProcessingPersistentHistory()) return true;
+  if (isRootFolder() || isTrashFolderItself()) {
+    bool handled = false;
+    bool moved = moveLegacyDirectory(error, &handled);
+    if (handled) return moved;
+  }
+  return createDirectory(error);
+}
+
+bool Folder::createDirectory(Error* error) {
+  if (isPlainFolder() && !parentFolder()) {
+    setError(error, folderError(kFolderNoParentErrorCode, localizedString("No parent folder.")));
+    return false;
+  }
+  auto path = folderPath();
+  if (!path) {
+    setError(error, folderError(kFolderNoURLErrorCode, localizedString("No folder URL.")));
+    return false;
+  }
+  if (somethingAt(*path)) {
+    if (!isSymbolicLink(*path)) return true;
+    log("File at URL is an alias or symbolic link: %@", fileURLFromPath(*path));
+    removeItem(*path);
+  }
+  return qlt::createDirectory(*path, true, error);
+}
+
+bool Folder::isTrashFolder() const {
+  if (isTrashFolderItself()) return true;
+  if (!isPlainFolder()) return false;
+  Ptr parent = parentFolder();
+  return parent && parent->isTrashFolder();
+}
+
+unsigned Folder::depth() const {
+  if (!isPlainFolder()) return 0;
+  Ptr parent = parentFolder();
+  return parent ? parent->depth() + 1 : 1;
+}
+
+unsigned Folder::relativeMaxDepth() const {
+  unsigned below = 0;
+  for (const Ptr& child : subfolders()) below = std::max(below, child->relativeMaxDepth());
+  return below + 1;
+}
+
+bool Folder::isDescendentOfFolder(const Folder& folder) const {
+  for (Ptr parent = parentFolder(); parent; parent = parent->parentFolder())
+    if (parent->objectID() == folder.objectID()) return true;
+  return false;
+}
+
+Folder::Ptr Folder::topLevelFolder() {
+  Ptr parent = parentFolder();
+  if (!parent) return nullptr;
+  if (!parent->isPlainFolder()) return as<Folder>();
+  return parent->topLevelFolder();
+}
+
+bool Folder::canEditName() const { return isPlainFolder(); }
+bool Folder::canMove() const { return isPlainFolder(); }
+bool Folder::canRemove() const { return isPlainFolder(); }
+
+bool Folder::canAcceptNewItems() const {
+  if (isRootFolder()) return true;
+  if (isTrashFolderItself()) return false;
+  Ptr parent = parentFolder();
+  return !parent || parent->canAcceptNewItems();
+}
+
+bool Folder::canReorderChildren() const {
+  if (isRootFolder()) return valueForKey("allowManualOrdering").boolValue();
+  if (!isPlainFolder()) return false;
+  Ptr parent = parentFolder();
+  return parent && parent->canReorderChildren();
+}
+
+Folder::Ptr Folder::subfolderWithName(const std::string& wanted) const {
+  for (const ManagedObjectPtr& child : objectsForKey("children")) {
+    Ptr folder = asFolder(child);
+    if (folder && folder->isPlainFolder() && isEqualToFilename(folder->name(), wanted)) return folder;
+  }
+  return nullptr;
+}
+
+std::shared_ptr<Item> Folder::itemWithFilename(const std::string& filename) const {
+  for (const ManagedObjectPtr& object : objectsForKey("items")) {
+    auto item = std::dynamic_pointer_cast<Item>(object);
+    if (item && isEqualToFilename(item->filename(), filename)) return item;
+  }
+  return nullptr;
+}
+
+std::vector<Folder::Ptr> Folder::subfolders() const {
+  std::vector<Ptr> result;
+  for (const ManagedObjectPtr& child : objectsForKey("children"))
+    if (Ptr folder = asFolder(child); folder && folder->isPlainFolder()) result.push_back(folder);
+  return result;
+}
+
+std::vector<Folder::Ptr> Folder::allSubfolders() const {
+  std::vector<Ptr> result;
+  for (const Ptr& child : subfolders()) {
+    result.push_back(child);
+    for (Ptr& below : child->allSubfolders()) result.push_back(std::move(below));
+  }
+  return result;
+}
+
+std::vector<ManagedObjectPtr> Folder::allItems() const {
+  std::vector<ManagedObjectPtr> result;
+  std::set<ObjectID> seen;
+  auto collect = [&](const ManagedObject& holder) {
+    for (ManagedObjectPtr& item : holder.objectsForKey("items"))
+      if (seen.insert(item->objectID()).second) result.push_back(std::move(item));
+    for (const ManagedObjectPtr& child : holder.objectsForKey("children"))
+      if (child->entity().name() == kBundleEntityName)
+        for (ManagedObjectPtr& item : child->objectsForKey("items"))
+          if (seen.insert(item->objectID()).second) result.push_back(std::move(item));
+  };
+  collect(*this);
+  for (const Ptr& folder : allSubfolders()) collect(*folder);
+  return result;
+}
+
+std::vector<ManagedObjectPtr> Folder::orderedChildren() const {
+  std::vector<ManagedObjectPtr> children = objectsForKey("children");
+  if (canReorderChildren()) {
+    auto order = [](const ManagedObjectPtr& child) {
+      Value value = child->valueForKey("parentOrder");
+      return value.integer() ? *value.integer() : 0;
+    };
+    std::stable_sort(children.begin(), children.end(),
+                     [&](const ManagedObjectPtr& a, const ManagedObjectPtr& b) { return order(a) < order(b); });
+  } else {
+    auto nameOf = [](const ManagedObjectPtr& child) {
+      Value value = child->valueForKey("name");
+      return value.string() ? *value.string() : std::string();
+    };
+    std::stable_sort(children.begin(), children.end(), [&](const ManagedObjectPtr& a, const ManagedObjectPtr& b) {
+      return localizedStandardCompare(nameOf(a), nameOf(b)) < 0;
+    });
+  }
+  return children;
+}
+
+std::vector<Folder::Ptr> Folder::orderedSubfolders() const {
+  std::vector<Ptr> result;
+  for (const ManagedObjectPtr& child : orderedChildren())
+    if (Ptr folder = asFolder(child); folder && folder->isPlainFolder()) result.push_back(folder);
+  return result;
+}
+
+void Folder::updateChildrenParentOrder() {
+  int64_t index = 0;
+  for (const ManagedObjectPtr& child : objectsForKey("children")) {
+    Value current = child->valueForKey("parentOrder");
+    if (!current.integer() || *current.integer() != index) child->setValueForKey("parentOrder", index);
+    ++index;
+  }
+}
+
+void Folder::updateOrderedChildren() {
+  std::vector<ManagedObjectPtr> current = objectsForKey("children");
+  std::vector<ManagedObjectPtr> sorted = orderedChildren();
+  bool same =
+      std::equal(current.begin(), current.end(), sorted.begin(), sorted.end(),
+                 [](const ManagedObjectPtr& a, const ManagedObjectPtr& b) { return a->objectID() == b->objectID(); });
+  if (!same) setObjectsForKey("children", sorted);
+}
+
+void Folder::addChildrenObject(const ManagedObjectPtr& child) {
+  for (const ManagedObjectPtr& present : objectsForKey("children"))
+    if (sameID(present, child.get())) return;
+  addObjectForKey("children", child);
+  updateChildrenParentOrder();
+}
+
+void Folder::removeChildrenObject(const ManagedObjectPtr& child) {
+  for (const ManagedObjectPtr& present : objectsForKey("children")) {
+    if (!sameID(present, child.get())) continue;
+    removeObjectForKey("children", child);
+    updateChildrenParentOrder();
+    return;
+  }
+}
+
+bool Folder::canChangeName(const std::string& newName, Error* error) const {
+  std::string sanitized = stringSanitizedForFileName(newName);
+  if (sanitized == name()) return true;
+  Ptr parent = parentFolder();
+  if (!parent) return true;
+  if (Ptr existing = parent->subfolderWithName(sanitized); existing && existing->objectID() != objectID()) {
+    Error clash =
+        folderError(kFolderWithNameExistsErrorCode, localizedString("A folder with that name already exists."));
+    clash.setUserInfoValue(kFolderErrorExistingFolderUserInfoKey, ManagedObjectPtr(existing));
+    setError(error, clash);
+    return false;
+  }
+  if (auto item = parent->itemWithFilename(sanitized)) {
+    Error clash =
+        folderError(kFolderItemWithNameExistsErrorCode, localizedString("An item with that name already exists."));
+    clash.setUserInfoValue(kFolderErrorExistingItemUserInfoKey, ManagedObjectPtr(item));
+    setError(error, clash);
+    return false;
+  }
+  return true;
+}
+
+bool Folder::directoryBelongsToAnother(const std::string& path) const {
+  ManagedObjectContext* context = managedObjectContext();
+  if (!context) return true;
+  auto folders = context->fetch(FetchRequest(kFolderEntityName));
+  if (!folders) return true;
+  std::string parentPath = deletingLastPathComponent(path);
+  std::string last = lastPathComponent(path);
+  for (const ManagedObjectPtr& object : *folders) {
+    Ptr folder = asFolder(object);
+    if (!folder || folder->objectID() == objectID() || folder->isDeleted()) continue;
+    auto other = folder->folderPath();
+    if (!other) continue;
+    if (*other == path) return true;
+    if (isDescendant(*other, path) && !folder->isDescendentOfFolder(*this)) return true;
+    if (*other == parentPath && folder->itemWithFilename(last)) return true;
+  }
+  return false;
+}
+
+bool Folder::changeName(const std::string& newName, Error* error) {
+  if (!canChangeName(newName, error)) return false;
+  std::string sanitized = stringSanitizedForFileName(newName);
+  if (sanitized == name()) return true;
+  auto oldPath = folderPath();
+  if (isPlainFolder() && oldPath && somethingAt(*oldPath)) {
+    std::string newPath = appendingPathComponent(deletingLastPathComponent(*oldPath), sanitized);
+    if (newPath == *oldPath) return true;
+    Error failure;
+    bool done = false;
+    FileCoordinator coordinator;
+    bool ran = coordinator.coordinateReadingAndWriting(
+        *oldPath, FileCoordinator::kNoOptions, newPath, FileCoordinator::kForMoving,
+        [&](const std::string& from, const std::string& to) {
+          if (somethingAt(to) && !sameFile(from, to)) {
+            if (directoryBelongsToAnother(to)) {
+              failure = Error(kCocoaErrorDomain, kCocoaFileWriteFileExistsError,
+                              localizedString("An item with that name already exists."));
+              return;
+            }
+            if (!removeItem(to, &failure)) return;
+          }
+          done = renameItem(from, lastPathComponent(to), &failure);
+        },
+        &failure);
+    if (!ran || !done) {
+      log("Error renaming folder: %@", failure);
+      setError(error, failure);
+      return false;
+    }
+  }
+  if (!sanitized.empty()) setName(sanitized);
+  return true;
+}
+
+std::string Folder::uniqueName(const std::string& wanted, const Folder& folder) const {
+  Ptr existing = folder.subfolderWithName(wanted);
+  if (!existing) return wanted;
+  for (long counter = 1;; ++counter) {
+    std::string candidate = numbered(wanted, counter);
+    existing = folder.subfolderWithName(candidate);
+    if (!existing) return candidate;
+    if (existing->identifier() == identifier()) return existing->name();
+  }
+}
+
+bool Folder::makeNameUniqueInFolder(const Folder& folder, Error* error) {
+  std::string current = name();
+  std::string candidate = current;
+  for (long counter = 1;; ++counter) {
+    Ptr existing = folder.subfolderWithName(candidate);
+    bool taken = (existing && existing->objectID() != objectID()) || folder.itemWithFilename(candidate);
+    if (!taken) break;
+    candidate = numbered(current, counter);
+  }
+  return changeName(candidate, error);
+}
+
+std::string Folder::uniqueNameForSubfolder(const std::string& wanted) const {
+  std::string candidate = wanted;
+  for (long counter = 1; subfolderWithName(candidate) || itemWithFilename(candidate); ++counter)
+    candidate = numbered(wanted, counter);
+  return candidate;
+}
+
+Folder::Ptr Folder::createSubfolder(const std::string& wanted, Error* error) {
+  ManagedObjectContext* context = managedObjectContext();
+  if (!context) return nullptr;
+  std::string folderName = uniqueNameForSubfolder(stringSanitizedForFileName(wanted));
+  Ptr folder = asFolder(context->insertNewObject(kFolderEntityName, error));
+  if (!folder) return nullptr;
+  folder->setName(folderName);
+  addChildrenObject(folder);
+  if (folder->folderPath() && somethingAt(*folder->folderPath()) && !isSymbolicLink(*folder->folderPath())) {
+    // An untracked directory of that name is not adopted: the new folder
+    // must start empty, so it takes the next free name on disk too.
+    std::string base = folderName;
+    for (long counter = 1; folder->folderPath() && somethingAt(*folder->folderPath()); ++counter) {
+      std::string candidate = numbered(base, counter);
+      if (subfolderWithName(candidate) || itemWithFilename(candidate)) continue;
+      folder->setValueForKey("name", candidate);
+    }
+  }
+  if (!folder->createFolder(error)) {
+    removeChildrenObject(folder);
+    folder->setObjectForKey("parent", nullptr);
+    context->deleteObject(folder);
+    return nullptr;
+  }
+  return folder;
+}
+
+bool Folder::groupCanMoveToFolder(const Folder& destination, Error* error) const {
+  if (destination.isTrashFolder() && !canRemove()) {
+    setError(error, groupError(kGroupCannotBeRemovedErrorCode, localizedFormat("“%@” cannot be removed.", name())));
+    return false;
+  }
+  if (!canMove()) {
+    setError(error, groupError(kGroupCannotBeMovedErrorCode, localizedFormat("“%@” cannot be moved.", name())));
+    return false;
+  }
+  ManagedObjectPtr owner = destination.library();
+  if (owner && owner->valueForKey("storeInCloudDatabase").boolValue() &&
+      destination.depth() >= kFolderMaxCloudFolderDepth) {
+    setError(error, groupError(kGroupMaxDepthExceededErrorCode,
+                               localizedFormat("Maximum iCloud folder depth (%lu) will be exceeded.",
+                                               static_cast<unsigned long>(kFolderMaxCloudFolderDepth))));
+    return false;
+  }
+  return true;
+}
+
+bool Folder::canMoveToFolder(const Folder& destination, const std::string& wantedName, Error* error) const {
+  if (!groupCanMoveToFolder(destination, error)) return false;
+  ManagedObjectPtr owner = destination.library();
+  if (owner && owner->valueForKey("storeInCloudDatabase").boolValue() &&
+      relativeMaxDepth() + destination.depth() > kFolderMaxCloudFolderDepth) {
+    setError(error, groupError(kGroupMaxDepthExceededErrorCode,
+                               localizedFormat("Maximum iCloud folder depth (%lu) will be exceeded.",
+                                               static_cast<unsigned long>(kFolderMaxCloudFolderDepth))));
+    return false;
+  }
+  if (destination.objectID() == objectID() || destination.isDescendentOfFolder(*this)) {
+    setError(error, folderError(kFolderContainsFolderURLErrorCode,
+                                localizedFormat("The folder “%@” contains “%@”.", name(), destination.name())));
+    return false;
+  }
+  std::string sanitized = stringSanitizedForFileName(wantedName);
+  if (!destination.isTrashFolderItself()) {
+    if (Ptr existing = destination.subfolderWithName(sanitized); existing && existing->objectID() != objectID()) {
+      Error clash = folderError(
+          kFolderWithNameExistsErrorCode,
+          localizedFormat("The folder “%@” already contains a folder named “%@”.", destination.name(), sanitized));
+      clash.setUserInfoValue(kFolderErrorExistingFolderUserInfoKey, ManagedObjectPtr(existing));
+      setError(error, clash);
+      return false;
+    }
+  }
+  if (auto item = destination.itemWithFilename(sanitized)) {
+    Error clash = folderError(
+        kFolderItemWithNameExistsErrorCode,
+        localizedFormat("The folder “%@” contains an item with the filename “%@”.", destination.name(), sanitized));
+    clash.setUserInfoValue(kFolderErrorExistingItemUserInfoKey, ManagedObjectPtr(item));
+    setError(error, clash);
+    return false;
+  }
+  return true;
+}
+
+void Folder::groupMoveToFolder(const Folder::Ptr& destination) {
+  Ptr previous = parentFolder();
+  ManagedObjectPtr self = shared_from_this();
+  destination->addChildrenObject(self);
+  if (!sameID(objectForKey("parent"), destination.get())) setObjectForKey("parent", destination);
+  if (previous && previous->objectID() != destination->objectID()) previous->updateChildrenParentOrder();
+  if (!destination->isRootFolder() && !valueForKey("defaultImportLibrary").isNull())
+    setObjectForKey("defaultImportLibrary", nullptr);
+}
+
+bool Folder::moveToFolder(const Folder::Ptr& destination, const std::string& wantedName, Error* error) {
+  if (!destination) return false;
+  Ptr previous = parentFolder();
+  if (sameID(previous, destination.get()) && wantedName == name()) return true;
+  if (!canMoveToFolder(*destination, wantedName, error)) return false;
+  auto oldPath = folderPath();
+  if (!oldPath) {
+    setError(error, folderError(kFolderNoURLErrorCode, localizedFormat("Folder has no URL: %@", name())));
+    return false;
+  }
+  auto destinationPath = destination->folderPath();
+  if (!destinationPath) {
+    setError(error,
+             folderError(kFolderNoParentFolderURLErrorCode, localizedFormat("Parent folder has no URL: %@", name())));
+    return false;
+  }
+  std::string sanitized = stringSanitizedForFileName(wantedName);
+  if (destination->isTrashFolderItself()) {
+    std::string base = sanitized;
+    sanitized = uniqueName(base, *destination);
+    for (long counter = 1; !sameID(destination->subfolderWithName(sanitized), this) &&
+                           (destination->subfolderWithName(sanitized) || destination->itemWithFilename(sanitized) ||
+                            somethingAt(appendingPathComponent(*destinationPath, sanitized)));
+         ++counter)
+      sanitized = numbered(base, counter);
+  }
+  std::string newPath = appendingPathComponent(*destinationPath, sanitized);
+  bool sameParent = sameID(previous, destination.get());
+
+  if (somethingAt(*oldPath) && newPath != *oldPath) {
+    Error failure;
+    bool done = false;
+    FileCoordinator coordinator;
+    bool ran = coordinator.coordinateReadingAndWriting(
+        *oldPath, FileCoordinator::kNoOptions, newPath, FileCoordinator::kForMoving,
+        [&](const std::string& from, const std::string& to) {
+          if (somethingAt(to) && !sameFile(from, to)) {
+            if (!libraryUsesFileProvider() || directoryBelongsToAnother(to)) {
+              failure = Error(kCocoaErrorDomain, kCocoaFileWriteFileExistsError,
+                              localizedFormat("The folder “%@” contains an item with the filename “%@”.",
+                                              destination->name(), sanitized));
+              return;
+            }
+            removeItem(to);
+          }
+          done = sameParent ? renameItem(from, lastPathComponent(to), &failure) : moveItem(from, to, &failure);
+        },
+        &failure);
+    if (!ran || !done) {
+      log("Error moving folder: %@", failure);
+      setError(error, failure);
+      return false;
+    }
+  }
+  setName(sanitized);
+  std::vector<ManagedObjectPtr> items = allItems();
+  bool wasInTrash = previous && previous->isTrashFolder();
+  if (destination->isTrashFolder()) {
+    setValueForKey("favorite", false);
+    Date now = Date::now();
+    for (const ManagedObjectPtr& item : items) {
+      item->setObjectsForKey("groups", {});
+      if (!wasInTrash) {
+        item->setValueForKey("dateDeleted", now);
+        item->setValueForKey("cloudShareData", Value());
+      }
+    }
+    for (const Ptr& folder : allSubfolders()) folder->setValueForKey("favorite", false);
+  } else if (wasInTrash) {
+    ManagedObjectPtr owner = destination->library();
+    ManagedObjectPtr libraryGroup = owner ? owner->objectForKey("libraryGroup") : nullptr;
+    for (const ManagedObjectPtr& item : items) {
+      item->setValueForKey("dateDeleted", Value());
+      if (libraryGroup) libraryGroup->addObjectForKey("items", item);
+    }
+  }
+  groupMoveToFolder(destination);
+  return true;
+}
+
+bool Folder::remove(Error* error) {
+  ManagedObjectContext* context = managedObjectContext();
+  if (!canRemove() || !context) {
+    setError(error, groupError(kGroupCannotBeRemovedErrorCode, localizedFormat("“%@” cannot be removed.", name())));
+    return false;
+  }
+  context->deleteObject(shared_from_this());
+  return true;
+}
+
+void Folder::awakeFromInsert() {
+  LibraryObject::awakeFromInsert();
+  switch (groupType()) {
+    case kRootFolderGroupType:
+      setValueForKey("name", kRootFolderName);
+      break;
+    case kTrashFolderGroupType:
+      setValueForKey("name", kTrashFolderName);
+      break;
+    case kSharedFolderGroupType:
+      setValueForKey("name", kSharedFolderName);
+      break;
+    default:
+      setValueForKey("name", untitledFolderName());
+      break;
+  }
+}
+
+void Folder::awakeFromFetch() {
+  // A missing directory is not recreated here: another context may have
+  // moved or renamed it without having saved yet, and recreating the
+  // directory at the stored path would leave one that no folder owns.
+  LibraryObject::awakeFromFetch();
+}
+
+void Folder::prepareForDeletion() {
+  LibraryObject::prepareForDeletion();
+  if (!isPlainFolder()) return;
+  auto path = folderPath();
+  if (!path || !somethingAt(*path) || directoryBelongsToAnother(*path)) return;
+  Error failure;
+  bool removed = false;
+  FileCoordinator coordinator;
+  bool ran = coordinator.coordinateWriting(
+      *path, FileCoordinator::kForDeleting, [&](const std::string& target) { removed = removeItem(target, &failure); },
+      &failure);
+  if (!ran || !removed) log("Error removing folder: %@", failure);
+}
+
+std::optional<std::string> RootFolder::systemFolderPath() const {
+  if (auto custom = customFolderURL(); custom && !custom->empty()) return custom;
+  bool fileProvider = libraryUsesFileProvider();
+  return systemDirectory(library(), fileProvider, kRootFolderName, fileProvider);
+}
+
+std::optional<std::string> TrashFolder::systemFolderPath() const {
+  bool fileProvider = libraryUsesFileProvider();
+  return systemDirectory(library(), fileProvider, kTrashFolderName, fileProvider);
+}
+
+std::optional<std::string> SharedFolder::systemFolderPath() const {
+  return systemDirectory(library(), true, kSharedFolderName, false);
+}
+
+bool TrashFolder::canEmpty() const { return !objectsForKey("children").empty() || !allItems().empty(); }
+
+void TrashFolder::empty() {
+  ManagedObjectContext* context = managedObjectContext();
+  if (!context) return;
+  for (const ManagedObjectPtr& child : objectsForKey("children")) context->deleteObject(child);
+  for (const ManagedObjectPtr& item : objectsForKey("items")) context->deleteObject(item);
+}
+
+}  // namespace qlt
