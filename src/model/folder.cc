@@ -1,5 +1,7 @@
 #include "model/folder.h"
 
+#include <functional>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -59,6 +61,42 @@ std::optional<std::string> systemDirectory(const ManagedObjectPtr& library, bool
   if (base.empty()) return std::nullopt;
   std::string path = appendingPathComponent(base, name);
   return noIndex ? appendingPathExtension(path, kFolderNoIndexExtension) : path;
+}
+
+// Moves a folder's directory inside a coordinated write. Something already
+// at `to` (other than the directory itself) is refused with the error
+// `clashAt` returns for it, or else removed first (when `removalMatters`, a
+// failed removal ends the move).
+struct DirectoryMove {
+  std::string from;
+  std::string to;
+  bool sameParent = true;
+  std::function<std::optional<Error>(const std::string& to)> clashAt;
+  bool removalMatters = true;
+  const char* logFormat = "";
+};
+
+bool moveDirectory(const DirectoryMove& move, Error* error) {
+  Error failure;
+  bool done = false;
+  FileCoordinator coordinator;
+  bool ran = coordinator.coordinateReadingAndWriting(
+      move.from, FileCoordinator::kNoOptions, move.to, FileCoordinator::kForMoving,
+      [&](const std::string& from, const std::string& to) {
+        if (somethingAt(to) && !sameFile(from, to)) {
+          if (auto clash = move.clashAt(to)) {
+            failure = *clash;
+            return;
+          }
+          if (!removeItem(to, move.removalMatters ? &failure : nullptr) && move.removalMatters) return;
+        }
+        done = move.sameParent ? renameItem(from, lastPathComponent(to), &failure) : moveItem(from, to, &failure);
+      },
+      &failure);
+  if (ran && done) return true;
+  log(move.logFormat, failure);
+  setError(error, failure);
+  return false;
 }
 
 }  // namespace
@@ -401,28 +439,14 @@ bool Folder::changeName(const std::string& newName, Error* error) {
   if (isPlainFolder() && oldPath && somethingAt(*oldPath)) {
     std::string newPath = appendingPathComponent(deletingLastPathComponent(*oldPath), sanitized);
     if (newPath == *oldPath) return true;
-    Error failure;
-    bool done = false;
-    FileCoordinator coordinator;
-    bool ran = coordinator.coordinateReadingAndWriting(
-        *oldPath, FileCoordinator::kNoOptions, newPath, FileCoordinator::kForMoving,
-        [&](const std::string& from, const std::string& to) {
-          if (somethingAt(to) && !sameFile(from, to)) {
-            if (directoryBelongsToAnother(to)) {
-              failure = Error(kCocoaErrorDomain, kCocoaFileWriteFileExistsError,
-                              localizedString("An item with that name already exists."));
-              return;
-            }
-            if (!removeItem(to, &failure)) return;
-          }
-          done = renameItem(from, lastPathComponent(to), &failure);
-        },
-        &failure);
-    if (!ran || !done) {
-      log("Error renaming folder: %@", failure);
-      setError(error, failure);
-      return false;
-    }
+    DirectoryMove move{*oldPath, newPath, true,
+                       [&](const std::string& to) -> std::optional<Error> {
+                         if (!directoryBelongsToAnother(to)) return std::nullopt;
+                         return Error(kCocoaErrorDomain, kCocoaFileWriteFileExistsError,
+                                      localizedString("An item with that name already exists."));
+                       },
+                       true, "Error renaming folder: %@"};
+    if (!moveDirectory(move, error)) return false;
   }
   if (!sanitized.empty()) setName(sanitized);
   return true;
@@ -582,29 +606,15 @@ bool Folder::moveToFolder(const Folder::Ptr& destination, const std::string& wan
   bool sameParent = sameID(previous, destination.get());
 
   if (somethingAt(*oldPath) && newPath != *oldPath) {
-    Error failure;
-    bool done = false;
-    FileCoordinator coordinator;
-    bool ran = coordinator.coordinateReadingAndWriting(
-        *oldPath, FileCoordinator::kNoOptions, newPath, FileCoordinator::kForMoving,
-        [&](const std::string& from, const std::string& to) {
-          if (somethingAt(to) && !sameFile(from, to)) {
-            if (!libraryUsesFileProvider() || directoryBelongsToAnother(to)) {
-              failure = Error(kCocoaErrorDomain, kCocoaFileWriteFileExistsError,
-                              localizedFormat("The folder “%@” contains an item with the filename “%@”.",
-                                              destination->name(), sanitized));
-              return;
-            }
-            removeItem(to);
-          }
-          done = sameParent ? renameItem(from, lastPathComponent(to), &failure) : moveItem(from, to, &failure);
-        },
-        &failure);
-    if (!ran || !done) {
-      log("Error moving folder: %@", failure);
-      setError(error, failure);
-      return false;
-    }
+    DirectoryMove move{*oldPath, newPath, sameParent,
+                       [&](const std::string& to) -> std::optional<Error> {
+                         if (libraryUsesFileProvider() && !directoryBelongsToAnother(to)) return std::nullopt;
+                         return Error(kCocoaErrorDomain, kCocoaFileWriteFileExistsError,
+                                      localizedFormat("The folder “%@” contains an item with the filename “%@”.",
+                                                      destination->name(), sanitized));
+                       },
+                       false, "Error moving folder: %@"};
+    if (!moveDirectory(move, error)) return false;
   }
   setName(sanitized);
   std::vector<ManagedObjectPtr> items = allItems();

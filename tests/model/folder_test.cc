@@ -112,9 +112,9 @@ TEST_F(FolderTest, NamesAreCleanedAndAnnouncedWithTheViewContextObject) {
   ObserverToken token = NotificationCenter::defaultCenter().addObserver(
       kGroupNameDidChangeNotification, nullptr, [&](const Notification& note) { posted.push_back(note.object); });
   Folder::Ptr folder = make(root, "Old");
-  ASSERT_TRUE(context->save());
-  dispatchMainSync([] {});
+  dispatchMainSync([] {});  // the notice looks the folder up before it is saved
   EXPECT_TRUE(posted.empty()) << "unsaved, so not in the view context";
+  ASSERT_TRUE(context->save());
   ManagedObjectPtr seen;
   view().performAndWait([&] { seen = view().existingObjectWithID(folder->objectID()); });
   ASSERT_TRUE(folder->changeName("New"));
