@@ -453,7 +453,7 @@ bool ContextFetch::objectsFromStore(std::vector<ManagedObjectPtr>* objects, Erro
   for (size_t i = 0; i < request_.sortDescriptors.size(); ++i)
     sql += sortKeys_[i].expression + (request_.sortDescriptors[i].ascending ? " ASC, " : " DESC, ");
   sql += std::string(kSQLRootAlias) + ".\"_pk\" LIMIT ? OFFSET ?";
-  std::vector<StoredRow> rows;
+  std::vector<ManagedObjectPtr> filled;
   {
     std::lock_guard lock(coordinator_.mutex());
     auto statement = coordinator_.store().database().cachedStatement(sql, error);
@@ -463,13 +463,19 @@ bool ContextFetch::objectsFromStore(std::vector<ManagedObjectPtr>* objects, Erro
         !statement->bindInt64(index++, request_.limit > 0 ? request_.limit : -1, error) ||
         !statement->bindInt64(index++, request_.offset, error))
       return false;
-    while (statement->step(error))
-      if (auto row = coordinator_.decodeRow(*statement, table)) rows.push_back(std::move(*row));
+    StoredRow row;
+    while (statement->step(error)) {
+      if (!coordinator_.decodeRow(*statement, table, &row)) continue;
+      bool wasFilled = false;
+      ManagedObjectPtr object = context_.adoptRow(row, &wasFilled);
+      if (!object) continue;
+      if (wasFilled) filled.push_back(object);
+      objects->push_back(std::move(object));
+    }
     if (statement->failed()) return false;
   }
-  objects->reserve(rows.size());
-  for (StoredRow& row : rows)
-    if (auto object = context_.registerRow(std::move(row))) objects->push_back(std::move(object));
+  // Hooks may use the store, so they run once the query is done.
+  for (const ManagedObjectPtr& object : filled) object->awakeFromFetch();
   return true;
 }
 

@@ -138,20 +138,28 @@ std::optional<ObjectID> ManagedObjectContext::objectIDForURIRepresentation(const
 }
 
 ManagedObjectPtr ManagedObjectContext::registerRow(StoredRow row) {
+  bool filled = false;
+  ManagedObjectPtr object = adoptRow(row, &filled);
+  if (filled) object->awakeFromFetch();
+  return object;
+}
+
+ManagedObjectPtr ManagedObjectContext::adoptRow(StoredRow& row, bool* filled) {
+  *filled = false;
   ManagedObjectPtr object = registeredObject(row.id);
   if (!object) {
-    const EntityDescription* entity = coordinator_->model().entity(row.id.entityName);
+    const EntityDescription* entity = row.entity ? row.entity : coordinator_->model().entity(row.id.entityName);
     if (!entity) return nullptr;
     object = makeObject(*entity, row.id);
   }
   if (object->fault_) {
-    applyRow(*object, std::move(row), false);
-    object->awakeFromFetch();
+    applyRow(*object, row, false);
+    *filled = true;
   }
   return object;
 }
 
-void ManagedObjectContext::applyRow(ManagedObject& object, StoredRow row, bool keepChanges) {
+void ManagedObjectContext::applyRow(ManagedObject& object, StoredRow& row, bool keepChanges) {
   const auto& properties = object.entity_->allProperties();
   for (size_t i = 0; i < properties.size() && i < row.values.size(); ++i) {
     ManagedObject::Slot& slot = object.slots_[i];
@@ -210,7 +218,7 @@ void ManagedObjectContext::fulfillFault(const ManagedObject& object) {
       if (id == object.id_) target->fault_ = false;
       continue;
     }
-    applyRow(*target, std::move(found->second), false);
+    applyRow(*target, found->second, false);
     target->awakeFromFetch();
   }
 }
@@ -430,7 +438,7 @@ void ManagedObjectContext::refreshObject(const ManagedObjectPtr& object, bool me
     forget(*object);
     return;
   }
-  applyRow(*object, std::move(found->second), true);
+  applyRow(*object, found->second, true);
   if (!object->hasChanges()) release(*object);
 }
 

@@ -126,7 +126,10 @@ class ManagedObjectContext {
 
   ManagedObjectPtr makeObject(const EntityDescription& entity, const ObjectID& id);
   ManagedObjectPtr registerRow(StoredRow row);
-  void applyRow(ManagedObject& object, StoredRow row, bool keepChanges);
+  // Registers the row's object and fills it when it is a fault (setting
+  // `filled`); the caller calls awakeFromFetch() for filled objects.
+  ManagedObjectPtr adoptRow(StoredRow& row, bool* filled);
+  void applyRow(ManagedObject& object, StoredRow& row, bool keepChanges);
   void forget(ManagedObject& object);
   // Holds `object` while it has changes (the registry alone would let it go).
   void retain(const ManagedObjectPtr& object);

@@ -143,32 +143,42 @@ const StoreCoordinator::RowLayout* StoreCoordinator::layoutOf(const Statement& s
 }
 
 std::optional<StoredRow> StoreCoordinator::decodeRow(const Statement& statement, const std::string& table) const {
+  StoredRow row;
+  if (!decodeRow(statement, table, &row)) return std::nullopt;
+  return row;
+}
+
+bool StoreCoordinator::decodeRow(const Statement& statement, const std::string& table, StoredRow* row) const {
   const RowLayout* keys = layoutOf(statement, table, nullptr);
-  if (keys->pk < 0 || keys->entity < 0 || keys->version < 0) return std::nullopt;
+  if (keys->pk < 0 || keys->entity < 0 || keys->version < 0) return false;
   const EntityInfo* info = entityInfo(statement.columnInt64(keys->entity));
-  if (!info) return std::nullopt;
+  if (!info) return false;
   const EntityDescription* entity = info->entity;
   const RowLayout* layout = layoutOf(statement, table, entity);
-  StoredRow row;
-  row.version = statement.columnInt64(keys->version);
+  row->entity = entity;
+  row->version = statement.columnInt64(keys->version);
   const auto& properties = entity->allProperties();
-  row.values.resize(properties.size());
+  row->values.resize(properties.size());
   for (size_t i = 0; i < properties.size(); ++i) {
+    Value& value = row->values[i];
     int position = layout->columns[i];
-    if (position < 0 || statement.isNull(position)) continue;
+    if (position < 0 || statement.isNull(position)) {
+      value = Value();
+      continue;
+    }
     const PropertyDescription* property = properties[i];
     if (property->isAttribute()) {
-      row.values[i] = columnValue(statement, position, static_cast<const AttributeDescription*>(property)->type());
+      value = columnValue(statement, position, static_cast<const AttributeDescription*>(property)->type());
       continue;
     }
     InternedString destination = layout->destinations[i];
     if (int entityPosition = layout->entityColumns[i]; entityPosition >= 0) {
       if (const EntityInfo* actual = entityInfo(statement.columnInt64(entityPosition))) destination = actual->name;
     }
-    row.values[i] = Value(ObjectID{storeIdentifier_, destination, statement.columnInt64(position)});
+    value = Value(ObjectID{storeIdentifier_, destination, statement.columnInt64(position)});
   }
-  row.id = ObjectID{storeIdentifier_, info->name, statement.columnInt64(keys->pk)};
-  return row;
+  row->id = ObjectID{storeIdentifier_, info->name, statement.columnInt64(keys->pk)};
+  return true;
 }
 
 bool StoreCoordinator::readRows(const std::vector<ObjectID>& ids, std::map<ObjectID, StoredRow>* rows,

@@ -22,6 +22,7 @@ namespace qlt {
 // (they are read separately).
 struct StoredRow {
   ObjectID id;
+  const EntityDescription* entity = nullptr;
   int64_t version = 0;
   std::vector<Value> values;
 };
@@ -57,6 +58,9 @@ class StoreCoordinator {
   // nothing else) of the root table `table`; nullopt for rows of unknown
   // entities.
   std::optional<StoredRow> decodeRow(const Statement& statement, const std::string& table) const;
+  // The same into `row`, reusing its storage; false for rows of unknown
+  // entities.
+  bool decodeRow(const Statement& statement, const std::string& table, StoredRow* row) const;
   // The destinations of `relationship` for the object `owner`, in order.
   std::optional<std::vector<ObjectID>> readToMany(const ObjectID& owner, const RelationshipDescription& relationship,
                                                   Error* error);
