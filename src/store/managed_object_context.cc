@@ -71,7 +71,7 @@ void ManagedObjectContext::performAndWait(const std::function<void()>& block) {
 
 ManagedObjectPtr ManagedObjectContext::makeObject(const EntityDescription& entity, const ObjectID& id) {
   ManagedObjectPtr object;
-  if (auto factory = coordinator_->factoryFor(entity)) object = factory();
+  if (const auto& factory = coordinator_->factoryFor(entity)) object = factory();
   if (!object) object = std::make_shared<ManagedObject>();
   object->entity_ = &entity;
   object->id_ = id;
@@ -177,7 +177,7 @@ void ManagedObjectContext::applyRow(ManagedObject& object, StoredRow& row, bool 
     }
     if (!keepChanges || !slot.changed) {
       slot.current = std::move(row.values[i]);
-      slot.committed = Value();
+      if (!slot.committed.isNull()) slot.committed = Value();
       slot.changed = false;
     } else {
       slot.committed = std::move(row.values[i]);

@@ -26,7 +26,7 @@ const StoreCoordinator::EntityInfo* StoreCoordinator::entityInfo(int64_t code) c
   return found == entitiesByCode_.end() ? nullptr : &found->second;
 }
 
-ManagedObjectClasses::Factory StoreCoordinator::factoryFor(const EntityDescription& entity) {
+const ManagedObjectClasses::Factory& StoreCoordinator::factoryFor(const EntityDescription& entity) {
   std::lock_guard lock(factoriesMutex_);
   auto found = factories_.find(&entity);
   if (found != factories_.end()) return found->second;
@@ -162,13 +162,13 @@ bool StoreCoordinator::decodeRow(const Statement& statement, const std::string& 
   for (size_t i = 0; i < properties.size(); ++i) {
     Value& value = row->values[i];
     int position = layout->columns[i];
-    if (position < 0 || statement.isNull(position)) {
-      value = Value();
+    const PropertyDescription* property = properties[i];
+    if (position >= 0 && property->isAttribute()) {
+      value = columnValue(statement, position, static_cast<const AttributeDescription*>(property)->type());
       continue;
     }
-    const PropertyDescription* property = properties[i];
-    if (property->isAttribute()) {
-      value = columnValue(statement, position, static_cast<const AttributeDescription*>(property)->type());
+    if (position < 0 || statement.isNull(position)) {
+      if (!value.isNull()) value = Value();
       continue;
     }
     InternedString destination = layout->destinations[i];

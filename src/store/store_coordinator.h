@@ -44,7 +44,8 @@ class StoreCoordinator {
   // How objects of `entity` are made: the class registered for it or its
   // nearest ancestor, looked up once (classes register before stores open).
   // Null: plain ManagedObject.
-  ManagedObjectClasses::Factory factoryFor(const EntityDescription& entity);
+  // The reference stays valid for the coordinator's life.
+  const ManagedObjectClasses::Factory& factoryFor(const EntityDescription& entity);
 
   // The ObjectID of the row with key `pk` and entity code `code`; null when
   // the code is unknown.

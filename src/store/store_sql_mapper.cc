@@ -66,7 +66,7 @@ std::optional<SQLProperty> StoreSQLMapper::property(const std::string& entity, c
 
 std::optional<int64_t> StoreSQLMapper::primaryKey(const ObjectID& id, const std::string& entity) const {
   if (id.storeIdentifier != store_.identifier()) return std::nullopt;
-  if (id.entityName == entity && store_.model().entity(entity)) return id.primaryKey;
+  if (id.entityName == entity) return id.primaryKey;  // the entity being compiled, known to exist
   const EntityDescription* target = store_.model().entity(entity);
   const EntityDescription* actual = store_.model().entity(id.entityName);
   if (!target || !actual || !actual->isKindOfEntity(*target)) return std::nullopt;

@@ -29,11 +29,13 @@ class PropertyDescription {
   // The annotation under `key`, or nullopt.
   std::optional<std::string> userInfoValue(const std::string& key) const;
 
-  virtual bool isAttribute() const = 0;
-  bool isRelationship() const { return !isAttribute(); }
+  bool isAttribute() const { return attribute_; }
+  bool isRelationship() const { return !attribute_; }
 
  protected:
   friend class ModelBuilder;
+  explicit PropertyDescription(bool attribute) : attribute_(attribute) {}
+  bool attribute_;
   std::string name_;
   const EntityDescription* entity_ = nullptr;
   bool optional_ = true;
@@ -43,10 +45,10 @@ class PropertyDescription {
 
 class AttributeDescription final : public PropertyDescription {
  public:
+  AttributeDescription() : PropertyDescription(true) {}
   AttributeType type() const { return type_; }
   const Value& defaultValue() const { return defaultValue_; }
   bool isIndexed() const { return indexed_; }
-  bool isAttribute() const override { return true; }
 
   // Whether `value` may be stored in this attribute (nil only when optional).
   bool accepts(const Value& value) const;
@@ -63,13 +65,13 @@ class AttributeDescription final : public PropertyDescription {
 
 class RelationshipDescription final : public PropertyDescription {
  public:
+  RelationshipDescription() : PropertyDescription(false) {}
   const std::string& destinationEntityName() const { return destinationName_; }
   const EntityDescription& destinationEntity() const { return *destination_; }
   const RelationshipDescription* inverseRelationship() const { return inverse_; }
   bool isToMany() const { return toMany_; }
   bool isOrdered() const { return ordered_; }
   DeleteRule deleteRule() const { return deleteRule_; }
-  bool isAttribute() const override { return false; }
 
   // A to-many whose inverse is to-many too, or that has no inverse: kept in
   // a join table.
