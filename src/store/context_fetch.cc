@@ -5,6 +5,7 @@
 #include "store/managed_object_accessor.h"
 #include "store/context_save.h"
 #include "store/fault_batch.h"
+#include "store/key_path.h"
 #include "store/managed_object_context.h"
 #include "store/predicate_sql.h"
 #include "store/sqlite/database.h"
@@ -44,17 +45,6 @@ const char* collationFor(SortDescriptor::Comparison comparison) {
 
 Error fetchError(const std::string& description) {
   return Error(kCocoaErrorDomain, kPersistentStoreOperationError, description);
-}
-
-std::vector<std::string> split(const std::string& keyPath) {
-  std::vector<std::string> keys;
-  size_t start = 0;
-  for (;;) {
-    size_t dot = keyPath.find('.', start);
-    keys.push_back(keyPath.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
-    if (dot == std::string::npos) return keys;
-    start = dot + 1;
-  }
 }
 
 }  // namespace
@@ -122,7 +112,7 @@ bool ContextFetch::prepare(Error* error) {
 }
 
 bool ContextFetch::resolveSortKey(const SortDescriptor& descriptor, Error* error) {
-  std::vector<std::string> keys = split(descriptor.key);
+  std::vector<std::string> keys = splitKeyPath(descriptor.key);
   const EntityDescription* entity = entity_;
   std::string alias = kSQLRootAlias;
   const StoreSchema& schema = coordinator_.store().schema();

@@ -21,7 +21,6 @@ bool isToMany(const PropertyDescription* property) {
   return property->isRelationship() && static_cast<const RelationshipDescription*>(property)->isToMany();
 }
 
-bool sameValue(const Value& lhs, const Value& rhs) { return lhs.type() == rhs.type() && lhs == rhs; }
 
 Error saveError(long code, const std::string& description) { return Error(kCocoaErrorDomain, code, description); }
 
@@ -216,7 +215,7 @@ bool ContextSave::resolveConflict(ManagedObject& object, std::vector<Value>* mer
       continue;
     }
     const Value& stored = i < row.values.size() ? row.values[i] : Value();
-    bool storeChanged = !sameValue(stored, slot.changed ? slot.committed : slot.current);
+    bool storeChanged = !stored.isIdenticalTo(slot.changed ? slot.committed : slot.current);
     if (slot.changed && (!storeChanged || policy == MergePolicy::ObjectTrumpsByProperty))
       (*merged)[i] = slot.current;
     else

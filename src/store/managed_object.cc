@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/log.h"
+#include "store/key_path.h"
 #include "store/managed_object_accessor.h"
 #include "store/managed_object_context.h"
 
@@ -19,20 +20,6 @@ ValueList listOf(const Value& value) {
   return list ? *list : ValueList{};
 }
 
-bool sameValue(const Value& lhs, const Value& rhs) {
-  return lhs.type() == rhs.type() && lhs == rhs;
-}
-
-std::vector<std::string> splitKeyPath(const std::string& keyPath) {
-  std::vector<std::string> keys;
-  size_t start = 0;
-  for (;;) {
-    size_t dot = keyPath.find('.', start);
-    keys.push_back(keyPath.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
-    if (dot == std::string::npos) return keys;
-    start = dot + 1;
-  }
-}
 
 }  // namespace
 
@@ -176,11 +163,11 @@ void ManagedObject::removeObjectForKey(const std::string& key, const std::shared
 
 void ManagedObject::changeSlot(int index, Value value, bool maintainInverse) {
   Slot& target = slot(index);
-  if (sameValue(target.current, value)) return;
+  if (target.current.isIdenticalTo(value)) return;
   Value old = std::move(target.current);
   if (!target.changed) target.committed = old;
   target.current = std::move(value);
-  target.changed = inserted_ || !sameValue(target.current, target.committed);
+  target.changed = inserted_ || !target.current.isIdenticalTo(target.committed);
   if (context_) context_->objectDidChange(*this);
 
   const RelationshipDescription* relationship = relationshipAt(*entity_, index);
@@ -194,7 +181,7 @@ void ManagedObject::changeSlot(int index, Value value, bool maintainInverse) {
       if (inverseIndex >= 0) {
         if (inverse->isToMany())
           destination->removeFromToMany(inverseIndex, id_, false);
-        else if (sameValue(destination->slot(inverseIndex).current, Value(id_)))
+        else if (destination->slot(inverseIndex).current.isIdenticalTo(Value(id_)))
           destination->changeSlot(inverseIndex, Value(), false);
       }
     }
@@ -279,7 +266,7 @@ void ManagedObject::removeFromToMany(int index, const ObjectID& id, bool maintai
     if (inverseIndex < 0) return;
     if (inverse->isToMany())
       destination->removeFromToMany(inverseIndex, id_, false);
-    else if (sameValue(destination->slot(inverseIndex).current, Value(id_)))
+    else if (destination->slot(inverseIndex).current.isIdenticalTo(Value(id_)))
       destination->changeSlot(inverseIndex, Value(), false);
   }
 }

@@ -181,7 +181,7 @@ void ManagedObjectContext::applyRow(ManagedObject& object, StoredRow& row, bool 
       slot.changed = false;
     } else {
       slot.committed = std::move(row.values[i]);
-      slot.changed = !(slot.current.type() == slot.committed.type() && slot.current == slot.committed);
+      slot.changed = !slot.current.isIdenticalTo(slot.committed);
     }
     slot.loaded = true;
   }
@@ -365,25 +365,23 @@ bool ManagedObjectContext::hasChanges() const {
   return false;
 }
 
-std::vector<ManagedObjectPtr> ManagedObjectContext::insertedObjects() const {
+std::vector<ManagedObjectPtr> ManagedObjectContext::changedObjectsWhere(bool (ManagedObject::*test)() const) const {
   std::vector<ManagedObjectPtr> result;
   for (auto& object : changedObjects())
-    if (object->isInserted()) result.push_back(object);
+    if (((*object).*test)()) result.push_back(object);
   return result;
+}
+
+std::vector<ManagedObjectPtr> ManagedObjectContext::insertedObjects() const {
+  return changedObjectsWhere(&ManagedObject::isInserted);
 }
 
 std::vector<ManagedObjectPtr> ManagedObjectContext::updatedObjects() const {
-  std::vector<ManagedObjectPtr> result;
-  for (auto& object : changedObjects())
-    if (object->isUpdated()) result.push_back(object);
-  return result;
+  return changedObjectsWhere(&ManagedObject::isUpdated);
 }
 
 std::vector<ManagedObjectPtr> ManagedObjectContext::deletedObjects() const {
-  std::vector<ManagedObjectPtr> result;
-  for (auto& object : changedObjects())
-    if (object->isDeleted()) result.push_back(object);
-  return result;
+  return changedObjectsWhere(&ManagedObject::isDeleted);
 }
 
 void ManagedObjectContext::rollback() {

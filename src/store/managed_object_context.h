@@ -137,6 +137,7 @@ class ManagedObjectContext {
   void sweepRegistry();
   void deleteRecursively(const ManagedObjectPtr& object);
   std::vector<ManagedObjectPtr> changedObjects() const;
+  std::vector<ManagedObjectPtr> changedObjectsWhere(bool (ManagedObject::*test)() const) const;
 
   std::shared_ptr<StoreCoordinator> coordinator_;
   ConcurrencyType type_;

@@ -63,6 +63,8 @@ class Value {
 
   // Equality as predicates see it: numbers compare by value across types.
   bool operator==(const Value& other) const;
+  // Equal and of the same type, as change tracking sees it.
+  bool isIdenticalTo(const Value& other) const { return type() == other.type() && *this == other; }
   std::string description() const;
 
  private:
