@@ -4,12 +4,14 @@
 #include <cctype>
 #include <string_view>
 
+#include "model/folder.h"
 #include "platform/archive_object.h"
 #include "platform/keyed_archiver.h"
 #include "platform/keyed_unarchiver.h"
 #include "platform/log.h"
 #include "platform/property_list_unicode.h"
 #include "platform/uniform_type.h"
+#include "util/filename_rules.h"
 
 namespace qlt {
 namespace {
@@ -359,6 +361,20 @@ void Item::setStateInfo(const std::optional<PropertyListDictionary>& info) {
     setValueForKey("stateInfoData", Value());
     cachedStateInfo_.reset();
   }
+}
+
+std::string Item::uniqueFilename(const std::string& filename, const Folder& folder) const {
+  std::vector<std::string> taken;
+  for (const ManagedObjectPtr& object : folder.objectsForKey("items")) {
+    auto item = std::dynamic_pointer_cast<Item>(object);
+    if (item && item->identifier() != identifier()) taken.push_back(item->filename());
+  }
+  for (const Folder::Ptr& subfolder : folder.subfolders())
+    if (subfolder->isPlainFolder()) taken.push_back(subfolder->name());
+  return qlt::uniqueFilename(filename, [&](const std::string& candidate) {
+    return std::any_of(taken.begin(), taken.end(),
+                       [&](const std::string& name) { return isEqualToFilename(name, candidate); });
+  });
 }
 
 }  // namespace qlt

@@ -14,8 +14,15 @@ namespace qlt {
 // A note, web link or imported document of the library (entity "Item").
 // Dates, type and source go through the typed setters below so that the
 // values derived from them stay right; other attributes are set by key.
+class Folder;
+
 class Item : public LibraryObject {
  public:
+  // A filename for this item in `folder` that no other item there and no
+  // plain subfolder uses (equal as file names), numbered "B n" when needed,
+  // and sanitized.
+  std::string uniqueFilename(const std::string& filename, const Folder& folder) const;
+
   // Empty when unset.
   std::string name() const;
   std::string filename() const;

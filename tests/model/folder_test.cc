@@ -379,3 +379,22 @@ TEST_F(FolderTest, RandomOperationsKeepDatabaseAndDiskInStep) {
 
 }  // namespace
 }  // namespace qlt
+
+namespace qlt {
+namespace {
+
+TEST_F(FolderTest, ItemFilenamesAvoidOtherItemsAndPlainSubfolders) {
+  Folder::Ptr folder = make(root, "Box");
+  make(folder, "Name");
+  auto first = item(folder, "Report.txt");
+  auto second = item(folder, "Other");
+  EXPECT_EQ(second->uniqueFilename("Name", *folder), "Name 1") << "a plain subfolder's name";
+  EXPECT_EQ(second->uniqueFilename("report.TXT", *folder), "report 1.TXT") << "names equal as file names";
+  EXPECT_EQ(first->uniqueFilename("Report.txt", *folder), "Report.txt") << "its own name stays free";
+  item(folder, "report 1.txt");
+  EXPECT_EQ(second->uniqueFilename("Report.txt", *folder), "Report 2.txt");
+  EXPECT_EQ(second->uniqueFilename("a/b", *folder), "a-b") << "returned sanitized";
+}
+
+}  // namespace
+}  // namespace qlt
