@@ -1,10 +1,9 @@
 #include "model/folder.h"
 
-#include <functional>
-
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 
 #include "model/item.h"
@@ -13,11 +12,10 @@
 #include "platform/file_system.h"
 #include "platform/localized_strings.h"
 #include "platform/log.h"
-#include "platform/main_queue.h"
-#include "platform/notification_center.h"
 #include "platform/string_comparison.h"
 #include "store/library/library_manager.h"
 #include "store/library/library_model_constants.h"
+#include "store/library/main_thread_notification.h"
 #include "store/managed_object_context.h"
 #include "util/file_manager.h"
 #include "util/filename_rules.h"
@@ -130,14 +128,7 @@ std::string Folder::name() const {
 
 void Folder::setName(const std::string& newName) {
   setValueForKey("name", cleanedGroupName(newName));
-  ObjectID id = objectID();
-  dispatchMainAsync([id] {
-    auto manager = LibraryManager::sharedManager();
-    auto container = manager ? manager->container() : nullptr;
-    if (!container || !container->isLoaded()) return;
-    ManagedObjectPtr group = container->viewContext().existingObjectWithID(id);
-    if (group) NotificationCenter::defaultCenter().post(kGroupNameDidChangeNotification, group.get());
-  });
+  postWithMainThreadObject(kGroupNameDidChangeNotification, objectID());
 }
 
 int64_t Folder::groupType() const {

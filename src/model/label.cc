@@ -1,9 +1,6 @@
 #include "model/label.h"
 
-#include "platform/main_queue.h"
-#include "platform/notification_center.h"
-#include "store/library/library_manager.h"
-#include "store/managed_object_context.h"
+#include "store/library/main_thread_notification.h"
 
 namespace qlt {
 
@@ -20,14 +17,8 @@ void Label::setColor(const RGBA& color) {
   setValueForKey("green", color.green);
   setValueForKey("blue", color.blue);
   setValueForKey("alpha", color.alpha);
-  ObjectID id = objectID();
-  dispatchMainAsync([id] {
-    auto container = LibraryManager::sharedManager()->container();
-    if (!container || !container->isLoaded()) return;
-    ManagedObjectPtr label = container->viewContext().existingObjectWithID(id);
-    if (!label || label->valueForKey("library").isNull()) return;
-    NotificationCenter::defaultCenter().post(kLabelColorDidChangeNotification, label.get());
-  });
+  postWithMainThreadObject(kLabelColorDidChangeNotification, objectID(),
+                           [](const ManagedObject& label) { return !label.valueForKey("library").isNull(); });
 }
 
 }  // namespace qlt

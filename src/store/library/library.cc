@@ -1,9 +1,8 @@
 #include "store/library/library.h"
 
-#include "platform/main_queue.h"
 #include "platform/notification_center.h"
 #include "platform/user_defaults.h"
-#include "store/library/library_manager.h"
+#include "store/library/main_thread_notification.h"
 #include "store/managed_object_context.h"
 
 namespace qlt {
@@ -91,15 +90,7 @@ ManagedObjectPtr Library::effectiveDefaultImportGroup() const {
 }
 
 void Library::postOnMainQueue(const char* name) const {
-  ObjectID id = objectID();
-  std::string notification = name;
-  dispatchMainAsync([id, notification] {
-    auto container = LibraryManager::sharedManager()->container();
-    if (!container || !container->isLoaded()) return;
-    ManagedObjectPtr object = container->viewContext().existingObjectWithID(id);
-    if (!object) return;
-    NotificationCenter::defaultCenter().post(notification, object.get());
-  });
+  postWithMainThreadObject(name, objectID());
 }
 
 void Library::setDownloadAllItems(bool value) {
