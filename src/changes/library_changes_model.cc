@@ -1,6 +1,13 @@
 #include "changes/library_changes_model.h"
 
+#include <mutex>
+
+#include "changes/library_change_deleted_file_provider_item.h"
+#include "changes/library_change_deleted_record.h"
+#include "changes/library_change_record.h"
+#include "changes/library_change_set.h"
 #include "platform/log.h"
+#include "store/managed_object_classes.h"
 
 namespace qlt {
 
@@ -35,7 +42,19 @@ std::shared_ptr<const ManagedObjectModel> buildLibraryChangesModel() {
 
 }  // namespace
 
+void registerLibraryChangesClasses() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    ManagedObjectClasses::add<LibraryChangeSet>(kLibraryChangesModelName, kChangeSetEntityName);
+    ManagedObjectClasses::add<LibraryChangeRecord>(kLibraryChangesModelName, kChangeRecordEntityName);
+    ManagedObjectClasses::add<LibraryChangeDeletedFileProviderItem>(kLibraryChangesModelName,
+                                                                    kDeletedFileProviderItemEntityName);
+    ManagedObjectClasses::add<LibraryChangeDeletedRecord>(kLibraryChangesModelName, kDeletedRecordEntityName);
+  });
+}
+
 std::shared_ptr<const ManagedObjectModel> libraryChangesModel() {
+  registerLibraryChangesClasses();
   static const std::shared_ptr<const ManagedObjectModel> model = buildLibraryChangesModel();
   return model;
 }

@@ -1,11 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "platform/date.h"
+#include "platform/error.h"
+#include "platform/file_provider_enumeration.h"
 #include "platform/property_list.h"
 #include "store/fetch_request.h"
 #include "store/managed_object.h"
@@ -14,6 +19,16 @@ namespace qlt {
 
 class Library;
 class ManagedObjectContext;
+
+inline constexpr const char* kFileProviderEnumeratorErrorDomain = "QLTFileProviderEnumeratorErrorDomain";
+inline constexpr long kFileProviderEnumeratorErrorCode = 10001;
+
+// Sync anchors and item versions: a secure archive of one number holding a
+// date in seconds since the reference date (0 for no date).
+Bytes syncAnchorForDate(const std::optional<Date>& date);
+std::optional<Date> dateFromSyncAnchor(const Bytes& anchor);
+// Page tokens: {"foldersReturned":F,"itemsReturned":I} as compact JSON.
+Bytes pageTokenForOffsets(uint64_t foldersReturned, uint64_t itemsReturned);
 
 // Lists one container of the file-provider service and reports its changes.
 // An enumerator reads the library only in a background context of its own;
@@ -45,6 +60,22 @@ class FileProviderEnumerator {
   // (a failed count is 0).
   uint64_t numberOfFoldersToReturn();
   uint64_t numberOfItemsToReturn();
+
+  // One page of the listing: folders by name first, then items by filename
+  // (or by modification date after the sorted-by-date marker). The offsets
+  // the page reached stay in this object for the next call.
+  void enumerateItemsForObserver(FileProviderEnumerationObserver& observer, const std::optional<Bytes>& page);
+  // One batch of folders and items changed after the anchor's date, oldest
+  // first; once everything is reported, the deletions recorded since then.
+  void enumerateChangesForObserver(FileProviderChangeObserver& observer, const std::optional<Bytes>& syncAnchor);
+  // The anchor of the library's present state: the latest change date of
+  // any item or folder; nullopt for an empty library.
+  void currentSyncAnchorWithCompletionHandler(const std::function<void(std::optional<Bytes>)>& completion);
+  std::optional<Bytes> currentSyncAnchor();
+  // Identifiers of items deleted after `date` (all without one), taken out
+  // of the changes database so that each is reported once.
+  std::optional<std::vector<std::string>> deletedItemIdentifiersSinceSyncAnchorDate(const std::optional<Date>& date,
+                                                                                    Error* error = nullptr);
 
   // Drops the library, the private library and the private context.
   virtual void invalidate();

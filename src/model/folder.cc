@@ -1,11 +1,13 @@
 #include "model/folder.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
 #include <set>
 
+#include "model/cloud_share.h"
 #include "model/item.h"
 #include "platform/file_coordinator.h"
 #include "platform/file_path.h"
@@ -99,25 +101,6 @@ bool moveDirectory(const DirectoryMove& move, Error* error) {
 
 }  // namespace
 
-std::string cleanedGroupName(const std::string& name) {
-  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
-  auto trim = [&](std::string text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && isSpace(text[begin])) ++begin;
-    while (end > begin && isSpace(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-  };
-  std::string value = trim(name);
-  if (value.find_first_of("\t\n\r\v\f") == std::string::npos) return value;
-  std::string spaced;
-  for (char c : value) {
-    char next = isSpace(c) ? ' ' : c;
-    if (next == ' ' && !spaced.empty() && spaced.back() == ' ') continue;
-    spaced.push_back(next);
-  }
-  return trim(spaced);
-}
-
 std::string Folder::untitledFolderName() { return localizedString("Untitled Folder"); }
 
 std::string Folder::name() const {
@@ -125,18 +108,6 @@ std::string Folder::name() const {
   Value value = valueForKey("name");
   return value.string() ? *value.string() : std::string();
 }
-
-void Folder::setName(const std::string& newName) {
-  setValueForKey("name", cleanedGroupName(newName));
-  postWithMainThreadObject(kGroupNameDidChangeNotification, objectID());
-}
-
-int64_t Folder::groupType() const {
-  Value value = valueForKey("groupType");
-  return value.integer() ? *value.integer() : kFolderGroupType;
-}
-
-Folder::Ptr Folder::parentFolder() const { return asFolder(objectForKey("parent")); }
 
 ManagedObjectPtr Folder::library() const {
   const Folder* top = this;
@@ -161,6 +132,14 @@ std::optional<std::string> Folder::folderPath() const {
   Ptr parent = parentFolder();
   std::string own = name();
   if (!parent || !isValidFilename(own)) return std::nullopt;
+  if (parent->isRootFolder() && !isLocalRecord()) {
+    std::string wrapper = appendingPathExtension(identifier(), kFolderSharedFolderExtension);
+    ManagedObjectPtr owner = library();
+    auto shared = owner ? asFolder(owner->objectForKey("sharedFolder")) : nullptr;
+    auto sharedPath = shared ? shared->folderPath() : std::nullopt;
+    if (identifier().empty() || !isValidFilename(wrapper) || !sharedPath) return std::nullopt;
+    return appendingPathComponent(appendingPathComponent(*sharedPath, wrapper), own);
+  }
   std::optional<std::string> parentPath = parent->folderPath();
   if (!parentPath) return std::nullopt;
   return appendingPathComponent(*parentPath, own);
@@ -219,166 +198,6 @@ bool Folder::createDirectory(Error* error) {
     removeItem(*path);
   }
   return qlt::createDirectory(*path, true, error);
-}
-
-bool Folder::isTrashFolder() const {
-  if (isTrashFolderItself()) return true;
-  if (!isPlainFolder()) return false;
-  Ptr parent = parentFolder();
-  return parent && parent->isTrashFolder();
-}
-
-unsigned Folder::depth() const {
-  if (!isPlainFolder()) return 0;
-  Ptr parent = parentFolder();
-  return parent ? parent->depth() + 1 : 1;
-}
-
-unsigned Folder::relativeMaxDepth() const {
-  unsigned below = 0;
-  for (const Ptr& child : subfolders()) below = std::max(below, child->relativeMaxDepth());
-  return below + 1;
-}
-
-bool Folder::isDescendentOfFolder(const Folder& folder) const {
-  for (Ptr parent = parentFolder(); parent; parent = parent->parentFolder())
-    if (parent->objectID() == folder.objectID()) return true;
-  return false;
-}
-
-Folder::Ptr Folder::topLevelFolder() {
-  Ptr parent = parentFolder();
-  if (!parent) return nullptr;
-  if (!parent->isPlainFolder()) return as<Folder>();
-  return parent->topLevelFolder();
-}
-
-bool Folder::canEditName() const { return isPlainFolder(); }
-bool Folder::canMove() const { return isPlainFolder(); }
-bool Folder::canRemove() const { return isPlainFolder(); }
-
-bool Folder::canAcceptNewItems() const {
-  if (isRootFolder()) return true;
-  if (isTrashFolderItself()) return false;
-  Ptr parent = parentFolder();
-  return !parent || parent->canAcceptNewItems();
-}
-
-bool Folder::canReorderChildren() const {
-  if (isRootFolder()) return valueForKey("allowManualOrdering").boolValue();
-  if (!isPlainFolder()) return false;
-  Ptr parent = parentFolder();
-  return parent && parent->canReorderChildren();
-}
-
-Folder::Ptr Folder::subfolderWithName(const std::string& wanted) const {
-  for (const ManagedObjectPtr& child : objectsForKey("children")) {
-    Ptr folder = asFolder(child);
-    if (folder && folder->isPlainFolder() && isEqualToFilename(folder->name(), wanted)) return folder;
-  }
-  return nullptr;
-}
-
-std::shared_ptr<Item> Folder::itemWithFilename(const std::string& filename) const {
-  for (const ManagedObjectPtr& object : objectsForKey("items")) {
-    auto item = std::dynamic_pointer_cast<Item>(object);
-    if (item && isEqualToFilename(item->filename(), filename)) return item;
-  }
-  return nullptr;
-}
-
-std::vector<Folder::Ptr> Folder::subfolders() const {
-  std::vector<Ptr> result;
-  for (const ManagedObjectPtr& child : objectsForKey("children"))
-    if (Ptr folder = asFolder(child); folder && folder->isPlainFolder()) result.push_back(folder);
-  return result;
-}
-
-std::vector<Folder::Ptr> Folder::allSubfolders() const {
-  std::vector<Ptr> result;
-  for (const Ptr& child : subfolders()) {
-    result.push_back(child);
-    for (Ptr& below : child->allSubfolders()) result.push_back(std::move(below));
-  }
-  return result;
-}
-
-std::vector<ManagedObjectPtr> Folder::allItems() const {
-  std::vector<ManagedObjectPtr> result;
-  std::set<ObjectID> seen;
-  auto collect = [&](const ManagedObject& holder) {
-    for (ManagedObjectPtr& item : holder.objectsForKey("items"))
-      if (seen.insert(item->objectID()).second) result.push_back(std::move(item));
-    for (const ManagedObjectPtr& child : holder.objectsForKey("children"))
-      if (child->entity().name() == kBundleEntityName)
-        for (ManagedObjectPtr& item : child->objectsForKey("items"))
-          if (seen.insert(item->objectID()).second) result.push_back(std::move(item));
-  };
-  collect(*this);
-  for (const Ptr& folder : allSubfolders()) collect(*folder);
-  return result;
-}
-
-std::vector<ManagedObjectPtr> Folder::orderedChildren() const {
-  std::vector<ManagedObjectPtr> children = objectsForKey("children");
-  if (canReorderChildren()) {
-    auto order = [](const ManagedObjectPtr& child) {
-      Value value = child->valueForKey("parentOrder");
-      return value.integer() ? *value.integer() : 0;
-    };
-    std::stable_sort(children.begin(), children.end(),
-                     [&](const ManagedObjectPtr& a, const ManagedObjectPtr& b) { return order(a) < order(b); });
-  } else {
-    auto nameOf = [](const ManagedObjectPtr& child) {
-      Value value = child->valueForKey("name");
-      return value.string() ? *value.string() : std::string();
-    };
-    std::stable_sort(children.begin(), children.end(), [&](const ManagedObjectPtr& a, const ManagedObjectPtr& b) {
-      return localizedStandardCompare(nameOf(a), nameOf(b)) < 0;
-    });
-  }
-  return children;
-}
-
-std::vector<Folder::Ptr> Folder::orderedSubfolders() const {
-  std::vector<Ptr> result;
-  for (const ManagedObjectPtr& child : orderedChildren())
-    if (Ptr folder = asFolder(child); folder && folder->isPlainFolder()) result.push_back(folder);
-  return result;
-}
-
-void Folder::updateChildrenParentOrder() {
-  int64_t index = 0;
-  for (const ManagedObjectPtr& child : objectsForKey("children")) {
-    Value current = child->valueForKey("parentOrder");
-    if (!current.integer() || *current.integer() != index) child->setValueForKey("parentOrder", index);
-    ++index;
-  }
-}
-
-void Folder::updateOrderedChildren() {
-  std::vector<ManagedObjectPtr> current = objectsForKey("children");
-  std::vector<ManagedObjectPtr> sorted = orderedChildren();
-  bool same =
-      std::equal(current.begin(), current.end(), sorted.begin(), sorted.end(),
-                 [](const ManagedObjectPtr& a, const ManagedObjectPtr& b) { return a->objectID() == b->objectID(); });
-  if (!same) setObjectsForKey("children", sorted);
-}
-
-void Folder::addChildrenObject(const ManagedObjectPtr& child) {
-  for (const ManagedObjectPtr& present : objectsForKey("children"))
-    if (sameID(present, child.get())) return;
-  addObjectForKey("children", child);
-  updateChildrenParentOrder();
-}
-
-void Folder::removeChildrenObject(const ManagedObjectPtr& child) {
-  for (const ManagedObjectPtr& present : objectsForKey("children")) {
-    if (!sameID(present, child.get())) continue;
-    removeObjectForKey("children", child);
-    updateChildrenParentOrder();
-    return;
-  }
 }
 
 bool Folder::canChangeName(const std::string& newName, Error* error) const {
@@ -455,6 +274,7 @@ std::string Folder::uniqueName(const std::string& wanted, const Folder& folder) 
 }
 
 bool Folder::makeNameUniqueInFolder(const Folder& folder, Error* error) {
+  if (!isLocalRecord() && cloudShare()) return true;
   std::string current = name();
   std::string candidate = current;
   for (long counter = 1;; ++counter) {
@@ -500,36 +320,49 @@ Folder::Ptr Folder::createSubfolder(const std::string& wanted, Error* error) {
   return folder;
 }
 
-bool Folder::groupCanMoveToFolder(const Folder& destination, Error* error) const {
-  if (destination.isTrashFolder() && !canRemove()) {
-    setError(error, groupError(kGroupCannotBeRemovedErrorCode, localizedFormat("“%@” cannot be removed.", name())));
-    return false;
+// Whether sharing lets the folder go to `destination`: nullopt when the
+// remaining checks decide, else the answer (a top-level shared folder may
+// always go to the trash, under any name).
+std::optional<bool> Folder::sharingAllowsMove(const Folder& destination, Error* error) const {
+  auto refuse = [&](long code, const char* message) {
+    setError(error, folderError(code, localizedString(message)));
+    return std::optional<bool>(false);
+  };
+  if (isShared()) {
+    Ptr top = const_cast<Folder*>(this)->topLevelFolder();
+    if (top && top->objectID() == objectID()) {
+      if (destination.isTrashFolder()) return true;
+      return refuse(kFolderCannotMoveSharedFolderErrorCode, "Top-level shared folders cannot be moved.");
+    }
+    if (isLocalRecord()) {
+      if (!destination.isLocalRecord())
+        return refuse(kFolderCannotMoveIntoSharedFolderErrorCode,
+                      "You cannot move a folder into a shared folder that you do not own.");
+    } else if (!top || (destination.objectID() != top->objectID() && !destination.isDescendentOfFolder(*top))) {
+      return refuse(kFolderCannotMoveSharedFolderErrorCode,
+                    "Cannot remove or move a shared folder out of the top-level hierarchy.");
+    }
+  } else if (destination.isShared()) {
+    if (!destination.isLocalRecord())
+      return refuse(kFolderCannotMoveIntoSharedFolderErrorCode,
+                    "You cannot move a folder into a shared folder that you do not own.");
+    if (!allBundles().empty())
+      return refuse(kFolderCannotMoveIntoSharedFolderErrorCode,
+                    "You cannot move a folder with bundles into a shared folder.");
+    if (!allIndividuallySharedItems().empty())
+      return refuse(kFolderCannotMoveIntoSharedFolderErrorCode,
+                    "You cannot move a folder with individually shared items into a shared folder.");
   }
-  if (!canMove()) {
-    setError(error, groupError(kGroupCannotBeMovedErrorCode, localizedFormat("“%@” cannot be moved.", name())));
-    return false;
-  }
-  ManagedObjectPtr owner = destination.library();
-  if (owner && owner->valueForKey("storeInCloudDatabase").boolValue() &&
-      destination.depth() >= kFolderMaxCloudFolderDepth) {
-    setError(error, groupError(kGroupMaxDepthExceededErrorCode,
-                               localizedFormat("Maximum iCloud folder depth (%lu) will be exceeded.",
-                                               static_cast<unsigned long>(kFolderMaxCloudFolderDepth))));
-    return false;
-  }
-  return true;
+  return std::nullopt;
 }
 
 bool Folder::canMoveToFolder(const Folder& destination, const std::string& wantedName, Error* error) const {
-  if (!groupCanMoveToFolder(destination, error)) return false;
-  ManagedObjectPtr owner = destination.library();
-  if (owner && owner->valueForKey("storeInCloudDatabase").boolValue() &&
-      relativeMaxDepth() + destination.depth() > kFolderMaxCloudFolderDepth) {
-    setError(error, groupError(kGroupMaxDepthExceededErrorCode,
-                               localizedFormat("Maximum iCloud folder depth (%lu) will be exceeded.",
-                                               static_cast<unsigned long>(kFolderMaxCloudFolderDepth))));
+  if (!Group::canMoveToFolder(destination, error)) return false;
+  if (destination.libraryStoresInCloud() && relativeMaxDepth() + destination.depth() > kFolderMaxCloudFolderDepth) {
+    setError(error, maxDepthError());
     return false;
   }
+  if (auto answer = sharingAllowsMove(destination, error)) return *answer;
   if (destination.objectID() == objectID() || destination.isDescendentOfFolder(*this)) {
     setError(error, folderError(kFolderContainsFolderURLErrorCode,
                                 localizedFormat("The folder “%@” contains “%@”.", name(), destination.name())));
@@ -555,16 +388,6 @@ bool Folder::canMoveToFolder(const Folder& destination, const std::string& wante
     return false;
   }
   return true;
-}
-
-void Folder::groupMoveToFolder(const Folder::Ptr& destination) {
-  Ptr previous = parentFolder();
-  ManagedObjectPtr self = shared_from_this();
-  destination->addChildrenObject(self);
-  if (!sameID(objectForKey("parent"), destination.get())) setObjectForKey("parent", destination);
-  if (previous && previous->objectID() != destination->objectID()) previous->updateChildrenParentOrder();
-  if (!destination->isRootFolder() && !valueForKey("defaultImportLibrary").isNull())
-    setObjectForKey("defaultImportLibrary", nullptr);
 }
 
 bool Folder::moveToFolder(const Folder::Ptr& destination, const std::string& wantedName, Error* error) {
@@ -607,20 +430,13 @@ bool Folder::moveToFolder(const Folder::Ptr& destination, const std::string& wan
                        false, "Error moving folder: %@"};
     if (!moveDirectory(move, error)) return false;
   }
+  removeEmptySharedWrapper(*oldPath);
   setName(sanitized);
   std::vector<ManagedObjectPtr> items = allItems();
   bool wasInTrash = previous && previous->isTrashFolder();
+  std::vector<ManagedObjectPtr> doomed;
   if (destination->isTrashFolder()) {
-    setValueForKey("favorite", false);
-    Date now = Date::now();
-    for (const ManagedObjectPtr& item : items) {
-      item->setObjectsForKey("groups", {});
-      if (!wasInTrash) {
-        item->setValueForKey("dateDeleted", now);
-        item->setValueForKey("cloudShareData", Value());
-      }
-    }
-    for (const Ptr& folder : allSubfolders()) folder->setValueForKey("favorite", false);
+    doomed = moveContentsToTrash(wasInTrash, items);
   } else if (wasInTrash) {
     ManagedObjectPtr owner = destination->library();
     ManagedObjectPtr libraryGroup = owner ? owner->objectForKey("libraryGroup") : nullptr;
@@ -629,8 +445,45 @@ bool Folder::moveToFolder(const Folder::Ptr& destination, const std::string& wan
       if (libraryGroup) libraryGroup->addObjectForKey("items", item);
     }
   }
-  groupMoveToFolder(destination);
+  Group::moveToFolder(destination);
+  if (ManagedObjectContext* context = managedObjectContext())
+    for (const ManagedObjectPtr& object : doomed) context->deleteObject(object);
   return true;
+}
+
+std::vector<ManagedObjectPtr> Folder::moveContentsToTrash(bool wasInTrash, const std::vector<ManagedObjectPtr>& items) {
+  // Decided before the items lose their shares below.
+  std::vector<ManagedObjectPtr> doomed;
+  bool shared = isShared();
+  if (shared && !isLocalRecord()) {
+    doomed.push_back(shared_from_this());
+    for (Ptr& folder : allSubfolders()) doomed.push_back(std::move(folder));
+    doomed.insert(doomed.end(), items.begin(), items.end());
+  } else if (!shared) {
+    for (const ManagedObjectPtr& item : items)
+      if (!isItemLocalRecord(*item)) doomed.push_back(item);
+  }
+  setFavorite(false);
+  Date now = Date::now();
+  for (const ManagedObjectPtr& item : items) {
+    item->setObjectsForKey("groups", {});
+    if (!wasInTrash) {
+      item->setValueForKey("dateDeleted", now);
+      storeCloudShare(*item, std::nullopt);
+    }
+  }
+  if (shared && !wasInTrash) setCloudShare(std::nullopt);
+  for (const Ptr& folder : allSubfolders()) folder->setFavorite(false);
+  return doomed;
+}
+
+void Folder::removeEmptySharedWrapper(const std::string& oldPath) const {
+  std::string wrapper = deletingLastPathComponent(oldPath);
+  if (pathExtension(wrapper) != kFolderSharedFolderExtension) return;
+  ManagedObjectPtr owner = library();
+  auto shared = owner ? asFolder(owner->objectForKey("sharedFolder")) : nullptr;
+  auto sharedPath = shared ? shared->folderPath() : std::nullopt;
+  if (sharedPath && deletingLastPathComponent(wrapper) == *sharedPath) ::rmdir(wrapper.c_str());
 }
 
 bool Folder::remove(Error* error) {
@@ -672,7 +525,10 @@ void Folder::prepareForDeletion() {
   LibraryObject::prepareForDeletion();
   if (!isPlainFolder()) return;
   auto path = folderPath();
-  if (!path || !somethingAt(*path) || directoryBelongsToAnother(*path)) return;
+  if (!path || !somethingAt(*path)) return;
+  if (!isLocalRecord() && pathExtension(deletingLastPathComponent(*path)) == kFolderSharedFolderExtension)
+    path = deletingLastPathComponent(*path);
+  if (directoryBelongsToAnother(*path)) return;
   Error failure;
   bool removed = false;
   FileCoordinator coordinator;
@@ -680,6 +536,23 @@ void Folder::prepareForDeletion() {
       *path, FileCoordinator::kForDeleting, [&](const std::string& target) { removed = removeItem(target, &failure); },
       &failure);
   if (!ran || !removed) log("Error removing folder: %@", failure);
+}
+
+void RootFolder::awakeFromInsert() {
+  Folder::awakeFromInsert();
+  ensureUnfiledGroup();
+}
+
+void RootFolder::awakeFromFetch() {
+  Folder::awakeFromFetch();
+  ensureUnfiledGroup();
+}
+
+void RootFolder::ensureUnfiledGroup() {
+  ManagedObjectContext* context = managedObjectContext();
+  if (!context || objectForKey("unfiledGroup")) return;
+  if (ManagedObjectPtr unfiled = context->insertNewObject(kUnfiledGroupEntityName))
+    setObjectForKey("unfiledGroup", unfiled);
 }
 
 std::optional<std::string> RootFolder::systemFolderPath() const {

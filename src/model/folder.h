@@ -1,22 +1,21 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "model/group.h"
+#include "platform/cloud_record.h"
 #include "platform/error.h"
+#include "platform/file_provider_item.h"
 #include "store/library/library_model_constants.h"
-#include "store/library/library_object.h"
+#include "store/sort_descriptor.h"
 
 namespace qlt {
 
 class Item;
-
-inline constexpr const char* kGroupErrorDomain = "QLTGroupErrorDomain";
-inline constexpr long kGroupMaxDepthExceededErrorCode = 10001;
-inline constexpr long kGroupCannotBeMovedErrorCode = 10002;
-inline constexpr long kGroupCannotBeRemovedErrorCode = 10003;
 
 inline constexpr const char* kFolderErrorDomain = "QLTFolderErrorDomain";
 inline constexpr long kFolderWithNameExistsErrorCode = 10001;
@@ -31,44 +30,37 @@ inline constexpr long kFolderCannotMoveIntoSharedFolderErrorCode = 10008;
 inline constexpr const char* kFolderErrorExistingFolderUserInfoKey = "existingFolder";
 inline constexpr const char* kFolderErrorExistingItemUserInfoKey = "existingItem";
 
-inline constexpr const char* kGroupNameDidChangeNotification = "QLTGroupNameDidChangeNotification";
+inline constexpr const char* kFolderCloudShareDidChangeNotification = "QLTFolderCloudShareDidChangeNotification";
 
 inline constexpr const char* kRootFolderName = "Files";
 inline constexpr const char* kTrashFolderName = "Deleted Files";
 inline constexpr const char* kSharedFolderName = "Shared";
 inline constexpr const char* kFolderSharedFolderExtension = "qltfolder";
 inline constexpr const char* kFolderNoIndexExtension = "noindex";
-inline constexpr unsigned kFolderMaxCloudFolderDepth = 100;
-
-// Whitespace trimmed, newlines and tabs inside turned into single spaces.
-std::string cleanedGroupName(const std::string& name);
 
 // A folder of the user's tree (entity "Folder" and its subentities) and the
 // directory on disk that holds its items' files and its subfolders'
 // directories. Every change of name or place is made on disk first, under
 // file coordination, and only then in the database; nothing here saves.
-// Cloud sharing is not modelled: every folder counts as unshared and owned
-// by this user.
-class Folder : public LibraryObject {
+// A top-level folder that another user shared with this one lives in
+// "<shared directory>/<identifier>.qltfolder/<name>".
+class Folder : public Group {
  public:
   using Ptr = std::shared_ptr<Folder>;
 
   static std::string untitledFolderName();
 
-  std::string name() const;
-  // Stores the cleaned name and posts kGroupNameDidChangeNotification.
-  void setName(const std::string& name);
-  int64_t groupType() const;
+  std::string name() const override;
   bool isPlainFolder() const { return groupType() == kFolderGroupType; }
   bool isRootFolder() const { return groupType() == kRootFolderGroupType; }
   bool isTrashFolderItself() const { return groupType() == kTrashFolderGroupType; }
-  Ptr parentFolder() const;
   // The library, reached through the top of the tree.
-  ManagedObjectPtr library() const;
+  ManagedObjectPtr library() const override;
   bool libraryUsesFileProvider() const;
 
   // Directory. Null when the folder has no directory: no library, a parent
-  // without one, or a name that is not a single path component.
+  // without one, or a name (or, when shared with this user, an identifier)
+  // that is not a single path component.
   std::optional<std::string> folderPath() const;
   std::optional<std::string> folderURL() const;
   bool folderExists() const;
@@ -78,36 +70,107 @@ class Folder : public LibraryObject {
   bool isTrashFolder() const;
   unsigned depth() const override;
   unsigned relativeMaxDepth() const;
-  bool isDescendentOfFolder(const Folder& folder) const;
   Ptr topLevelFolder();
-  bool isShared() const { return false; }
-  bool isLocalRecord() const { return true; }
+
+  // Sharing.
+  std::optional<RecordSystemFields> cloudShare() const;
+  // Stores the share (nullopt clears it) and posts
+  // kFolderCloudShareDidChangeNotification.
+  void setCloudShare(const std::optional<RecordSystemFields>& share);
+  bool isShared() const override;
+  bool isLocalRecord() const override;
+  bool isSharedByCurrentUser() const { return isShared() && isLocalRecord(); }
+  bool canShareWithCloud() const override;
+
+  // Answers to the file-provider service (see FileProviderItem); the dates
+  // are the directory's, absent when it cannot be read.
+  uint64_t capabilities() const;
+  std::string parentItemIdentifier() const;
+  std::string contentType() const;
+  std::string filename() const;
+  std::optional<uint64_t> childItemCount() const;
+  bool isUploaded() const;
+  std::optional<Bytes> tagData() const;
+  std::optional<Date> creationDate() const;
+  std::optional<Date> contentModificationDate() const;
+  std::optional<Date> lastUsedDate() const;
+  FileProviderItemVersion itemVersion() const;
+  std::map<std::string, Bytes> extendedAttributes() const;
 
   // Capabilities.
-  bool canEditName() const;
-  bool canMove() const;
-  bool canRemove() const;
-  bool canAcceptNewItems() const;
-  bool canReorderChildren() const;
+  bool isFolder() const override { return true; }
+  bool canEditName() const override;
+  bool canMove() const override;
+  bool canRemove() const override;
+  bool canAcceptNewItems() const override;
+  bool canFavorite() const override;
+  bool canShowFavoritesAtTop() const override;
+  bool canChangeColor() const override;
+  bool canReorder() const override;
+  virtual bool canReorderChildren() const;
+  // Also copies the value to the folder's shared-folder attributes; posts
+  // nothing.
+  void setFavorite(bool favorite) override;
 
   // Lookups, comparing names as file names.
   Ptr subfolderWithName(const std::string& name) const;
+  // Children named `name`, then the matches inside each child folder, depth
+  // first in children order.
+  std::vector<ManagedObjectPtr> childrenWithName(const std::string& name) const;
   std::shared_ptr<Item> itemWithFilename(const std::string& filename) const;
+  // The item whose file `path` names, walking subfolders from this folder's
+  // directory; null for paths outside it and for paths naming a folder.
+  virtual std::shared_ptr<Item> itemWithFilePath(const std::string& path) const;
+  // The same walk without the root folder's detour through the shared
+  // directory.
+  std::shared_ptr<Item> walkToItem(const std::string& path) const;
+  std::shared_ptr<Item> itemWithFileURL(const std::string& url) const;
+  // This folder when `path` is its directory, the deepest subfolder whose
+  // directory holds `path`, or null when `path` lies outside.
+  Ptr nearestDescendentForPath(const std::string& path) const;
+  Ptr nearestDescendentForURL(const std::string& url) const;
+  // What the file manager shows for `path`: the path itself when it lies
+  // directly in this directory, the package holding it when it lies deeper;
+  // null otherwise, and for hidden names.
+  std::optional<std::string> subitemPathFromPath(const std::string& path) const;
+  std::optional<std::string> subitemFileURLFromURL(const std::string& url) const;
+
+  // Collections.
   std::vector<Ptr> subfolders() const;
   std::vector<Ptr> allSubfolders() const;
+  std::vector<ManagedObjectPtr> allChildren() const;
   std::vector<ManagedObjectPtr> allItems() const;
+  std::vector<ManagedObjectPtr> allBundles() const;
+  std::vector<ManagedObjectPtr> allSearchGroups() const;
+  std::vector<ManagedObjectPtr> childSearchGroups() const;
+  std::vector<ManagedObjectPtr> allIndividuallySharedItems() const;
   std::vector<ManagedObjectPtr> orderedChildren() const;
   std::vector<Ptr> orderedSubfolders() const;
 
   // Ordering.
+  static std::vector<SortDescriptor> nameSortDescriptors();
+  static std::vector<SortDescriptor> parentOrderSortDescriptors();
+  std::vector<SortDescriptor> childrenSortDescriptors() const;
   void updateChildrenParentOrder();
   void updateOrderedChildren();
+  void reorderChildrenByName();
+
+  // Relationship changes. The children mutators skip what is already (or
+  // not) there and renumber parentOrder when something changed; the items
+  // mutators let each affected item update its shared-item record.
   void addChildrenObject(const ManagedObjectPtr& child);
   void removeChildrenObject(const ManagedObjectPtr& child);
+  void addChildren(const std::vector<ManagedObjectPtr>& children);
+  void removeChildren(const std::vector<ManagedObjectPtr>& children);
+  void addItemsObject(const ManagedObjectPtr& item);
+  void addItems(const std::vector<ManagedObjectPtr>& items);
+  void removeItemsObject(const ManagedObjectPtr& item);
+  void removeItems(const std::vector<ManagedObjectPtr>& items);
+  void setParent(const Ptr& parent);
 
   // Naming.
-  bool canChangeName(const std::string& newName, Error* error = nullptr) const;
-  bool changeName(const std::string& newName, Error* error = nullptr);
+  bool canChangeName(const std::string& newName, Error* error = nullptr) const override;
+  bool changeName(const std::string& newName, Error* error = nullptr) override;
   std::string uniqueName(const std::string& name, const Folder& folder) const;
   std::string uniqueNameInFolder(const Folder& folder) const { return uniqueName(name(), folder); }
   bool makeNameUniqueInFolder(const Folder& folder, Error* error = nullptr);
@@ -117,12 +180,14 @@ class Folder : public LibraryObject {
   // the error when the directory cannot be made; nothing is left behind.
   Ptr createSubfolder(const std::string& name, Error* error = nullptr);
 
-  // Moving.
-  bool canMoveToFolder(const Folder& destination) const { return canMoveToFolder(destination, name(), nullptr); }
-  bool canMoveToFolder(const Folder& destination, const std::string& name, Error* error = nullptr) const;
-  bool moveToFolder(const Folder::Ptr& destination, Error* error = nullptr) {
+  // Moving (the first two use the current name).
+  bool canMoveToFolder(const Folder& destination, Error* error = nullptr) const override {
+    return canMoveToFolder(destination, name(), error);
+  }
+  bool moveToFolder(const Folder::Ptr& destination, Error* error = nullptr) override {
     return moveToFolder(destination, name(), error);
   }
+  bool canMoveToFolder(const Folder& destination, const std::string& name, Error* error = nullptr) const;
   bool moveToFolder(const Folder::Ptr& destination, const std::string& name, Error* error = nullptr);
 
   // Deletes the folder and everything below it, directory included; a
@@ -137,12 +202,18 @@ class Folder : public LibraryObject {
   virtual std::optional<std::string> systemFolderPath() const { return std::nullopt; }
 
  private:
-  bool groupCanMoveToFolder(const Folder& destination, Error* error) const;
-  void groupMoveToFolder(const Folder::Ptr& destination);
   bool createDirectory(Error* error);
   bool moveLegacyDirectory(Error* error, bool* handled);
   bool directoryBelongsToAnother(const std::string& path) const;
+  std::optional<bool> sharingAllowsMove(const Folder& destination, Error* error) const;
+  // Returns what must be deleted once the folder is in the trash.
+  std::vector<ManagedObjectPtr> moveContentsToTrash(bool wasInTrash, const std::vector<ManagedObjectPtr>& items);
+  void removeEmptySharedWrapper(const std::string& oldPath) const;
+
+  mutable std::optional<std::pair<Bytes, std::optional<RecordSystemFields>>> cachedShare_;
 };
+
+class SharedFolder;
 
 class RootFolder : public Folder {
  public:
@@ -151,9 +222,17 @@ class RootFolder : public Folder {
   std::optional<std::string> customFolderURL() const;
   // nullopt or an empty path clears it.
   void setCustomFolderURL(const std::optional<std::string>& path);
+  bool canReorderChildren() const override;
+  // Paths below the shared directory are resolved by the shared folder.
+  std::shared_ptr<Item> itemWithFilePath(const std::string& path) const override;
 
  protected:
+  void awakeFromInsert() override;
+  void awakeFromFetch() override;
   std::optional<std::string> systemFolderPath() const override;
+
+ private:
+  void ensureUnfiledGroup();
 };
 
 class TrashFolder : public Folder {
@@ -167,6 +246,12 @@ class TrashFolder : public Folder {
 };
 
 class SharedFolder : public Folder {
+ public:
+  bool containsFileAtPath(const std::string& path) const;
+  // Below "<id>.qltfolder" the folder with that identifier resolves the
+  // path; otherwise the parent directory's name is an item identifier.
+  std::shared_ptr<Item> itemWithFilePath(const std::string& path) const override;
+
  protected:
   std::optional<std::string> systemFolderPath() const override;
 };

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <string_view>
 
+#include "model/cloud_share.h"
 #include "model/folder.h"
 #include "platform/archive_object.h"
 #include "platform/keyed_archiver.h"
@@ -364,6 +365,8 @@ void Item::setStateInfo(const std::optional<PropertyListDictionary>& info) {
 }
 
 std::string Item::uniqueFilename(const std::string& filename, const Folder& folder) const {
+  // Shared with this user alone, the file lives in a directory of its own.
+  if (decodedCloudShare(*this) && !isItemLocalRecord(*this)) return filename;
   std::vector<std::string> taken;
   for (const ManagedObjectPtr& object : folder.objectsForKey("items")) {
     auto item = std::dynamic_pointer_cast<Item>(object);

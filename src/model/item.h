@@ -1,11 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "platform/cloud_record.h"
 #include "platform/date.h"
+#include "platform/file_provider_item.h"
 #include "platform/property_list.h"
 #include "store/library/library_object.h"
 
@@ -22,6 +26,44 @@ class Item : public LibraryObject {
   // plain subfolder uses (equal as file names), numbered "B n" when needed,
   // and sanitized.
   std::string uniqueFilename(const std::string& filename, const Folder& folder) const;
+
+  std::shared_ptr<Folder> folder() const;
+  // The path of the item's file: `filename` in its folder's directory, or,
+  // for an item shared to this user by someone else, in a directory named by
+  // its identifier inside the shared folder's (created when missing).
+  // nullopt without a filename or a place.
+  std::optional<std::string> fileURL() const;
+  bool fileExists() const;
+
+  // Sharing. The share is the system fields archived in cloudShareData.
+  std::optional<RecordSystemFields> cloudShare() const;
+  // Its own share lives in the library's zone, or, without a share of its
+  // own, its folder is a local record; an item without a folder is not.
+  bool isLocalRecord() const;
+  bool isShared() const;
+  bool isFavorite() const { return valueForKey("favorite").boolValue(); }
+  bool extensionHidden() const { return valueForKey("extensionHidden").boolValue(); }
+  // Whether the library this item belongs to keeps its records in the
+  // cloud database.
+  bool libraryStoresInCloudDatabase() const;
+
+  // Answers to the file-provider service (see FileProviderItem).
+  std::string fileProviderItemIdentifier() const override;
+  std::string parentItemIdentifier() const;
+  uint64_t capabilities() const;
+  // The type of fileType (worked out from the filename and stored when
+  // absent), else of the filename's extension, else generic data.
+  std::string contentType();
+  std::optional<uint64_t> documentSize() const;
+  // The file's Finder tags when it has them, else the stored tag data.
+  std::optional<Bytes> tagData() const;
+  FileProviderItemVersion itemVersion() const;
+  std::map<std::string, Bytes> extendedAttributes() const;
+  bool isUploaded() const;
+  bool isUploading() const;
+  bool isDownloaded() const;
+  bool isDownloading() const;
+  bool isMostRecentVersionDownloaded() const;
 
   // Empty when unset.
   std::string name() const;

@@ -1,6 +1,10 @@
 #pragma once
 
-#include "store/library/library_object.h"
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "model/group.h"
 
 namespace qlt {
 
@@ -15,9 +19,28 @@ struct RGBA {
   bool operator==(const RGBA&) const = default;
 };
 
+// The Finder's label colours (`colorType` of a label).
+enum class LabelColorType : int64_t {
+  Custom = 0,
+  Red = 1,
+  Orange = 2,
+  Yellow = 3,
+  Green = 4,
+  Blue = 5,
+  Purple = 6,
+  Gray = 7,
+};
+
 // A coloured label that items can carry (entity "Label").
-class Label : public LibraryObject {
+class Label : public Group {
  public:
+  static LabelColorType defaultColorType() { return LabelColorType::Custom; }
+  // The standard colour of a non-custom type; nullopt for Custom and for
+  // codes outside 0 to 7.
+  static std::optional<RGBA> standardColorForColorType(int64_t colorType);
+  // The localized colour name of codes 0 to 7; nullopt for other codes.
+  static std::optional<std::string> localizedNameForColorType(int64_t colorType);
+
   // Built from the stored components on every call: the four values are
   // the colour, so there is nothing worth caching that could not go stale.
   RGBA color() const;
@@ -25,6 +48,14 @@ class Label : public LibraryObject {
   // the main queue with this label as the library manager's view context
   // sees it, when it is found there and still belongs to a library.
   void setColor(const RGBA& color);
+
+  int64_t colorType() const;
+  // A non-custom type other than the current one also sets the colour to
+  // that type's standard colour; Custom keeps the colour.
+  void setColorType(int64_t colorType);
+
+ protected:
+  void awakeFromInsert() override;
 };
 
 }  // namespace qlt

@@ -116,3 +116,64 @@ std::optional<RecordSystemFields> RecordSystemFields::fromArchivedData(const Byt
 }
 
 }  // namespace qlt
+
+namespace qlt {
+
+CloudRecord::CloudRecord(std::string recordType, RecordID recordID) {
+  systemFields_.recordType = std::move(recordType);
+  systemFields_.recordID = std::move(recordID);
+}
+
+CloudRecord::CloudRecord(const RecordSystemFields& systemFields) : systemFields_(systemFields) {}
+
+std::optional<CloudRecord> CloudRecord::fromSystemFieldsData(const Bytes& data, Error* error) {
+  auto fields = RecordSystemFields::fromArchivedData(data, error);
+  if (!fields) return std::nullopt;
+  return CloudRecord(*fields);
+}
+
+const CloudValue* CloudRecord::objectForKey(const std::string& key) const {
+  auto found = fields_.find(key);
+  return found == fields_.end() ? nullptr : &found->second;
+}
+
+void CloudRecord::setObjectForKey(const std::string& key, CloudValue value) {
+  fields_.insert_or_assign(key, std::move(value));
+  changedKeys_.insert(key);
+}
+
+void CloudRecord::removeObjectForKey(const std::string& key) {
+  fields_.erase(key);
+  changedKeys_.insert(key);
+}
+
+std::vector<std::string> CloudRecord::allKeys() const {
+  std::vector<std::string> keys;
+  keys.reserve(fields_.size());
+  for (const auto& [key, value] : fields_) keys.push_back(key);
+  return keys;
+}
+
+void CloudRecord::setParent(std::optional<CloudReference> parent) {
+  parent_ = std::move(parent);
+  parentChanged_ = true;
+}
+
+void CloudRecord::clearChangedKeys() {
+  changedKeys_.clear();
+  parentChanged_ = false;
+}
+
+bool CloudRecord::hasSameContents(const CloudRecord& other) const {
+  return recordType() == other.recordType() && recordID() == other.recordID() && fields_ == other.fields_ &&
+         parent_ == other.parent_;
+}
+
+std::string CloudRecord::description() const {
+  std::string text = "<CloudRecord " + recordType() + " " + recordID().recordName + " (" +
+                     recordID().zoneID.zoneName + ") tag=" + recordChangeTag();
+  for (const auto& [key, value] : fields_) text += " " + key + "=" + value.description();
+  return text + ">";
+}
+
+}  // namespace qlt

@@ -7,6 +7,7 @@
 #include <random>
 #include <set>
 
+#include "model/group_classes.h"
 #include "model/item.h"
 #include "model_fixture.h"
 #include "platform/file_path.h"
@@ -20,7 +21,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FolderTest : public ::testing::Test, public ModelFixture {
+struct GroupClassesRegistered {
+  GroupClassesRegistered() { registerGroupClasses(); }
+};
+
+class FolderTest : public ::testing::Test, private GroupClassesRegistered, public ModelFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(library) << loadError.description();

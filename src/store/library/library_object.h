@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <set>
@@ -13,6 +14,10 @@
 namespace qlt {
 
 class ManagedObjectContext;
+
+// Extended attributes every file-provider descriptor carries.
+inline constexpr const char* kLibraryObjectIdentifierXAttrName = "com.quillet.identifier";
+inline constexpr const char* kLibraryObjectIsRemoteShareXAttrName = "com.quillet.isRemoteShare";
 
 // What every persistent object of the library shares: an identifier that
 // never changes, a name in the cloud database ("<Entity>|<identifier>"),
@@ -69,6 +74,21 @@ class LibraryObject : public ManagedObject {
   static Ptr fromPropertyListRepresentation(ManagedObjectContext& context, const PropertyListDictionary& propertyList);
   static bool cloudRecordHasCorrespondingEntity(ManagedObjectContext& context, const RecordID& recordID);
   static Ptr libraryObjectForCloudRecordID(ManagedObjectContext& context, const RecordID& recordID);
+
+  // File-provider identifiers: "<Entity>|<identifier>", with "|<version>"
+  // for a version above 0; the root and trash folders go by the service's
+  // container identifiers.
+  static std::string fileProviderIdentifierForEntity(const std::string& entityName,
+                                                     const std::string& libraryObjectIdentifier,
+                                                     int64_t fileProviderIdentifierVersion);
+  // nullopt when the identifier holds no separator.
+  static std::optional<std::string> libraryObjectIdentifierFromFileProviderIdentifier(const std::string& identifier);
+  static std::string entityNameFromFileProviderIdentifier(const std::string& identifier);
+  static int64_t versionFromFileProviderIdentifier(const std::string& identifier);
+  // Null when nothing matches, and for an item whose version moved on since
+  // the identifier was made. REQUIRES: called inside the context's queue.
+  static Ptr libraryObjectFromFileProviderIdentifier(const std::string& identifier, ManagedObjectContext& context);
+  virtual std::string fileProviderItemIdentifier() const;
 
  protected:
   void awakeFromInsert() override;

@@ -1,0 +1,10 @@
+#include "model/folder_item_hooks.h"
+
+namespace qlt {
+
+FolderItemHooks& FolderItemHooks::installed() {
+  static FolderItemHooks hooks;
+  return hooks;
+}
+
+}  // namespace qlt

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/error.h"
+#include "store/library/library_object.h"
+
+namespace qlt {
+
+class Folder;
+
+inline constexpr const char* kGroupErrorDomain = "QLTGroupErrorDomain";
+inline constexpr long kGroupMaxDepthExceededErrorCode = 10001;
+inline constexpr long kGroupCannotBeMovedErrorCode = 10002;
+inline constexpr long kGroupCannotBeRemovedErrorCode = 10003;
+
+inline constexpr const char* kGroupNameDidChangeNotification = "QLTGroupNameDidChangeNotification";
+inline constexpr const char* kGroupFavoriteStateDidChangeNotification = "QLTGroupFavoriteStateDidChangeNotification";
+
+inline constexpr unsigned kFolderMaxCloudFolderDepth = 100;
+
+// Whitespace trimmed, newlines and tabs inside turned into single spaces.
+std::string cleanedGroupName(const std::string& name);
+
+// Anything that holds or presents items (entity "Group" and its
+// subentities). The capability answers here are those of a plain group;
+// folders and the special groups override them.
+class Group : public LibraryObject {
+ public:
+  using Ptr = std::shared_ptr<Group>;
+
+  // The stored name; special groups answer their shown name instead.
+  virtual std::string name() const;
+  // Stores the cleaned name and posts kGroupNameDidChangeNotification.
+  void setName(const std::string& name);
+  // Cleans `value` in place (nothing when absent) and accepts it.
+  static bool validateName(std::optional<std::string>& value, Error* error = nullptr);
+  int64_t groupType() const;
+  std::shared_ptr<Folder> parentFolder() const;
+  // The library the group belongs to: its own `library`, else through its
+  // root folder or its parent; null when it has none.
+  virtual ManagedObjectPtr library() const;
+  bool libraryStoresInCloud() const;
+
+  virtual bool isFolder() const { return false; }
+  virtual bool canEditName() const { return false; }
+  virtual bool canMove() const { return false; }
+  virtual bool canRemove() const { return true; }
+  virtual bool canAcceptNewItems() const { return true; }
+  virtual bool canAcceptExistingItems() const { return true; }
+  virtual bool canFavorite() const { return true; }
+  virtual bool canShowFavoritesAtTop() const { return true; }
+  virtual bool canChangeColor() const { return false; }
+  virtual bool canDrag() const { return true; }
+  virtual bool canReorder() const { return false; }
+  virtual bool isShared() const { return false; }
+  virtual bool isLocalRecord() const { return true; }
+  virtual bool canShareWithCloud() const { return false; }
+
+  // Renaming: any name is acceptable; an empty one changes nothing.
+  virtual bool canChangeName(const std::string& newName, Error* error = nullptr) const;
+  virtual bool changeName(const std::string& newName, Error* error = nullptr);
+
+  // Moving into the trash needs canRemove, any other move canMove; with
+  // cloud storage no group goes below kFolderMaxCloudFolderDepth.
+  virtual bool canMoveToFolder(const Folder& destination, Error* error = nullptr) const;
+  // Appends the group to the destination's children without any check and
+  // clears the library's default import group when it is this group,
+  // unless the destination is the root folder. Callers check first.
+  virtual bool moveToFolder(const std::shared_ptr<Folder>& destination, Error* error = nullptr);
+
+  bool isDescendentOfFolder(const Folder& folder) const;
+  // Puts the group at `index` among its parent's children (the end when
+  // past it) and renumbers the siblings' parentOrder.
+  void moveToIndexInParentFolder(size_t index);
+
+  bool favorite() const;
+  // Groups post kGroupFavoriteStateDidChangeNotification when the value
+  // really changed; folders post nothing.
+  virtual void setFavorite(bool favorite);
+  bool isDefaultImportGroup() const;
+
+ protected:
+  Error maxDepthError() const;
+};
+
+}  // namespace qlt

@@ -1,0 +1,48 @@
+#include "model/item_group.h"
+
+#include "model/folder.h"
+#include "platform/localized_strings.h"
+#include "store/managed_object_context.h"
+
+namespace qlt {
+
+std::string Bundle::untitledFolderName() { return localizedString("Untitled Bundle"); }
+
+void Bundle::awakeFromInsert() {
+  ItemGroup::awakeFromInsert();
+  setValueForKey("name", untitledFolderName());
+}
+
+bool Bundle::canMoveToFolder(const Folder& destination, Error* error) const {
+  if (!Group::canMoveToFolder(destination, error)) return false;
+  if (destination.isShared()) {
+    setError(error, Error(kBundleErrorDomain, kBundleCannotMoveToSharedFolderErrorCode,
+                          localizedString("Cannot move to shared folder.")));
+    return false;
+  }
+  return true;
+}
+
+bool Bundle::moveToFolder(const std::shared_ptr<Folder>& destination, Error* error) {
+  if (!destination) return false;
+  if (!destination->isTrashFolder()) return Group::moveToFolder(destination, error);
+  if (ManagedObjectContext* context = managedObjectContext()) context->deleteObject(shared_from_this());
+  return true;
+}
+
+std::string LibraryGroup::name() const { return localizedString("All Items"); }
+
+void LibraryGroup::awakeFromInsert() {
+  ItemGroup::awakeFromInsert();
+  setValueForKey("favorite", true);
+  setValueForKey("favoriteOrder", int64_t{10});
+  setValueForKey("listViewMode", int64_t{1});
+}
+
+void LibraryGroup::awakeFromFetch() {
+  ItemGroup::awakeFromFetch();
+  Value mode = valueForKey("listViewMode");
+  if (!mode.integer() || *mode.integer() == 0) setValueForKey("listViewMode", int64_t{1});
+}
+
+}  // namespace qlt

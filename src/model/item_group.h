@@ -1,0 +1,41 @@
+#pragma once
+
+#include "model/group.h"
+
+namespace qlt {
+
+inline constexpr const char* kBundleErrorDomain = "QLTBundleErrorDomain";
+inline constexpr long kBundleCannotMoveToSharedFolderErrorCode = 10001;
+
+// A group whose items are those that list it among their `groups`.
+class ItemGroup : public Group {};
+
+// A group of items made by the user inside a folder. Bundles are not kept
+// in the trash: moving one there deletes it and leaves its items in place.
+class Bundle : public ItemGroup {
+ public:
+  static std::string untitledFolderName();
+
+  bool canEditName() const override { return true; }
+  bool canMove() const override { return true; }
+  bool canChangeColor() const override { return true; }
+  // The group checks, and never into a shared folder.
+  bool canMoveToFolder(const Folder& destination, Error* error = nullptr) const override;
+  bool moveToFolder(const std::shared_ptr<Folder>& destination, Error* error = nullptr) override;
+
+ protected:
+  void awakeFromInsert() override;
+};
+
+// "All Items": every item of the library.
+class LibraryGroup : public ItemGroup {
+ public:
+  std::string name() const override;
+  bool canRemove() const override { return false; }
+
+ protected:
+  void awakeFromInsert() override;
+  void awakeFromFetch() override;
+};
+
+}  // namespace qlt

@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "extension/extension_environment.h"
+#include "extension/file_provider_enumerator.h"
+#include "model/folder.h"
+#include "model/item.h"
+#include "platform/file_system.h"
+#include "store/library/library.h"
+#include "store/library/library_manager.h"
+#include "store/managed_object_context.h"
+
+namespace qlt {
+namespace {
+
+struct PageRecorder : FileProviderEnumerationObserver {
+  explicit PageRecorder(int64_t pageSize) : pageSize(pageSize) {}
+  int64_t suggestedPageSize() const override { return pageSize; }
+  void didEnumerateItems(const std::vector<FileProviderItemPtr>& received) override {
+    for (const auto& item : received) names.push_back(item->filename());
+  }
+  void finishEnumeratingUpToPage(const std::optional<Bytes>& page) override {
+    finished = true;
+    nextPage = page;
+  }
+  void finishEnumeratingWithError(const Error& failure) override { error = failure; }
+
+  int64_t pageSize;
+  std::vector<std::string> names;
+  std::optional<Bytes> nextPage;
+  bool finished = false;
+  std::optional<Error> error;
+};
+
+struct ChangeRecorder : FileProviderChangeObserver {
+  explicit ChangeRecorder(int64_t batchSize) : batchSize(batchSize) {}
+  int64_t suggestedBatchSize() const override { return batchSize; }
+  void didUpdateItems(const std::vector<FileProviderItemPtr>& received) override {
+    for (const auto& item : received) names.push_back(item->filename());
+  }
+  void didDeleteItemsWithIdentifiers(const std::vector<std::string>& identifiers) override {
+    deleted.insert(deleted.end(), identifiers.begin(), identifiers.end());
+  }
+  void finishEnumeratingChangesUpToSyncAnchor(const Bytes& newAnchor, bool more) override {
+    anchor = newAnchor;
+    moreComing = more;
+  }
+  void finishEnumeratingWithError(const Error& failure) override { error = failure; }
+
+  int64_t batchSize;
+  std::vector<std::string> names;
+  std::vector<std::string> deleted;
+  std::optional<Bytes> anchor;
+  bool moreComing = false;
+  std::optional<Error> error;
+};
+
+std::string text(const std::optional<Bytes>& bytes) {
+  return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("<none>");
+}
+
+class EnumerationTest : public ExtensionTest {
+ protected:
+  void SetUp() override {
+    loadedExtension();
+    context_ = LibraryManager::sharedManager()->newBackgroundContext();
+    context_->performAndWait([&] {
+      auto library = context_->fetch(FetchRequest("Library")).value().front();
+      root_ = library->objectForKey("rootFolder")->as<Folder>();
+      trash_ = library->objectForKey("trashFolder")->as<Folder>();
+    });
+  }
+
+  Folder::Ptr folder(const Folder::Ptr& parent, const std::string& name, double changed) {
+    Folder::Ptr made;
+    context_->performAndWait([&] {
+      made = parent->createSubfolder(name);
+      made->setDateRecordChanged(Date(changed));
+      EXPECT_TRUE(context_->save());
+    });
+    return made;
+  }
+
+  std::shared_ptr<Item> item(const Folder::Ptr& parent, const std::string& filename, double modified, double changed,
+                             bool withFile = true) {
+    std::shared_ptr<Item> made;
+    context_->performAndWait([&] {
+      made = context_->insertNewObject("Item")->as<Item>();
+      made->setValueForKey("filename", filename);
+      made->setValueForKey("name", filename);
+      made->setObjectForKey("folder", parent);
+      made->setDateModified(Date(modified));
+      made->setDateRecordChanged(Date(changed));
+      if (withFile) {
+        EXPECT_TRUE(writeFileAtomically(*made->fileURL(), "contents"));
+      }
+      EXPECT_TRUE(context_->save());
+    });
+    return made;
+  }
+
+  void touch(const ManagedObjectPtr& object, double changed) {
+    context_->performAndWait([&] {
+      object->as<LibraryObject>()->setDateRecordChanged(Date(changed));
+      EXPECT_TRUE(context_->save());
+    });
+  }
+
+  std::shared_ptr<FileProviderEnumerator> enumerator(const std::string& container) {
+    Error error;
+    auto made = extension_->enumeratorForContainerItemIdentifier(container, &error);
+    EXPECT_TRUE(made) << error.description();
+    return made;
+  }
+
+  std::string identifierOf(const ManagedObjectPtr& object) {
+    std::string identifier;
+    context_->performAndWait([&] { identifier = object->as<LibraryObject>()->fileProviderItemIdentifier(); });
+    return identifier;
+  }
+
+  std::shared_ptr<ManagedObjectContext> context_;
+  Folder::Ptr root_;
+  Folder::Ptr trash_;
+};
+
+TEST_F(EnumerationTest, FoldersComeFirstAndPagesCarryTheExactToken) {
+  Folder::Ptr box = folder(root_, "Box", 1);
+  for (const char* name : {"Sub 10", "Sub 2", "Sub 1"}) folder(box, name, 2);
+  for (const char* name : {"e.txt", "a 10.txt", "a 9.txt", "c.txt", "b.txt"}) item(box, name, 5, 5);
+
+  auto lister = enumerator(identifierOf(box));
+  PageRecorder first(4);
+  lister->enumerateItemsForObserver(first, std::nullopt);
+  ASSERT_FALSE(first.error);
+  EXPECT_EQ(first.names, (std::vector<std::string>{"Sub 1", "Sub 2", "Sub 10", "a 9.txt"}));
+  EXPECT_EQ(text(first.nextPage), R"({"foldersReturned":3,"itemsReturned":1})");
+
+  PageRecorder second(4);
+  lister->enumerateItemsForObserver(second, first.nextPage);
+  EXPECT_EQ(second.names, (std::vector<std::string>{"a 10.txt", "b.txt", "c.txt", "e.txt"}));
+  EXPECT_TRUE(second.finished);
+  EXPECT_FALSE(second.nextPage);
+
+  // A token handed to a new enumerator resumes there; garbage starts over.
+  PageRecorder resumed(10);
+  enumerator(identifierOf(box))->enumerateItemsForObserver(resumed, first.nextPage);
+  EXPECT_EQ(resumed.names.size(), 4u);
+  for (const char* garbage : {"{\"foldersReturned\":", "[1,2]", "\xff\xfe"}) {
+    PageRecorder fresh(10);
+    std::string bad = garbage;
+    enumerator(identifierOf(box))->enumerateItemsForObserver(fresh, Bytes(bad.begin(), bad.end()));
+    EXPECT_EQ(fresh.names.size(), 8u) << garbage;
+    EXPECT_FALSE(fresh.error);
+  }
+}
+
+TEST_F(EnumerationTest, TheByDateMarkerOrdersItemsOldestFirstAndFoldersStillByName) {
+  Folder::Ptr box = folder(root_, "Box", 1);
+  folder(box, "Z", 1);
+  folder(box, "A", 1);
+  item(box, "new.txt", 300, 1);
+  item(box, "old.txt", 100, 1);
+  item(box, "mid.txt", 200, 1);
+
+  PageRecorder page(10);
+  enumerator(identifierOf(box))->enumerateItemsForObserver(page, fileProviderInitialPageSortedByDate());
+  EXPECT_EQ(page.names, (std::vector<std::string>{"A", "Z", "old.txt", "mid.txt", "new.txt"}));
+  EXPECT_FALSE(page.nextPage);
+}
+
+TEST_F(EnumerationTest, ChangesFromNoAnchorReportEverythingThenConsumeDeletions) {
+  Folder::Ptr box = folder(root_, "Box", 10);
+  item(box, "one.txt", 1, 20);
+  item(box, "two.txt", 1, 30);
+  auto changes = extension_->changesManagerContext();
+  changes->performAndWait([&] {
+    for (const char* gone : {"Item|GONE-1", "Item|GONE-2"}) {
+      auto row = changes->insertNewObject("DeletedFileProviderItem");
+      row->setValueForKey("fileProviderItemIdentifier", std::string(gone));
+      row->setValueForKey("dateDeleted", Date(25));
+    }
+    EXPECT_TRUE(changes->save());
+  });
+
+  auto workingSet = enumerator(kWorkingSetContainerItemIdentifier);
+  ChangeRecorder batch1(2);
+  workingSet->enumerateChangesForObserver(batch1, std::nullopt);
+  EXPECT_EQ(batch1.names, (std::vector<std::string>{"Box", "one.txt"}));
+  EXPECT_TRUE(batch1.moreComing);
+  EXPECT_TRUE(batch1.deleted.empty());
+  EXPECT_EQ(dateFromSyncAnchor(*batch1.anchor)->timeIntervalSinceReferenceDate(), 20);
+
+  ChangeRecorder batch2(2);
+  workingSet->enumerateChangesForObserver(batch2, std::nullopt);
+  EXPECT_EQ(batch2.names, (std::vector<std::string>{"two.txt"}));
+  EXPECT_FALSE(batch2.moreComing);
+  EXPECT_EQ(batch2.deleted, (std::vector<std::string>{"Item|GONE-1", "Item|GONE-2"}));
+  EXPECT_EQ(dateFromSyncAnchor(*batch2.anchor)->timeIntervalSinceReferenceDate(), 30);
+
+  // Reported once: the rows are gone.
+  ChangeRecorder again(100);
+  enumerator(kWorkingSetContainerItemIdentifier)->enumerateChangesForObserver(again, std::nullopt);
+  EXPECT_TRUE(again.deleted.empty());
+}
+
+TEST_F(EnumerationTest, ChangesFromAnAnchorReportOnlyLaterObjectsAndKeepOlderDeletions) {
+  Folder::Ptr box = folder(root_, "Box", 10);
+  auto early = item(box, "early.txt", 1, 20);
+  auto late = item(box, "late.txt", 1, 40);
+  auto missing = item(box, "missing.txt", 1, 50, /*withFile=*/false);
+  auto changes = extension_->changesManagerContext();
+  changes->performAndWait([&] {
+    for (auto [gone, when] : {std::pair{"Item|OLD", 30.0}, std::pair{"Item|NEW", 45.0}}) {
+      auto row = changes->insertNewObject("DeletedFileProviderItem");
+      row->setValueForKey("fileProviderItemIdentifier", std::string(gone));
+      row->setValueForKey("dateDeleted", Date(when));
+    }
+    EXPECT_TRUE(changes->save());
+  });
+
+  ChangeRecorder fromAnchor(100);
+  enumerator(kWorkingSetContainerItemIdentifier)->enumerateChangesForObserver(fromAnchor, syncAnchorForDate(Date(35)));
+  // The item without a file is passed over in a library kept on this Mac.
+  EXPECT_EQ(fromAnchor.names, (std::vector<std::string>{"late.txt"}));
+  EXPECT_EQ(fromAnchor.deleted, (std::vector<std::string>{"Item|NEW"}));
+  EXPECT_FALSE(fromAnchor.moreComing);
+  EXPECT_EQ(dateFromSyncAnchor(*fromAnchor.anchor)->timeIntervalSinceReferenceDate(), 40);
+
+  // Nothing after the new anchor: the same anchor comes back.
+  ChangeRecorder nothing(100);
+  enumerator(kWorkingSetContainerItemIdentifier)->enumerateChangesForObserver(nothing, fromAnchor.anchor);
+  EXPECT_TRUE(nothing.names.empty());
+  EXPECT_EQ(nothing.anchor, syncAnchorForDate(Date(40)));
+
+  // Undecodable anchor data counts as no anchor; the older row is still
+  // there to be reported.
+  ChangeRecorder garbage(100);
+  enumerator(kWorkingSetContainerItemIdentifier)->enumerateChangesForObserver(garbage, Bytes{1, 2, 3});
+  EXPECT_EQ(garbage.names, (std::vector<std::string>{"Box", "early.txt", "late.txt"}));
+  EXPECT_EQ(garbage.deleted, (std::vector<std::string>{"Item|OLD"}));
+}
+
+TEST_F(EnumerationTest, TheCurrentAnchorIsTheLatestChangeAndIgnoresDeletions) {
+  Folder::Ptr box = folder(root_, "Box", 10);
+  auto file = item(box, "one.txt", 1, 20);
+  auto workingSet = enumerator(kWorkingSetContainerItemIdentifier);
+  std::optional<Date> itemLater = dateFromSyncAnchor(workingSet->currentSyncAnchor().value());
+  touch(box, 1e9);
+  EXPECT_EQ(dateFromSyncAnchor(workingSet->currentSyncAnchor().value())->timeIntervalSinceReferenceDate(), 1e9);
+  touch(file, 2e9);
+  EXPECT_EQ(dateFromSyncAnchor(workingSet->currentSyncAnchor().value())->timeIntervalSinceReferenceDate(), 2e9);
+  EXPECT_TRUE(itemLater);
+}
+
+TEST_F(EnumerationTest, TrashItemsWithoutACloudFileAreNotListed) {
+  auto kept = item(trash_, "kept.txt", 1, 1);
+  auto noFile = item(trash_, "nofile.txt", 1, 1);
+  context_->performAndWait([&] {
+    noFile->setValueForKey("cloudFileDownloadStatus", 5);
+    EXPECT_TRUE(context_->save());
+  });
+  PageRecorder page(10);
+  enumerator(kTrashContainerItemIdentifier)->enumerateItemsForObserver(page, std::nullopt);
+  EXPECT_EQ(page.names, (std::vector<std::string>{"kept.txt"}));
+}
+
+TEST_F(EnumerationTest, IdentifiersNameOneIncarnationOfAnItem) {
+  Folder::Ptr box = folder(root_, "Box", 1);
+  auto file = item(box, "a.txt", 1, 1);
+  context_->performAndWait([&] {
+    std::string two = file->fileProviderItemIdentifier();
+    EXPECT_EQ(two, "Item|" + file->identifier());
+    EXPECT_EQ(LibraryObject::libraryObjectFromFileProviderIdentifier(two, *context_), file);
+    file->setValueForKey("fileProviderIdentifierVersion", 1);
+    EXPECT_FALSE(LibraryObject::libraryObjectFromFileProviderIdentifier(two, *context_));
+    EXPECT_EQ(file->fileProviderItemIdentifier(), two + "|1");
+    EXPECT_EQ(LibraryObject::libraryObjectFromFileProviderIdentifier(two + "|1", *context_), file);
+
+    for (const char* bad : {"Item", "", "|", "NoSuchEntity|X", "Item|" "\xff", "Folder|A|B|C|D"})
+      EXPECT_FALSE(LibraryObject::libraryObjectFromFileProviderIdentifier(bad, *context_)) << bad;
+    EXPECT_EQ(LibraryObject::libraryObjectFromFileProviderIdentifier(kRootContainerItemIdentifier, *context_), root_);
+    EXPECT_EQ(LibraryObject::libraryObjectFromFileProviderIdentifier(kTrashContainerItemIdentifier, *context_), trash_);
+  });
+  EXPECT_EQ(LibraryObject::versionFromFileProviderIdentifier("Item|X|12"), 12);
+  EXPECT_EQ(LibraryObject::versionFromFileProviderIdentifier("Item|X|junk"), 0);
+  EXPECT_FALSE(LibraryObject::libraryObjectIdentifierFromFileProviderIdentifier("NoSeparator"));
+}
+
+}  // namespace
+}  // namespace qlt
