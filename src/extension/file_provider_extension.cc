@@ -5,6 +5,7 @@
 #include "extension/log_file.h"
 #include "model/model_classes.h"
 #include "platform/bundle.h"
+#include "platform/cloud_container.h"
 #include "platform/distributed_notification_center.h"
 #include "platform/group_container.h"
 #include "platform/log.h"
@@ -47,6 +48,7 @@ FileProviderExtension::FileProviderExtension(FileProviderDomain domain)
     logFile_ = redirectStandardErrorToNewLogFile(*container);
   materalizationOperationQueue_.setMaxConcurrentOperationCount(kMaterializationMaxConcurrentOperationCount);
   UserDefaults::standard().addSuiteNamed(kSharedDefaultsSuite);
+  setCloudStoreDefaultsSuite(kSharedDefaultsSuite);
   registerLibraryModelClasses();  // before any store of the library opens
   loader_ = std::thread([this] {
     std::optional<Error> failure;

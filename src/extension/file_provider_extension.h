@@ -9,9 +9,13 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "extension/file_providing.h"
 #include "platform/error.h"
 #include "platform/file_provider_domain.h"
+#include "platform/file_provider_item.h"
+#include "platform/progress.h"
 #include "platform/operation_queue.h"
 #include "platform/timer.h"
 #include "store/managed_object.h"
@@ -19,6 +23,7 @@
 namespace qlt {
 
 class FileProviderEnumerator;
+class FileProviderServiceSource;
 class FileProviderLibraryManager;
 class Library;
 class LibraryChangesPersistentContainer;
@@ -37,7 +42,9 @@ inline constexpr int kMaterializationMaxConcurrentOperationCount = 5;
 // shared manager, logs to a file of its own, loads the library (and opens
 // the changes database) on another thread, and answers requests from any
 // thread.
-class FileProviderExtension {
+//
+// Hand it out as a std::shared_ptr: service connections refer to it weakly.
+class FileProviderExtension : public FileProviding, public std::enable_shared_from_this<FileProviderExtension> {
  public:
   using Completion = std::function<void()>;
   using LoadCompletion = std::function<void(const Error* error)>;
@@ -47,7 +54,7 @@ class FileProviderExtension {
   explicit FileProviderExtension(FileProviderDomain domain);
   // Waits for the loading thread and stops a pending materialized-items
   // notice; queued operations finish first.
-  ~FileProviderExtension();
+  ~FileProviderExtension() override;
   FileProviderExtension(const FileProviderExtension&) = delete;
   FileProviderExtension& operator=(const FileProviderExtension&) = delete;
 
@@ -82,6 +89,26 @@ class FileProviderExtension {
   // or the no-such-item error.
   ManagedObjectPtr folderForContainerItemIdentifier(const std::string& identifier, ManagedObjectContext& context,
                                                     Error* error = nullptr);
+
+  // Requests answered by an operation on operationQueue(); the returned
+  // progress can cancel it, and `completion` runs once, on another thread.
+  using ItemCompletion = std::function<void(FileProviderItemPtr item, const Error* error)>;
+  using ContentsCompletion =
+      std::function<void(const std::optional<std::string>& contents, FileProviderItemPtr item, const Error* error)>;
+  std::shared_ptr<Progress> itemForIdentifier(const std::string& identifier, ItemCompletion completion);
+  std::shared_ptr<Progress> fetchContentsForItemWithIdentifier(const std::string& identifier,
+                                                               ContentsCompletion completion);
+
+  // The service sources of an item of the library: one that connects the
+  // host application to this extension. Not called when the returned
+  // progress is cancelled first.
+  using ServiceSourcesCompletion =
+      std::function<void(const std::vector<std::shared_ptr<FileProviderServiceSource>>& sources, const Error* error)>;
+  std::shared_ptr<Progress> supportedServiceSourcesForItemIdentifier(const std::string& identifier,
+                                                                     ServiceSourcesCompletion completion);
+  // The host application's requests, served on its connections.
+  void materializeURL(const std::string& url, Reply reply) override;
+  void reimportItemsBelowItemWithIdentifier(const std::string& identifier, Reply reply) override;
 
   // The service finished importing the domain: marks the library and tells
   // the host application; `completion` runs afterwards, on another thread.

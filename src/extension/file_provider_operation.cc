@@ -105,8 +105,9 @@ void FileProviderOperation::start() {
 
 void FileProviderOperation::cancel() {
   cancelResponseTimeoutTimer();
-  if (auto operation = currentOperation()) operation->cancel();
+  // Marked first, so that a request stored after the look below sees it.
   AsyncOperation::cancel();
+  if (auto operation = currentOperation()) operation->cancel();
 }
 
 void FileProviderOperation::setResponseTimeoutInterval(double seconds) {

@@ -38,6 +38,13 @@ inline constexpr const char* kSharedFolderName = "Shared";
 inline constexpr const char* kFolderSharedFolderExtension = "qltfolder";
 inline constexpr const char* kFolderNoIndexExtension = "noindex";
 
+inline constexpr const char* kFolderShowAllItemsKey = "QLTFolderShowAllItems";
+inline constexpr const char* kImportLoggingKey = "QLTImportLogging";
+inline constexpr const char* kFolderDidExpandNotification = "QLTFolderDidExpandNotification";
+inline constexpr const char* kFolderDidCollapseNotification = "QLTFolderDidCollapseNotification";
+
+class OperationQueue;
+
 // A folder of the user's tree (entity "Folder" and its subentities) and the
 // directory on disk that holds its items' files and its subfolders'
 // directories. Every change of name or place is made on disk first, under
@@ -81,6 +88,15 @@ class Folder : public Group {
   bool isLocalRecord() const override;
   bool isSharedByCurrentUser() const { return isShared() && isLocalRecord(); }
   bool canShareWithCloud() const override;
+
+  // Cloud record: a shared folder's record lies in the zone of its own
+  // share or of its top-level folder's; the record's parent is the parent
+  // folder's record when that is a plain folder, and the depth travels as
+  // kFolderCloudRecordDepthKey. A move or rename that the local rules
+  // refuse is written back into the record before it is applied.
+  RecordID cloudRecordID() const override;
+  void updateRecordWithCurrentValues(CloudRecord& record) const override;
+  void updateFromCloudRecord(const CloudRecord& record) override;
 
   // Answers to the file-provider service (see FileProviderItem); the dates
   // are the directory's, absent when it cannot be read.
@@ -194,6 +210,58 @@ class Folder : public Group {
   // directory that another folder or item also maps to is left in place.
   bool remove(Error* error = nullptr);
 
+  // Listing. Whether items of subfolders are listed follows the user
+  // default kFolderShowAllItemsKey: 0 never, 1 while collapsed, 2 always.
+  bool showAllItems() const;
+  bool showContainerGroupForItems() const;
+  // Items of this folder, or with `includeSubfolders` of every folder below
+  // it and of the bundles in that tree too.
+  PredicatePtr itemsPredicate(bool includeSubfolders) const;
+  std::optional<FetchRequest> itemsFetchRequest() const override;
+  // A saved search group decides by its includeChildrenOfTargetFolder,
+  // another by showAllItems.
+  PredicatePtr predicateForSearchGroup(const Group& searchGroup) const override;
+  // A folder in the trash hands its sorting to its parent, so the whole
+  // trash sorts as the trash folder does.
+  std::vector<ItemSortOption> itemSortOptions() const override;
+  std::vector<SortDescriptor> itemSortDescriptors() const override;
+  void setItemSortDescriptors(const std::vector<SortDescriptor>& descriptors) override;
+  // Always 4 in the trash.
+  int64_t itemAdditionalInfoType() const override;
+
+  // Outlines.
+  bool expanded() const;
+  // Stores a changed value and posts kFolderDidExpandNotification or
+  // kFolderDidCollapseNotification.
+  void setExpanded(bool expanded);
+  bool isExpandable() const;
+  bool canFocus() const;
+  // "> " first for an expandable folder.
+  std::string snapshotIdentifier() const override;
+  // Each ordered child's snapshot identifier, followed for an expanded
+  // child folder by that folder's own.
+  std::vector<std::string> snapshotIdentifiers() const;
+  bool canExport() const override;
+  bool confirmBeforeRemoval() const override;
+  // What a fetch of folders for the file-provider service loads up front.
+  static std::vector<std::string> propertiesToFetch();
+  // Asks the service to enumerate this folder again.
+  void signalFileProviderFolderDidChange() const;
+
+  // Directory watching. Change reports arrive on the presented-item queue;
+  // each changed file (not hidden, not a plain directory) gets a check on
+  // the check-files queue, in a background context of its own, that lets
+  // the item refresh its metadata from the file. Both queues run at most
+  // five operations at once.
+  std::optional<std::string> presentedItemURL() const { return folderURL(); }
+  static OperationQueue& sharedPresentedItemOperationQueue();
+  static OperationQueue& checkFilesOperationQueue();
+  OperationQueue& presentedItemOperationQueue() const { return sharedPresentedItemOperationQueue(); }
+  void presentedSubitemDidChangeAtURL(const std::string& url);
+  void checkPresentedSubitemAtURL(const std::string& url) const;
+  void addFilePresenterIfNecessary() {}
+  void removeFilePresenterIfNecessary() {}
+
  protected:
   void awakeFromInsert() override;
   void awakeFromFetch() override;
@@ -241,8 +309,15 @@ class TrashFolder : public Folder {
   // Deletes every child and every item of the trash, with their files.
   void empty();
 
+  // Everything in the trash, however deep, newest deleted first unless
+  // other descriptors are stored; nothing is inherited.
+  std::optional<FetchRequest> itemsFetchRequest() const override;
+  std::vector<ItemSortOption> itemSortOptions() const override;
+  std::vector<SortDescriptor> itemSortDescriptors() const override;
+
  protected:
   std::optional<std::string> systemFolderPath() const override;
+  std::vector<SortDescriptor> inheritedItemSortDescriptors() const override;
 };
 
 class SharedFolder : public Folder {

@@ -75,7 +75,7 @@ std::optional<uint64_t> Folder::childItemCount() const {
 bool Folder::isUploaded() const {
   ManagedObjectPtr owner = library();
   if (!owner || !owner->valueForKey("storeInCloudDatabase").boolValue()) return true;
-  return !cloudRecord().changeTag.empty();
+  return !cloudRecord().recordChangeTag().empty();
 }
 
 std::optional<Date> Folder::creationDate() const {

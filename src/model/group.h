@@ -4,7 +4,9 @@
 #include <optional>
 #include <string>
 
+#include "model/item_sort_option.h"
 #include "platform/error.h"
+#include "store/fetch_request.h"
 #include "store/library/library_object.h"
 
 namespace qlt {
@@ -82,8 +84,52 @@ class Group : public LibraryObject {
   virtual void setFavorite(bool favorite);
   bool isDefaultImportGroup() const;
 
+  // Listing. A plain group has no fetch request of its own; the fetch
+  // request is built anew on every call.
+  virtual std::optional<FetchRequest> itemsFetchRequest() const;
+  // The condition a search group targeting this group narrows its items
+  // to; null when the group has no fetch request.
+  virtual PredicatePtr predicateForSearchGroup(const Group& searchGroup) const;
+  // A failed fetch counts as not containing the item.
+  bool containsItem(const ManagedObject& item) const;
+  // YES for no items; otherwise every item must accept this group.
+  bool canAcceptItems(const std::vector<ManagedObjectPtr>& items) const;
+
+  // Sorting. Without stored descriptors a group inherits those of its
+  // parent when that is a plain folder, else those of the library group.
+  virtual std::vector<ItemSortOption> itemSortOptions() const;
+  virtual std::vector<SortDescriptor> itemSortDescriptors() const;
+  // Descriptors equal to the inherited ones are not stored, so the group
+  // keeps following its parent.
+  virtual void setItemSortDescriptors(const std::vector<SortDescriptor>& descriptors);
+  // The extra column of a list: 1 created, 2 modified, 3 added, 6 size for
+  // a single descriptor on that key, else 0.
+  virtual int64_t itemAdditionalInfoType() const;
+
+  // View mode: 0 stored means the inherited mode (the parent's, else the
+  // library group's).
+  int64_t listViewMode() const;
+  virtual void setListViewMode(int64_t mode);
+  virtual int64_t effectiveListViewMode() const;
+
+  // Answers of lists and outlines.
+  virtual std::string snapshotIdentifier() const;
+  virtual bool canExport() const;
+  virtual bool confirmBeforeRemoval() const;
+
  protected:
   Error maxDepthError() const;
+  // The library's library group; null without a library.
+  std::shared_ptr<Group> libraryGroup() const;
+  // What the group shows when it stores no descriptors.
+  virtual std::vector<SortDescriptor> inheritedItemSortDescriptors() const;
+  // nullopt when nothing (or nothing readable) is stored.
+  std::optional<std::vector<SortDescriptor>> storedItemSortDescriptors() const;
+  // nullopt clears the stored descriptors.
+  void storeItemSortDescriptors(const std::optional<std::vector<SortDescriptor>>& descriptors);
+
+ private:
+  mutable std::optional<std::pair<Bytes, std::optional<std::vector<SortDescriptor>>>> cachedSortDescriptors_;
 };
 
 }  // namespace qlt

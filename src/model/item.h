@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/cloud_record.h"
 #include "platform/date.h"
@@ -19,6 +20,13 @@ namespace qlt {
 // Dates, type and source go through the typed setters below so that the
 // values derived from them stay right; other attributes are set by key.
 class Folder;
+class CloudRecord;
+
+inline constexpr const char* kItemCloudFileAssetKey = "itemAssetFile";
+inline constexpr const char* kItemCloudFileIsArchiveKey = "itemFileIsArchive";
+inline constexpr const char* kItemCloudErrorDomain = "QLTItemCloudErrorDomain";
+inline constexpr long kItemCloudNoDestinationErrorCode = 10001;
+inline constexpr long kItemCloudNoFileErrorCode = 10002;
 
 class Item : public LibraryObject {
  public:
@@ -65,6 +73,12 @@ class Item : public LibraryObject {
   bool isDownloading() const;
   bool isMostRecentVersionDownloaded() const;
 
+  // Downloads: the record keys a download needs, and writing a downloaded
+  // record's file into the item's place (restoring archives of packages),
+  // unless the file on disk is newer. Sets the transfer state either way.
+  static std::vector<std::string> desiredKeysForAssetDownloads();
+  bool updateFileFromRecord(const CloudRecord& record, Error* error = nullptr);
+
   // Empty when unset.
   std::string name() const;
   std::string filename() const;
@@ -107,6 +121,17 @@ class Item : public LibraryObject {
   // value that cannot be archived) stores nil, also over data that cannot
   // be read.
   void setStateInfo(const std::optional<PropertyListDictionary>& info);
+
+  // Cloud record: the folder's record as parent when it is a plain folder,
+  // no thumbnail over kItemCloudMaxThumbnailLength bytes, and the
+  // text-recognition data as an asset while it waits for upload.
+  void updateRecordWithCurrentValues(CloudRecord& record) const override;
+  // Adds kItemCloudTextRecognitionDataNeedsUploadKey when the
+  // text-recognition data changed and waits for upload.
+  std::set<std::string> changedCloudRecordKeysForUpdatedProperties(
+      const std::vector<const PropertyDescription*>& properties,
+      const std::optional<std::map<std::string, Value>>& changedValues) const override;
+  using LibraryObject::changedCloudRecordKeysForUpdatedProperties;
 
  protected:
   void awakeFromInsert() override;

@@ -13,7 +13,10 @@ void FetchRecordsOperation::perform(CloudService* service, CloudDatabaseScope sc
     return;
   }
   CloudFetchRecordsResult result;
-  if (!isCancelled()) result = service->fetchRecords(scope, {recordIDs, desiredKeys}, cancellation);
+  if (!isCancelled()) {
+    CloudFetchRecordsRequest request{recordIDs, desiredKeys, perRecordProgressBlock};
+    result = service->fetchRecords(scope, request, cancellation);
+  }
   if (isCancelled()) {
     Error error = cloudOperationCancelledError();
     complete({}, &error);

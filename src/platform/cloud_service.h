@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -63,6 +64,10 @@ struct CloudFetchRecordsRequest {
   std::vector<RecordID> recordIDs;
   // Fields to return; all when unset.
   std::optional<std::vector<std::string>> desiredKeys;
+  // Told of each record's transfer while the request runs (0 to 1); the
+  // operation reports 1 itself when a record arrives. It may be called with
+  // the service's locks held: it must not call back into the service.
+  std::function<void(const RecordID& recordID, double progress)> progress;
 };
 
 struct CloudFetchRecordsResult {

@@ -22,6 +22,9 @@ class EmbeddedCloudContainer final : public CloudContainer {
   std::shared_ptr<CloudDatabase> sharedCloudDatabase() override { return sharedDatabase_; }
   std::string storeLocation() const override { return store_->directory(); }
 
+  // The server behind both databases.
+  std::shared_ptr<CloudService> service() const { return store_; }
+
   // Faults planned here hit the requests of this container's databases.
   CloudFaultInjector& faults() { return *faults_; }
 

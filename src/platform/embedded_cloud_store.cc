@@ -591,6 +591,8 @@ CloudFetchRecordsResult EmbeddedCloudStore::fetchRecords(CloudDatabaseScope scop
       for (const auto& [key, value] : record->fields()) answer.setObjectForKey(key, value);
     }
     if (record->parent()) answer.setParent(record->parent());
+    // Half way: the record is here, its files are still to be copied.
+    if (request.progress) request.progress(recordID, 0.5);
     Error assetError;
     if (!resolveAssets(answer, true, &assetError)) {
       result.recordErrors.insert_or_assign(recordID, assetError);

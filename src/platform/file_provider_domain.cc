@@ -63,4 +63,20 @@ std::vector<std::string> FileProviderDomainManager::signalledContainers() const 
   return signalled_;
 }
 
+void FileProviderDomainManager::reimportItemsBelowItemWithIdentifier(
+    const std::string& itemIdentifier, const std::function<void(const Error* error)>& completion) {
+  ReimportHandler handler;
+  {
+    std::lock_guard lock(mutex_);
+    handler = reimportHandler_;
+  }
+  std::optional<Error> error = handler ? handler(itemIdentifier) : std::nullopt;
+  if (completion) completion(error ? &*error : nullptr);
+}
+
+void FileProviderDomainManager::setReimportHandler(ReimportHandler handler) {
+  std::lock_guard lock(mutex_);
+  reimportHandler_ = std::move(handler);
+}
+
 }  // namespace qlt

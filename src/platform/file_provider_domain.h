@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,14 @@ class FileProviderDomainManager {
   void setSignalObserver(SignalObserver observer);
   std::vector<std::string> signalledContainers() const;
 
+  // Asks the service to import everything below an item again. The answer
+  // comes from the installed handler (none: success), on the caller's
+  // thread.
+  using ReimportHandler = std::function<std::optional<Error>(const std::string& itemIdentifier)>;
+  void reimportItemsBelowItemWithIdentifier(const std::string& itemIdentifier,
+                                            const std::function<void(const Error* error)>& completion);
+  void setReimportHandler(ReimportHandler handler);
+
   FileProviderDomainManager(FileProviderDomain domain, std::string groupContainerPath)
       : domain_(std::move(domain)), groupContainerPath_(std::move(groupContainerPath)) {}
 
@@ -53,6 +62,7 @@ class FileProviderDomainManager {
   std::string groupContainerPath_;
   mutable std::mutex mutex_;
   SignalObserver observer_;
+  ReimportHandler reimportHandler_;
   std::vector<std::string> signalled_;
 };
 

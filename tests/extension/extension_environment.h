@@ -63,7 +63,7 @@ class ExtensionTest : public ::testing::Test {
   }
 
   FileProviderExtension& makeExtension(const std::string& domain = "Default") {
-    extension_ = std::make_unique<FileProviderExtension>(FileProviderDomain{domain, domain});
+    extension_ = std::make_shared<FileProviderExtension>(FileProviderDomain{domain, domain});
     return *extension_;
   }
   FileProviderExtension& loadedExtension(const std::string& domain = "Default") {
@@ -87,7 +87,7 @@ class ExtensionTest : public ::testing::Test {
   ScopedEnvironment container_;
   std::shared_ptr<RecordingDistributedNotificationCenter> notifications_ =
       std::make_shared<RecordingDistributedNotificationCenter>();
-  std::unique_ptr<FileProviderExtension> extension_;
+  std::shared_ptr<FileProviderExtension> extension_;
 };
 
 }  // namespace qlt

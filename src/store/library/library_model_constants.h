@@ -87,4 +87,7 @@ inline constexpr const char* kNoLabelGroupIdentifier = "NoLabelGroup";
 inline constexpr const char* kUnfiledGroupIdentifier = "UnfiledGroup";
 inline constexpr const char* kCloudDefaultsIdentifier = "QLTStandardCloudDefaults";
 
+// The cloud container that holds the library's records.
+inline constexpr const char* kCloudContainerName = "iCloud.com.quillet.library";
+
 }  // namespace qlt

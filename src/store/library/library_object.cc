@@ -112,23 +112,28 @@ RecordZoneID LibraryObject::recordZoneID() const {
 
 RecordID LibraryObject::cloudRecordID() const { return RecordID(cloudRecordName(), recordZoneID()); }
 
-RecordSystemFields LibraryObject::cloudRecord() const {
-  if (cachedRecord_) return *cachedRecord_;
-  Value data = valueForKey("cloudRecordData");
-  std::optional<RecordSystemFields> fields;
-  if (data.data()) fields = RecordSystemFields::fromArchivedData(*data.data());
-  if (!fields) {
-    fields = RecordSystemFields{};
-    fields->recordType = entity().name();
-    fields->recordID = cloudRecordID();
+CloudRecord LibraryObject::cloudRecord() const {
+  if (!cachedRecord_) {
+    Value data = valueForKey("cloudRecordData");
+    std::optional<RecordSystemFields> fields;
+    if (data.data()) fields = RecordSystemFields::fromArchivedData(*data.data());
+    if (fields) {
+      cachedRecord_.emplace(*fields);
+    } else {
+      cachedRecord_.emplace(entity().name(), cloudRecordID());
+    }
   }
-  cachedRecord_ = fields;
-  return *fields;
+  updateRecordWithCurrentValues(*cachedRecord_);
+  return *cachedRecord_;
 }
 
-void LibraryObject::setCloudRecord(const std::optional<RecordSystemFields>& record) {
+void LibraryObject::setCloudRecord(const std::optional<CloudRecord>& record) {
   cachedRecord_ = record;
-  setValueForKey("cloudRecordData", record ? Value(record->archivedData()) : Value());
+  if (record) {
+    setValueForKey("cloudRecordData", record->encodeSystemFields());
+  } else {
+    setValueForKey("cloudRecordData", Value());
+  }
 }
 
 PropertyListDictionary LibraryObject::propertyListRepresentation() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -14,6 +15,7 @@
 namespace qlt {
 
 class ManagedObjectContext;
+class PropertyDescription;
 
 // Extended attributes every file-provider descriptor carries.
 inline constexpr const char* kLibraryObjectIdentifierXAttrName = "com.quillet.identifier";
@@ -45,11 +47,60 @@ class LibraryObject : public ManagedObject {
   std::string cloudRecordName() const;
   // The zone of the stored record, else the library's.
   RecordZoneID recordZoneID() const;
-  RecordID cloudRecordID() const;
-  // The stored system fields, or a new record of this entity.
-  RecordSystemFields cloudRecord() const;
-  // Keeps the system fields in cloudRecordData; nullopt clears it.
-  void setCloudRecord(const std::optional<RecordSystemFields>& record);
+  virtual RecordID cloudRecordID() const;
+  // The cached record, else the one whose system fields are stored, else a
+  // new record of this entity; its fields always refreshed from the current
+  // values first.
+  CloudRecord cloudRecord() const;
+  // Caches the record and keeps its system fields in cloudRecordData;
+  // nullopt clears both.
+  void setCloudRecord(const std::optional<CloudRecord>& record);
+  void setCloudRecord(const RecordSystemFields& systemFields) { setCloudRecord(CloudRecord(systemFields)); }
+  // Writes every attribute and relationship that takes part in the cloud
+  // into `record`: attributes by value, to-one relationships as references,
+  // many-to-many ones as reference lists sorted by identifier.
+  virtual void updateRecordWithCurrentValues(CloudRecord& record) const;
+
+  // The field names that changed. With `changedValues`, attributes count
+  // when their value really differs from the committed one and
+  // relationships when a new value is present and differs; without, every
+  // property taking part in the cloud counts.
+  virtual std::set<std::string> changedCloudRecordKeysForUpdatedProperties(
+      const std::vector<const PropertyDescription*>& properties,
+      const std::optional<std::map<std::string, Value>>& changedValues) const;
+  std::set<std::string> changedCloudRecordKeysForUpdatedProperties(
+      const std::vector<const PropertyDescription*>& properties) const {
+    return changedCloudRecordKeysForUpdatedProperties(properties, std::nullopt);
+  }
+  std::set<std::string> changedCloudRecordKeysForChangedValues(const std::map<std::string, Value>& changedValues) const;
+
+  // The record to send after a server-record-changed error (whose user info
+  // holds both sides): the server record with the client's values of the
+  // locally changed names, except those the server changed more recently.
+  // nullopt when the error carries no server record.
+  virtual std::optional<CloudRecord> mergeChangesForServerRecordChange(const Error& error,
+                                                                       const std::set<std::string>& changedKeys) const;
+  // Every record that deleting this object cascades to, recursively.
+  std::set<RecordID> childRecordIDs() const;
+
+  // The ordering rank of the entity in the shared manager's model; 0 for
+  // an unknown entity or one without a rank.
+  static int64_t cloudOrderingForEntityWithName(const std::string& entityName);
+  // Containers before contents: by rank, then by depth of the objects in
+  // `context` (items, attachments, tags and labels of one type stay equal).
+  static std::vector<CloudRecord> sortedCloudRecords(const std::vector<CloudRecord>& records,
+                                                     ManagedObjectContext& context);
+  static std::vector<RecordID> sortedCloudRecordIDs(const std::vector<RecordID>& recordIDs, bool ascending,
+                                                    ManagedObjectContext& context);
+
+  // Applying records. The object a record stands for: the system object of
+  // its entity, or a new object; null for a system object the library does
+  // not hold or an unknown entity. Nothing is saved.
+  static Ptr libraryObjectFromCloudRecord(const CloudRecord& record, ManagedObjectContext& context);
+  static Ptr systemLibraryObjectForCloudRecord(const CloudRecord& record, ManagedObjectContext& context);
+  // Copies the record's fields into the attributes and relationships taking
+  // part in the cloud, then keeps the record (setCloudRecord).
+  virtual void updateFromCloudRecord(const CloudRecord& record);
   static std::string entityNameFromCloudRecordName(const std::string& recordName);
   static std::string identifierFromCloudRecordName(const std::string& recordName);
 
@@ -95,7 +146,7 @@ class LibraryObject : public ManagedObject {
   void awakeFromFetch() override {}
 
  private:
-  mutable std::optional<RecordSystemFields> cachedRecord_;
+  mutable std::optional<CloudRecord> cachedRecord_;
 };
 
 // Gives every entity of the library model its class: LibraryObject unless a

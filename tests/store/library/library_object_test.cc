@@ -72,7 +72,7 @@ TEST_F(LibraryObjectTest, IdentityAndCloudNames) {
   EXPECT_EQ(LibraryObject::libraryObjectForCloudRecordID(*context, item->cloudRecordID()), item);
   EXPECT_FALSE(LibraryObject::libraryObject(*context, "NoSuchEntity", item->identifier()));
 
-  RecordSystemFields fields = item->cloudRecord();
+  RecordSystemFields fields = item->cloudRecord().systemFields();
   EXPECT_EQ(fields.recordType, "Item");
   fields.recordID.zoneID = RecordZoneID("Shared Zone", "someone");
   fields.changeTag = "tag-1";
@@ -81,7 +81,7 @@ TEST_F(LibraryObjectTest, IdentityAndCloudNames) {
   ASSERT_TRUE(context->save());
   auto reread = LibraryObject::libraryObject(*other, "Item", item->identifier());
   EXPECT_EQ(reread->recordZoneID(), RecordZoneID("Shared Zone", "someone")) << "stays in its zone";
-  EXPECT_EQ(reread->cloudRecord().changeTag, "tag-1");
+  EXPECT_EQ(reread->cloudRecord().recordChangeTag(), "tag-1");
   reread->setValueForKey("cloudRecordData", Bytes{1, 2, 3});
   EXPECT_EQ(reread->recordZoneID(), LibraryManager::libraryZoneID()) << "undecodable data counts as none";
 }

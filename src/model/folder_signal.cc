@@ -1,0 +1,15 @@
+#include "model/folder.h"
+#include "platform/file_provider_domain.h"
+#include "store/library/library_manager.h"
+
+namespace qlt {
+
+void Folder::signalFileProviderFolderDidChange() const {
+  auto manager = LibraryManager::sharedManager();
+  std::optional<FileProviderDomain> domain = manager ? manager->fileProviderDomain() : std::nullopt;
+  if (!domain) return;
+  FileProviderDomainManager::managerForDomain(*domain, manager->groupContainerPath())
+      ->signalEnumerator(fileProviderItemIdentifier());
+}
+
+}  // namespace qlt

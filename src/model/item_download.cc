@@ -1,0 +1,172 @@
+#include <cmath>
+
+#include "formats/archive_file.h"
+#include "model/finder_tags.h"
+#include "model/folder.h"
+#include "model/item.h"
+#include "platform/cloud_record.h"
+#include "platform/file_attributes.h"
+#include "platform/file_coordinator.h"
+#include "platform/file_path.h"
+#include "platform/file_system.h"
+#include "platform/log.h"
+#include "platform/user_defaults.h"
+
+namespace qlt {
+namespace {
+
+constexpr int64_t kDownloaded = 1;
+constexpr int64_t kDownloadFailedNoDestination = 2;
+constexpr int64_t kRecordHasNoFile = 5;
+constexpr int64_t kUploaded = 2;
+constexpr int64_t kMetadataStateFailed = 4;
+
+bool matchesDateToSecond(const Date& a, const Date& b) {
+  return std::fabs(a.timeIntervalSinceReferenceDate() - b.timeIntervalSinceReferenceDate()) < 1.0;
+}
+
+std::string recordString(const CloudRecord& record, const char* key) {
+  const CloudValue* value = record.objectForKey(key);
+  return value && value->string() ? *value->string() : std::string();
+}
+
+timespec timespecOf(const Date& date) {
+  double seconds = date.timeIntervalSince1970();
+  timespec time{};
+  time.tv_sec = static_cast<time_t>(std::floor(seconds));
+  time.tv_nsec = static_cast<long>((seconds - std::floor(seconds)) * 1e9);
+  return time;
+}
+
+struct FileAttributesToApply {
+  Date modificationDate;
+  std::optional<Date> creationDate;
+  bool extensionHidden = false;
+  std::optional<std::vector<std::string>> tagNames;
+};
+
+bool applyAttributes(const std::string& path, const FileAttributesToApply& attributes, Error* error) {
+  if (!setModificationTime(path, timespecOf(attributes.modificationDate), error)) return false;
+  if (attributes.creationDate && !setCreationTime(path, timespecOf(*attributes.creationDate), error)) return false;
+  if (!setExtensionHidden(path, attributes.extensionHidden, error)) return false;
+  if (attributes.tagNames && !setFinderTagNames(path, *attributes.tagNames, error)) return false;
+  return true;
+}
+
+// Puts a copy of `source` in place of `destination` in one step, staged as
+// ".<name>" beside it.
+bool replaceWithCopy(const std::string& destination, const std::string& source, Error* error) {
+  std::string staged =
+      appendingPathComponent(deletingLastPathComponent(destination), "." + lastPathComponent(destination));
+  if (fileExists(staged) && !removeItem(staged, error)) return false;
+  if (!copyItem(source, staged, error)) return false;
+  if (replaceItem(destination, staged, error)) return true;
+  removeItem(staged);
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::string> Item::desiredKeysForAssetDownloads() {
+  return {"identifier", "filename", "name", "fileType", "dateModified", kItemCloudFileAssetKey,
+          kItemCloudFileIsArchiveKey};
+}
+
+bool Item::updateFileFromRecord(const CloudRecord& record, Error* error) {
+  const CloudValue* assetValue = record.objectForKey(kItemCloudFileAssetKey);
+  const CloudAsset* asset = assetValue ? assetValue->asset() : nullptr;
+  if (!asset) {
+    log("Record %@ (%@) has no asset, setting file as missing.", record.recordID().recordName,
+        recordString(record, "filename"));
+    setValueForKey("cloudFileDownloadStatus", kRecordHasNoFile);
+    setError(error, Error(kItemCloudErrorDomain, kItemCloudNoFileErrorCode, "No file for " + name()));
+    return false;
+  }
+  std::optional<std::string> destination = fileURL();
+  if (!destination) {
+    log("Cannot process asset for %@ (%@), because no destination file.", name(), identifier());
+    setValueForKey("cloudFileDownloadStatus", kDownloadFailedNoDestination);
+    setError(error, Error(kItemCloudErrorDomain, kItemCloudNoDestinationErrorCode, "No destination URL for " + name()));
+    return false;
+  }
+
+  const CloudValue* dateValue = record.objectForKey("dateModified");
+  Date serverDate = dateValue && dateValue->date() ? *dateValue->date() : Date::distantPast();
+  setValueForKey("cloudLastUploadedModificationDate", serverDate);
+
+  auto markDone = [&] {
+    setValueForKey("cloudFileDownloadStatus", kDownloaded);
+    setValueForKey("initialCloudDownloadCompleted", true);
+    setValueForKey("cloudUploadCompleted", true);
+    setValueForKey("cloudFileUploadStatus", kUploaded);
+  };
+
+  bool existed = qlt::fileExists(*destination);
+  if (existed) {
+    if (std::optional<FileAttributes> local = attributesOfItem(*destination)) {
+      Date localDate = local->modificationDate();
+      if (!matchesDateToSecond(localDate, serverDate) &&
+          localDate.timeIntervalSinceReferenceDate() > serverDate.timeIntervalSinceReferenceDate()) {
+        log("Not saving asset because local file is newer: %@ (Local: %@ Server: %@)", identifier(),
+            localDate.formattedLocal(Date::Style::Short, Date::Style::Medium),
+            serverDate.formattedLocal(Date::Style::Short, Date::Style::Medium));
+        markDone();
+        setExtensionHidden(*destination, extensionHidden());
+        return true;
+      }
+    }
+  }
+
+  FileAttributesToApply attributes{serverDate, dateCreated(), extensionHidden(), std::nullopt};
+  if (UserDefaults::standard().boolForKey(kItemUpdateFinderTagsKey)) {
+    std::vector<std::string> names;
+    for (const ManagedObjectPtr& tag : objectsForKey("tags")) {
+      Value tagName = tag->valueForKey("name");
+      if (tagName.string()) names.push_back(*tagName.string());
+    }
+    if (!names.empty()) attributes.tagNames = std::move(names);
+  }
+
+  const CloudValue* archiveFlag = record.objectForKey(kItemCloudFileIsArchiveKey);
+  bool isArchive = archiveFlag && ((archiveFlag->boolean() && *archiveFlag->boolean()) ||
+                                   (archiveFlag->integer() && *archiveFlag->integer() != 0));
+  FileCoordinator coordinator;
+  Error writeError;
+  bool written = false;
+  bool coordinated = coordinator.coordinateReadingAndWriting(
+      asset->filePath, FileCoordinator::kNoOptions, *destination,
+      isArchive ? FileCoordinator::kNoOptions : FileCoordinator::kForReplacing,
+      [&](const std::string& source, const std::string& target) {
+        if (isArchive) {
+          std::shared_ptr<ArchiveFile> archive = ArchiveFile::archiveFromFileAtURL(source, &writeError);
+          written = archive && archive->writeToURL(target, &writeError);
+        } else if (qlt::fileExists(target)) {
+          written = replaceWithCopy(target, source, &writeError);
+        } else {
+          written = copyItem(source, target, &writeError);
+        }
+        if (!written) return;
+        Error attributeError;
+        if (!applyAttributes(target, attributes, &attributeError))
+          log("Error changing metadata on updated file: %@", attributeError);
+      },
+      &writeError);
+  if (!coordinated || !written) {
+    setError(error, writeError);
+    return false;
+  }
+
+  markDone();
+  Value metadataState = valueForKey("metadataState");
+  if (metadataState.numberValue().value_or(0) == kMetadataStateFailed) setValueForKey("metadataState", 0);
+  setValueForKey("indexingState", 0);
+  auto code = [&](const char* key) { return static_cast<uint32_t>(valueForKey(key).numberValue().value_or(0)); };
+  if (code("fileTypeCode") || code("fileCreatorCode")) {
+    setTypeCode(*destination, code("fileTypeCode"));
+    setCreatorCode(*destination, code("fileCreatorCode"));
+  }
+  removeItem(asset->filePath);
+  return true;
+}
+
+}  // namespace qlt

@@ -1,0 +1,327 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <mutex>
+#include <set>
+
+#include "model/folder.h"
+#include "model/group_classes.h"
+#include "model/item.h"
+#include "model/listing_item_hooks.h"
+#include "model/sort_descriptor_archive.h"
+#include "model_fixture.h"
+#include "platform/file_path.h"
+#include "platform/file_provider_domain.h"
+#include "platform/file_system.h"
+#include "platform/keyed_archiver.h"
+#include "platform/main_queue.h"
+#include "platform/notification_center.h"
+#include "platform/operation_queue.h"
+#include "platform/user_defaults.h"
+
+namespace qlt {
+namespace {
+
+struct GroupClassesRegistered {
+  GroupClassesRegistered() { registerGroupClasses(); }
+};
+
+class FolderListingTest : public ::testing::Test, private GroupClassesRegistered, public ModelFixture {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(library) << loadError.description();
+    root = std::dynamic_pointer_cast<RootFolder>(LibraryObject::libraryObject(*context, "RootFolder", "RootFolder"));
+    trash =
+        std::dynamic_pointer_cast<TrashFolder>(LibraryObject::libraryObject(*context, "TrashFolder", "TrashFolder"));
+    libraryGroup =
+        std::dynamic_pointer_cast<Group>(LibraryObject::libraryObject(*context, "LibraryGroup", "LibraryGroup"));
+    ASSERT_TRUE(root && trash && libraryGroup);
+  }
+  void TearDown() override {
+    UserDefaults::standard().removeObjectForKey(kFolderShowAllItemsKey);
+    ListingItemHooks::installed() = {};
+  }
+
+  Folder::Ptr make(const Folder::Ptr& parent, const std::string& name) { return parent->createSubfolder(name); }
+  std::shared_ptr<Item> item(const Folder::Ptr& folder, const std::string& filename) {
+    auto created = std::dynamic_pointer_cast<Item>(context->insertNewObject("Item"));
+    created->setValueForKey("filename", filename);
+    created->setValueForKey("name", filename);
+    created->setObjectForKey("folder", folder);
+    return created;
+  }
+  std::set<std::string> listed(const Group& group) {
+    std::set<std::string> names;
+    auto request = group.itemsFetchRequest();
+    EXPECT_TRUE(request);
+    if (!request) return names;
+    Error error;
+    auto items = context->fetch(*request, &error);
+    EXPECT_TRUE(items) << error.description();
+    for (const ManagedObjectPtr& found : items.value_or(std::vector<ManagedObjectPtr>{}))
+      names.insert(*found->valueForKey("filename").string());
+    return names;
+  }
+
+  std::shared_ptr<RootFolder> root;
+  std::shared_ptr<TrashFolder> trash;
+  std::shared_ptr<Group> libraryGroup;
+};
+
+using Names = std::set<std::string>;
+
+TEST_F(FolderListingTest, ShowAllItemsFollowsTheDefaultExpansionAndBundles) {
+  Folder::Ptr top = make(root, "Top"), inner = make(top, "Inner"), other = make(root, "Other");
+  item(top, "own");
+  auto deep = item(inner, "deep"), elsewhere = item(other, "elsewhere");
+  auto bundle = std::dynamic_pointer_cast<Group>(context->insertNewObject("Bundle"));
+  inner->addChildrenObject(bundle);
+  bundle->addObjectForKey("items", elsewhere);
+  Names all{"own", "deep", "elsewhere"}, ownOnly{"own"};
+
+  for (bool saved : {false, true}) {
+    if (saved) {
+      ASSERT_TRUE(context->save());
+    }
+    UserDefaults::standard().removeObjectForKey(kFolderShowAllItemsKey);
+    top->setExpanded(false);
+    EXPECT_EQ(listed(*top), ownOnly) << "no value shows only the folder's own items";
+    UserDefaults::standard().setInteger(1, kFolderShowAllItemsKey);
+    EXPECT_EQ(listed(*top), all) << "1 while collapsed; the bundle's item lives in another folder";
+    EXPECT_TRUE(top->showContainerGroupForItems());
+    EXPECT_TRUE(top->containsItem(*elsewhere));
+    top->setExpanded(true);
+    EXPECT_EQ(listed(*top), ownOnly);
+    EXPECT_FALSE(top->containsItem(*deep));
+    UserDefaults::standard().setInteger(2, kFolderShowAllItemsKey);
+    EXPECT_EQ(listed(*top), all);
+    top->setExpanded(false);
+    EXPECT_EQ(listed(*top), all);
+    UserDefaults::standard().setInteger(0, kFolderShowAllItemsKey);
+    EXPECT_EQ(listed(*top), ownOnly);
+    EXPECT_EQ(listed(*other), Names{"elsewhere"}) << "folders without bundles list as before";
+  }
+
+  auto search = std::dynamic_pointer_cast<Group>(context->insertNewObject("SearchGroup"));
+  UserDefaults::standard().setInteger(2, kFolderShowAllItemsKey);
+  search->setValueForKey("saved", true);
+  FetchRequest request("Item");
+  request.predicate = top->predicateForSearchGroup(*search);
+  EXPECT_EQ(context->fetch(request)->size(), 1u) << "a saved search group without children of the target";
+  search->setValueForKey("saved", false);
+  request.predicate = top->predicateForSearchGroup(*search);
+  EXPECT_EQ(context->fetch(request)->size(), 3u) << "an unsaved one follows the folder";
+  EXPECT_FALSE(search->itemsFetchRequest());
+  EXPECT_FALSE(search->predicateForSearchGroup(*search));
+}
+
+TEST_F(FolderListingTest, SortDescriptorsAreInheritedUntilTheyDiffer) {
+  Folder::Ptr top = make(root, "Top"), inner = make(top, "Inner");
+  std::vector<SortDescriptor> modified{{"dateModified", false}}, size{{"size"}},
+      named{SortDescriptor::localizedStandard("name")};
+  libraryGroup->setItemSortDescriptors(modified);
+  EXPECT_TRUE(sameSortDescriptors(inner->itemSortDescriptors(), modified)) << "through the top folder";
+  EXPECT_EQ(top->itemAdditionalInfoType(), 2);
+
+  top->setItemSortDescriptors(modified);
+  EXPECT_TRUE(top->valueForKey("itemSortDescriptorsData").isNull()) << "equal to the inherited ones";
+  libraryGroup->setItemSortDescriptors(size);
+  EXPECT_TRUE(sameSortDescriptors(top->itemSortDescriptors(), size));
+  EXPECT_EQ(inner->itemAdditionalInfoType(), 6);
+
+  top->setItemSortDescriptors(named);
+  ASSERT_TRUE(top->valueForKey("itemSortDescriptorsData").data());
+  libraryGroup->setItemSortDescriptors(modified);
+  EXPECT_TRUE(sameSortDescriptors(inner->itemSortDescriptors(), named));
+  inner->setItemSortDescriptors({{"size"}, {"name"}});
+  EXPECT_EQ(inner->itemAdditionalInfoType(), 0) << "two descriptors";
+  ASSERT_TRUE(context->save());
+  auto again = reread<Folder>(inner);
+  EXPECT_TRUE(sameSortDescriptors(again->itemSortDescriptors(), {{"size"}, {"name"}}));
+
+  top->setValueForKey("itemSortDescriptorsData", Bytes{'b', 'a', 'd'});
+  EXPECT_TRUE(sameSortDescriptors(top->itemSortDescriptors(), modified)) << "unreadable data counts as none";
+}
+
+TEST_F(FolderListingTest, SortDescriptorArchivesRefuseAnythingElse) {
+  std::vector<SortDescriptor> descriptors{SortDescriptor::localizedStandard("name", false),
+                                          {"size", true, SortDescriptor::Comparison::CaseInsensitive}};
+  auto data = archivedSortDescriptors(descriptors);
+  ASSERT_TRUE(data);
+  auto back = unarchivedSortDescriptors(*data);
+  ASSERT_TRUE(back);
+  EXPECT_TRUE(sameSortDescriptors(*back, descriptors));
+
+  Error error;
+  EXPECT_FALSE(unarchivedSortDescriptors(Bytes{'b', 'p', 'l', 'i', 's', 't'}, &error));
+  EXPECT_TRUE(error.is(kCocoaErrorDomain, kCocoaCoderReadCorruptError));
+  auto strings = KeyedArchiver::archivedData(ArchiveObject::array({"name"}));
+  error = Error();
+  EXPECT_FALSE(unarchivedSortDescriptors(*strings, &error));
+  EXPECT_TRUE(error.is(kCocoaErrorDomain, kCocoaCoderReadCorruptError));
+}
+
+TEST_F(FolderListingTest, TheTrashSortsNewestFirstForEveryFolderInIt) {
+  Folder::Ptr outer = make(trash, "Outer"), nested = make(outer, "Nested");
+  Date now = Date::now();
+  auto stamp = [&](const std::shared_ptr<Item>& it, double ago) {
+    it->setValueForKey("dateDeleted", now.addingTimeInterval(-ago));
+  };
+  auto b = item(trash, "b"), a = item(nested, "a"), old = item(outer, "old");
+  stamp(b, 10), stamp(a, 10), stamp(old, 100);
+  item(make(root, "Live"), "live");
+
+  auto request = trash->itemsFetchRequest();
+  auto found = context->fetch(*request);
+  ASSERT_TRUE(found);
+  std::vector<std::string> order;
+  for (const ManagedObjectPtr& it : *found) order.push_back(*it->valueForKey("filename").string());
+  EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "old"})) << "newest deleted first, ties by name, any depth";
+  EXPECT_EQ(trash->itemSortOptions().size(), 2u);
+  EXPECT_TRUE(sameSortDescriptors(nested->itemSortDescriptors(), trash->itemSortDescriptors()));
+
+  auto oldest = trash->itemSortOptions()[1].sortDescriptors();
+  nested->setItemSortDescriptors(oldest);
+  EXPECT_TRUE(sameSortDescriptors(trash->itemSortDescriptors(), oldest)) << "set on the trash folder";
+  EXPECT_TRUE(nested->valueForKey("itemSortDescriptorsData").isNull());
+  nested->setItemSortDescriptors({{"size"}});
+  EXPECT_EQ(nested->itemAdditionalInfoType(), 4);
+  EXPECT_EQ(trash->itemAdditionalInfoType(), 4);
+  trash->setItemSortDescriptors(trash->itemSortOptions()[0].sortDescriptors());
+  EXPECT_TRUE(trash->valueForKey("itemSortDescriptorsData").isNull()) << "newest is the trash's default";
+}
+
+TEST_F(FolderListingTest, ListViewModeFollowsTheParentUnlessSet) {
+  Folder::Ptr top = make(root, "Top"), inner = make(top, "Inner");
+  EXPECT_EQ(root->effectiveListViewMode(), 1) << "the library group's";
+  top->setListViewMode(2);
+  inner->setListViewMode(2);
+  EXPECT_EQ(inner->listViewMode(), 0);
+  EXPECT_EQ(inner->effectiveListViewMode(), 2);
+  top->setListViewMode(3);
+  EXPECT_EQ(inner->effectiveListViewMode(), 3);
+
+  auto search = std::dynamic_pointer_cast<Group>(context->insertNewObject("SearchGroup"));
+  search->setObjectForKey("library", LibraryObject::libraryObject(*context, "Library", "Library"));
+  search->setListViewMode(1);
+  EXPECT_EQ(search->listViewMode(), 0) << "no parent: the library group's mode is inherited";
+  search->setListViewMode(4);
+  EXPECT_EQ(search->effectiveListViewMode(), 4);
+  libraryGroup->setListViewMode(5);
+  EXPECT_EQ(libraryGroup->effectiveListViewMode(), 5);
+}
+
+TEST_F(FolderListingTest, OutlineAnswers) {
+  Folder::Ptr b = make(root, "B"), a = make(root, "A"), c = make(a, "C");
+  auto id = [](const Folder::Ptr& f) { return f->identifier(); };
+  EXPECT_EQ(root->snapshotIdentifiers(), (std::vector<std::string>{"> A-" + id(a), "B-" + id(b)}));
+  a->setValueForKey("expanded", true);
+  EXPECT_EQ(root->snapshotIdentifiers(), (std::vector<std::string>{"> A-" + id(a), "C-" + id(c), "B-" + id(b)}));
+  EXPECT_TRUE(a->canFocus());
+  EXPECT_FALSE(c->canFocus());
+  EXPECT_FALSE(root->canFocus());
+  EXPECT_TRUE(a->canExport());
+  EXPECT_FALSE(b->canExport());
+  EXPECT_FALSE(b->confirmBeforeRemoval());
+  item(b, "x");
+  EXPECT_TRUE(b->confirmBeforeRemoval());
+  Folder::Ptr trashed = make(trash, "T");
+  make(trashed, "U");
+  EXPECT_FALSE(trashed->canExport());
+  EXPECT_FALSE(trashed->canFocus());
+
+  auto bundle = std::dynamic_pointer_cast<Group>(context->insertNewObject("Bundle"));
+  auto search = std::dynamic_pointer_cast<Group>(context->insertNewObject("SearchGroup"));
+  EXPECT_EQ(bundle->snapshotIdentifier(), bundle->name() + "-" + bundle->identifier());
+  EXPECT_FALSE(bundle->confirmBeforeRemoval());
+  EXPECT_FALSE(bundle->canExport());
+  EXPECT_TRUE(search->confirmBeforeRemoval());
+
+  EXPECT_EQ(Folder::propertiesToFetch(),
+            (std::vector<std::string>{"identifier", "name", "favorite", "parent", "cloudShareData", "cloudRecordData",
+                                      "fileProviderTagData"}));
+  EXPECT_TRUE(b->canAcceptItems({}));
+  auto recents =
+      std::dynamic_pointer_cast<Group>(LibraryObject::libraryObject(*context, "RecentsGroup", "RecentsGroup"));
+  auto x = item(b, "y");
+  EXPECT_FALSE(recents->canAcceptItems({x}));
+  ListingItemHooks::installed().canAddToGroup = [](const ManagedObjectPtr&, const Group& g, Error*) {
+    return !g.isFolder();
+  };
+  EXPECT_FALSE(b->canAcceptItems({x}));
+  EXPECT_TRUE(recents->canAcceptItems({x}));
+}
+
+TEST_F(FolderListingTest, ExpansionIsAnnouncedOnlyWhenItChanges) {
+  Folder::Ptr folder = make(root, "F");
+  ASSERT_TRUE(context->save());
+  std::vector<std::string> posted;
+  auto& center = NotificationCenter::defaultCenter();
+  ObserverToken expand = center.addObserver(kFolderDidExpandNotification, nullptr,
+                                            [&](const Notification&) { posted.push_back("expand"); });
+  ObserverToken collapse = center.addObserver(kFolderDidCollapseNotification, nullptr,
+                                              [&](const Notification&) { posted.push_back("collapse"); });
+  folder->setExpanded(true);
+  folder->setExpanded(true);
+  folder->setExpanded(false);
+  dispatchMainSync([] {});
+  center.removeObserver(expand);
+  center.removeObserver(collapse);
+  EXPECT_EQ(posted, (std::vector<std::string>{"expand", "collapse"}));
+}
+
+TEST_F(FolderListingTest, ChangedFilesRefreshTheirItems) {
+  Folder::Ptr folder = make(root, "Watched");
+  auto note = item(folder, "note.txt");
+  ASSERT_TRUE(context->save());
+  std::string directory = *folder->folderPath();
+  std::ofstream(directory + "/note.txt") << "text";
+  std::ofstream(directory + "/.hidden") << "text";
+  createDirectory(directory + "/plain", false);
+  std::mutex mutex;
+  std::vector<std::string> refreshed;
+  ListingItemHooks::installed().updateMetadataFromFile = [&](const ManagedObjectPtr& it, const std::string& url,
+                                                             Error*) {
+    std::lock_guard lock(mutex);
+    refreshed.push_back(url);
+    it->setValueForKey("size", int64_t{4});
+    return true;
+  };
+  for (const char* name : {"note.txt", ".hidden", "plain", "missing"})
+    folder->presentedSubitemDidChangeAtURL(fileURLFromPath(directory + "/" + name));
+  Folder::checkFilesOperationQueue().waitUntilAllOperationsAreFinished();
+  EXPECT_EQ(refreshed, std::vector<std::string>{fileURLFromPath(directory + "/note.txt")});
+  EXPECT_EQ(reread<Item>(note)->valueForKey("size"), Value(int64_t{4})) << "the check saves its context";
+}
+
+TEST_F(FolderListingTest, SignalsTheFolderEnumerator) {
+  Folder::Ptr folder = make(root, "F");
+  FileProviderDomain domain{"listing.test", "Test"};
+  manager->setFileProviderDomain(domain);
+  folder->signalFileProviderFolderDidChange();
+  root->signalFileProviderFolderDidChange();
+  auto signalled =
+      FileProviderDomainManager::managerForDomain(domain, manager->groupContainerPath())->signalledContainers();
+  EXPECT_EQ(signalled, (std::vector<std::string>{folder->fileProviderItemIdentifier(), kRootContainerItemIdentifier}));
+}
+
+TEST(ItemSortOptionTest, SingleKeyAndFixedOptions) {
+  auto byName = ItemSortOption::withKey("Name", "name", SortDescriptor::Comparison::LocalizedStandard);
+  EXPECT_TRUE(
+      sameSortDescriptors(byName.descendingSortDescriptors(), {SortDescriptor::localizedStandard("name", false)}));
+  EXPECT_EQ(byName.ascendingString(), "Ascending");
+  auto modified = ItemSortOption::withKey("Modified", "dateModified");
+  std::vector<SortDescriptor> stored{{"dateModified", false}};
+  EXPECT_TRUE(modified.matchesSortDescriptors(stored));
+  EXPECT_FALSE(ItemSortOption::sortDescriptorsAscending(stored));
+  EXPECT_EQ(ItemSortOption::withKey("Created", "dateCreated").ascendingString(), "Oldest to Newest");
+  std::vector<SortDescriptor> custom{{"label.name"}, {"name"}};
+  auto fixed = ItemSortOption::withSortDescriptors("Label", custom);
+  EXPECT_FALSE(fixed.canChangeOrder());
+  EXPECT_TRUE(sameSortDescriptors(fixed.descendingSortDescriptors(), custom));
+  EXPECT_TRUE(fixed.matchesSortDescriptors(custom));
+  EXPECT_FALSE(fixed.matchesSortDescriptors({{"name"}, {"label.name"}}));
+}
+
+}  // namespace
+}  // namespace qlt
