@@ -8,6 +8,7 @@
 #include <set>
 
 #include "model/cloud_share.h"
+#include "platform/file_attributes.h"
 #include "model/item.h"
 #include "platform/file_coordinator.h"
 #include "platform/file_path.h"
@@ -165,7 +166,10 @@ bool Folder::moveLegacyDirectory(Error* error, bool* handled) {
   if (!somethingAt(legacy)) return true;
   *handled = true;
   Error moveError;
-  if (moveItem(legacy, *path, &moveError)) return true;
+  if (moveItem(legacy, *path, &moveError)) {
+    setExtensionHidden(*path, true);
+    return true;
+  }
   log(isRootFolder() ? "Error moving legacy FP root folder: %@" : "Error moving legacy FP trash folder: %@", moveError);
   setError(error, moveError);
   return false;
@@ -179,7 +183,13 @@ bool Folder::createFolder(Error* error) {
     bool moved = moveLegacyDirectory(error, &handled);
     if (handled) return moved;
   }
-  return createDirectory(error);
+  if (!createDirectory(error)) return false;
+  // Served through the file provider, the ".noindex" of the system folders
+  // stays out of sight.
+  if ((isRootFolder() || isTrashFolderItself()) && libraryUsesFileProvider()) {
+    if (auto path = folderPath()) setExtensionHidden(*path, true);
+  }
+  return true;
 }
 
 bool Folder::createDirectory(Error* error) {

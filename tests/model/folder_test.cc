@@ -9,6 +9,7 @@
 
 #include "model/group_classes.h"
 #include "model/item.h"
+#include "platform/file_attributes.h"
 #include "model_fixture.h"
 #include "platform/file_path.h"
 #include "platform/format.h"
@@ -74,6 +75,8 @@ TEST_F(FolderTest, SystemDirectoriesFollowTheFileProviderSetting) {
   EXPECT_FALSE(fs::exists(package + "/Files"));
   ASSERT_TRUE(trash->createFolder());
   EXPECT_TRUE(fs::is_directory(package + "/Deleted Files.noindex"));
+  for (const char* name : {"/Files.noindex", "/Deleted Files.noindex"})
+    EXPECT_TRUE(attributesOfItem(package + name)->extensionHidden) << name;
 }
 
 TEST_F(FolderTest, NamesFromOutsideNeverLeaveTheParentDirectory) {
