@@ -3,9 +3,9 @@
 #include <cstdint>
 
 #include "platform/date.h"
+#include "platform/file_path.h"
 #include "platform/keyed_archiver.h"
 #include "platform/keyed_unarchiver.h"
-#include "platform/file_path.h"
 
 namespace qlt {
 
@@ -39,19 +39,6 @@ bool fail(const std::string& description, Error* error) {
 std::shared_ptr<Codable> refuse(const std::string& description, Error* error) {
   fail(description, error);
   return nullptr;
-}
-
-// A destination that resolves below the link's own folder.
-bool isContainedLinkDestination(std::string_view destination) {
-  if (destination.empty() || destination.front() == '/' || destination.find('\0') != std::string_view::npos)
-    return false;
-  for (size_t start = 0; start <= destination.size();) {
-    size_t end = destination.find('/', start);
-    if (end == std::string_view::npos) end = destination.size();
-    if (destination.substr(start, end - start) == "..") return false;
-    start = end + 1;
-  }
-  return true;
 }
 
 std::optional<uint32_t> decodeCode(KeyedUnarchiver& coder, const char* key, Error* error) {

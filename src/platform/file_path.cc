@@ -186,4 +186,16 @@ std::optional<std::string> pathFromFileURL(std::string_view url, Error* error) {
   return std::string(withoutTrailingSlashes(path));
 }
 
+bool isContainedLinkDestination(std::string_view destination) {
+  if (destination.empty() || destination.front() == '/' || destination.find('\0') != std::string_view::npos)
+    return false;
+  for (size_t start = 0; start <= destination.size();) {
+    size_t end = destination.find('/', start);
+    if (end == std::string_view::npos) end = destination.size();
+    if (destination.substr(start, end - start) == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
 }  // namespace qlt

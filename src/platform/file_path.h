@@ -54,4 +54,8 @@ std::string fileURLFromPath(std::string_view path, bool isDirectory = false);
 // percent escapes decoded; query and fragment are dropped.
 std::optional<std::string> pathFromFileURL(std::string_view url, Error* error = nullptr);
 
+// Whether a symbolic link's destination stays below the link's own folder:
+// relative, without NUL and without ".." components.
+bool isContainedLinkDestination(std::string_view destination);
+
 }  // namespace qlt

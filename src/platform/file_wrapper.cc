@@ -16,19 +16,6 @@ namespace qlt {
 
 namespace {
 
-// A link destination that stays below the link's own directory.
-bool isContainedLink(std::string_view destination) {
-  if (destination.empty() || destination.front() == '/' || destination.find('\0') != std::string_view::npos)
-    return false;
-  for (size_t start = 0; start <= destination.size();) {
-    size_t end = destination.find('/', start);
-    if (end == std::string_view::npos) end = destination.size();
-    if (destination.substr(start, end - start) == "..") return false;
-    start = end + 1;
-  }
-  return true;
-}
-
 std::optional<std::string> readRegularFile(const std::string& path, bool followLink, Error* error) {
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
   if (fd < 0) {
@@ -96,7 +83,7 @@ bool readItem(const std::string& path, bool root, std::unique_ptr<FileWrapper>& 
         setError(error, fileReadError(failure.value(), path));
         return false;
       }
-      if (!isContainedLink(destination)) return true;
+      if (!isContainedLinkDestination(destination)) return true;
       result = FileWrapper::symbolicLink(std::move(destination));
       break;
     }
@@ -183,7 +170,7 @@ std::unique_ptr<FileWrapper> FileWrapper::removeChild(const std::string& name) {
 }
 
 bool FileWrapper::check(const std::string& path, Error* error) const {
-  if (isSymbolicLink() && !isContainedLink(contents_)) {
+  if (isSymbolicLink() && !isContainedLinkDestination(contents_)) {
     setError(error, invalidFilenameError(path, "the link leads out of its folder"));
     return false;
   }

@@ -9,7 +9,7 @@
 #include "model/item.h"
 #include "model/listing_item_hooks.h"
 #include "model/sort_descriptor_archive.h"
-#include "model_fixture.h"
+#include "folder_fixture.h"
 #include "platform/file_path.h"
 #include "platform/file_provider_domain.h"
 #include "platform/file_system.h"
@@ -22,34 +22,13 @@
 namespace qlt {
 namespace {
 
-struct GroupClassesRegistered {
-  GroupClassesRegistered() { registerGroupClasses(); }
-};
-
-class FolderListingTest : public ::testing::Test, private GroupClassesRegistered, public ModelFixture {
+class FolderListingTest : public FolderFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(library) << loadError.description();
-    root = std::dynamic_pointer_cast<RootFolder>(LibraryObject::libraryObject(*context, "RootFolder", "RootFolder"));
-    trash =
-        std::dynamic_pointer_cast<TrashFolder>(LibraryObject::libraryObject(*context, "TrashFolder", "TrashFolder"));
-    libraryGroup =
-        std::dynamic_pointer_cast<Group>(LibraryObject::libraryObject(*context, "LibraryGroup", "LibraryGroup"));
-    ASSERT_TRUE(root && trash && libraryGroup);
-  }
   void TearDown() override {
     UserDefaults::standard().removeObjectForKey(kFolderShowAllItemsKey);
     ListingItemHooks::installed() = {};
   }
 
-  Folder::Ptr make(const Folder::Ptr& parent, const std::string& name) { return parent->createSubfolder(name); }
-  std::shared_ptr<Item> item(const Folder::Ptr& folder, const std::string& filename) {
-    auto created = std::dynamic_pointer_cast<Item>(context->insertNewObject("Item"));
-    created->setValueForKey("filename", filename);
-    created->setValueForKey("name", filename);
-    created->setObjectForKey("folder", folder);
-    return created;
-  }
   std::set<std::string> listed(const Group& group) {
     std::set<std::string> names;
     auto request = group.itemsFetchRequest();
@@ -63,9 +42,6 @@ class FolderListingTest : public ::testing::Test, private GroupClassesRegistered
     return names;
   }
 
-  std::shared_ptr<RootFolder> root;
-  std::shared_ptr<TrashFolder> trash;
-  std::shared_ptr<Group> libraryGroup;
 };
 
 using Names = std::set<std::string>;

@@ -10,7 +10,7 @@
 #include "model/group_classes.h"
 #include "model/item.h"
 #include "platform/file_attributes.h"
-#include "model_fixture.h"
+#include "folder_fixture.h"
 #include "platform/file_path.h"
 #include "platform/format.h"
 #include "platform/main_queue.h"
@@ -22,38 +22,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct GroupClassesRegistered {
-  GroupClassesRegistered() { registerGroupClasses(); }
-};
-
-class FolderTest : public ::testing::Test, private GroupClassesRegistered, public ModelFixture {
+class FolderTest : public FolderFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(library) << loadError.description();
-    root = std::dynamic_pointer_cast<RootFolder>(LibraryObject::libraryObject(*context, "RootFolder", "RootFolder"));
-    trash =
-        std::dynamic_pointer_cast<TrashFolder>(LibraryObject::libraryObject(*context, "TrashFolder", "TrashFolder"));
-    ASSERT_TRUE(root && trash);
-    libraryObject = LibraryObject::libraryObject(*context, "Library", "Library");
-  }
-
-  Folder::Ptr make(const Folder::Ptr& parent, const std::string& name) {
-    Error error;
-    Folder::Ptr folder = parent->createSubfolder(name, &error);
-    EXPECT_TRUE(folder) << error.description();
-    return folder;
-  }
-  std::shared_ptr<Item> item(const Folder::Ptr& folder, const std::string& filename) {
-    auto created = std::dynamic_pointer_cast<Item>(context->insertNewObject("Item"));
-    created->setValueForKey("filename", filename);
-    created->setObjectForKey("folder", folder);
-    return created;
-  }
   static void touch(const std::string& path) { std::ofstream(path) << "x"; }
 
-  std::shared_ptr<RootFolder> root;
-  std::shared_ptr<TrashFolder> trash;
-  ManagedObjectPtr libraryObject;
 };
 
 TEST_F(FolderTest, SystemDirectoriesFollowTheFileProviderSetting) {

@@ -13,7 +13,7 @@
 #include "model/item_group.h"
 #include "model/search_group.h"
 #include "model/special_groups.h"
-#include "model_fixture.h"
+#include "folder_fixture.h"
 #include "platform/file_path.h"
 #include "platform/main_queue.h"
 #include "platform/notification_center.h"
@@ -24,33 +24,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct GroupClassesRegistered {
-  GroupClassesRegistered() { registerGroupClasses(); }
-};
-
 RecordSystemFields share(const std::string& name, bool own) {
   RecordZoneID zone = own ? LibraryManager::libraryZoneID() : RecordZoneID("Quillet", "_otherUser");
   return {"cloudkit.share", RecordID(name, zone), "tag", std::nullopt, std::nullopt};
 }
 
-class GroupTest : public ::testing::Test, private GroupClassesRegistered, public ModelFixture {
+class GroupTest : public FolderFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(library) << loadError.description();
-    libraryObject = LibraryObject::libraryObject(*context, "Library", "Library");
-    root = std::dynamic_pointer_cast<RootFolder>(libraryObject->objectForKey("rootFolder"));
-    trash = std::dynamic_pointer_cast<TrashFolder>(libraryObject->objectForKey("trashFolder"));
-    shared = std::dynamic_pointer_cast<SharedFolder>(libraryObject->objectForKey("sharedFolder"));
-    ASSERT_TRUE(root && trash && shared);
-  }
-
-  Folder::Ptr make(const Folder::Ptr& parent, const std::string& name) {
-    Error error;
-    Folder::Ptr folder = parent->createSubfolder(name, &error);
-    EXPECT_TRUE(folder) << error.description();
-    return folder;
-  }
-  std::shared_ptr<Item> item(const Folder::Ptr& folder, const std::string& filename) {
+  // An item of `folder` whose file exists.
+  std::shared_ptr<Item> fileItem(const Folder::Ptr& folder, const std::string& filename) {
     auto created = std::dynamic_pointer_cast<Item>(context->insertNewObject("Item"));
     created->setValueForKey("filename", filename);
     folder->addItemsObject(created);
@@ -72,10 +54,6 @@ class GroupTest : public ::testing::Test, private GroupClassesRegistered, public
     return folder;
   }
 
-  ManagedObjectPtr libraryObject;
-  std::shared_ptr<RootFolder> root;
-  std::shared_ptr<TrashFolder> trash;
-  std::shared_ptr<SharedFolder> shared;
 };
 
 TEST_F(GroupTest, FoldersSharedWithThisUserLiveUnderTheSharedDirectory) {
@@ -143,7 +121,7 @@ TEST_F(GroupTest, SharingDecidesWhereFoldersMayGo) {
   EXPECT_FALSE(bundle->canMoveToFolder(*mine, &error));
   EXPECT_TRUE(error.is(kBundleErrorDomain, kBundleCannotMoveToSharedFolderErrorCode));
   Folder::Ptr other = make(root, "Other");
-  item(other, "a.txt")->setValueForKey("cloudShareData", share("S-item", true).archivedData());
+  fileItem(other, "a.txt")->setValueForKey("cloudShareData", share("S-item", true).archivedData());
   EXPECT_FALSE(other->canMoveToFolder(*mine, &error));
   EXPECT_EQ(error.localizedDescription(), "You cannot move a folder with individually shared items into a shared folder.");
 }
@@ -151,9 +129,9 @@ TEST_F(GroupTest, SharingDecidesWhereFoldersMayGo) {
 TEST_F(GroupTest, TrashingAShareFromSomeoneElseDeletesItAndItsWrapper) {
   Folder::Ptr top = sharedWithMe("Notes");
   Folder::Ptr sub = make(top, "Sub");
-  auto first = item(top, "a.txt"), second = item(sub, "b.txt");
+  auto first = fileItem(top, "a.txt"), second = fileItem(sub, "b.txt");
   make(trash, "Notes");
-  auto trashedItem = item(trash, "Notes 1");
+  auto trashedItem = fileItem(trash, "Notes 1");
   std::string wrapper = deletingLastPathComponent(*top->folderPath());
 
   Error error;
@@ -168,8 +146,8 @@ TEST_F(GroupTest, TrashingAShareFromSomeoneElseDeletesItAndItsWrapper) {
 
   // An unshared folder keeps its own items but drops those others shared.
   Folder::Ptr plain = make(root, "Plain");
-  auto own = item(plain, "own.txt");
-  auto foreign = item(plain, "foreign.txt");
+  auto own = fileItem(plain, "own.txt");
+  auto foreign = fileItem(plain, "foreign.txt");
   foreign->setValueForKey("cloudShareData", share("S-foreign", false).archivedData());
   EXPECT_EQ(foreign->uniqueFilename("own.txt", *plain), "own.txt") << "shared items keep their names";
   ASSERT_TRUE(plain->moveToFolder(trash, &error)) << error.description();
@@ -181,8 +159,8 @@ TEST_F(GroupTest, TrashingAShareFromSomeoneElseDeletesItAndItsWrapper) {
 TEST_F(GroupTest, FileURLsResolveToItemsFoldersAndPackages) {
   Folder::Ptr a = make(root, "A");
   Folder::Ptr b = make(a, "B");
-  auto note = item(b, "note.txt");
-  auto top = item(root, "top.txt");
+  auto note = fileItem(b, "note.txt");
+  auto top = fileItem(root, "top.txt");
   std::string base = *root->folderPath();
   EXPECT_EQ(root->itemWithFileURL(fileURLFromPath(base + "/A/B/note.txt")), note);
   EXPECT_EQ(root->itemWithFileURL(fileURLFromPath(base + "/top.txt")), top);
@@ -206,7 +184,7 @@ TEST_F(GroupTest, FileURLsResolveToItemsFoldersAndPackages) {
 
   // Below the shared directory: per-share wrappers and per-item directories.
   Folder::Ptr team = sharedWithMe("Team");
-  auto teamItem = item(team, "t.txt");
+  auto teamItem = fileItem(team, "t.txt");
   EXPECT_EQ(root->itemWithFilePath(*team->folderPath() + "/t.txt"), teamItem);
   auto alone = insert<Item>("Item");
   alone->setValueForKey("filename", "solo.txt");
@@ -222,7 +200,7 @@ TEST_F(GroupTest, BundlesAndSearchGroupsInTheTree) {
   auto bundle = insert<Bundle>("Bundle");
   EXPECT_EQ(bundle->name(), "Untitled Bundle");
   ASSERT_TRUE(bundle->moveToFolder(b));
-  auto inBundle = item(elsewhere, "x.txt");
+  auto inBundle = fileItem(elsewhere, "x.txt");
   bundle->addObjectForKey("items", inBundle);
   auto search = insert<SearchGroup>("SearchGroup");
   ASSERT_TRUE(search->Group::moveToFolder(a));
