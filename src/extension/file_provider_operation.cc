@@ -174,6 +174,9 @@ void FileProviderOperation::responseTimeoutTimerFired() {
   if (isCancelled() || isFinished()) return;
   log("%@ timed out waiting for iCloud.", description());
   Operation::cancel();
+  // The silent request is given up too, so that its completion (with the
+  // cancellation) finishes this operation even if the server never answers.
+  if (auto operation = currentOperation()) operation->cancel();
 }
 
 void FileProviderOperation::finishWithError(const std::optional<Error>& error) {

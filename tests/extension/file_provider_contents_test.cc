@@ -166,6 +166,25 @@ TEST_F(ContentsTest, CloudErrorsReachTheServiceConverted) {
   }
 }
 
+TEST_F(ContentsTest, ACloudThatNeverAnswersEndsInTheResponseTimeOut) {
+  makeCloudLibrary();
+  Folder::Ptr box = folder(root_, "Box", 1);
+  auto doc = item(box, "doc.txt", 1, 1, /*withFile=*/false);
+  std::string asset = appendingPathComponent(scratch_.path(), "upload.txt");
+  ASSERT_TRUE(writeFileAtomically(asset, "x"));
+  auto cloud = cloudWithRecordFor(doc, asset, Date(5000));
+  ScopedCloudContainer installed(kCloudContainerName, cloud);
+  double previous = FileProviderOperation::defaultResponseTimeoutInterval();
+  FileProviderOperation::setDefaultResponseTimeoutInterval(0.2);
+  cloud->faults().withholdNextRequests(1);
+
+  ContentsResult result = fetchContents(identifierOf(doc));
+  FileProviderOperation::setDefaultResponseTimeoutInterval(previous);
+  ASSERT_TRUE(result.error);
+  EXPECT_TRUE(result.error->is(kCocoaErrorDomain, kCocoaUserCancelledError)) << result.error->description();
+  EXPECT_NE(logText().find("timed out waiting for iCloud."), std::string::npos);
+}
+
 // Answers a fetch with progress 0.5, then waits for the test before the
 // record arrives.
 class HalfwayService : public CloudService {
