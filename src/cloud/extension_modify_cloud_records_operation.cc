@@ -7,6 +7,7 @@
 #include "platform/cloud_container.h"
 #include "platform/cloud_error.h"
 #include "platform/file_system.h"
+#include "platform/localized_strings.h"
 #include "platform/log.h"
 #include "store/library/cloud_record_fields.h"
 #include "store/library/library_manager.h"
@@ -49,6 +50,7 @@ std::shared_ptr<ExtensionModifyCloudRecordsOperation> ExtensionModifyCloudRecord
   });
   size_t count = operation->allLibraryObjectsToSave_.size();
   operation->progress_ = Progress::make(count ? static_cast<int64_t>(count) * 100 : -1);
+  operation->progress_->setLocalizedDescription(localizedString("Saving to iCloud…"));
   std::weak_ptr<ExtensionModifyCloudRecordsOperation> weak = operation;
   operation->progress_->setCancellationHandler([weak] {
     if (auto strong = weak.lock()) strong->cancel();

@@ -135,4 +135,14 @@ void Progress::childFinished(const Progress* child) {
   completeIfFinished();
 }
 
+std::string Progress::localizedDescription() const {
+  std::lock_guard lock(mutex_);
+  return localizedDescription_;
+}
+
+void Progress::setLocalizedDescription(std::string text) {
+  std::lock_guard lock(mutex_);
+  localizedDescription_ = std::move(text);
+}
+
 }  // namespace qlt

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace qlt {
@@ -29,6 +30,10 @@ class Progress : public std::enable_shared_from_this<Progress> {
   bool isIndeterminate() const;
   // The total is positive and the completed count has reached it.
   bool isFinished() const;
+
+  // What the task is doing, for people ("Saving to iCloud…").
+  std::string localizedDescription() const;
+  void setLocalizedDescription(std::string text);
 
   bool isCancellable() const;
   void setCancellable(bool cancellable);
@@ -58,6 +63,7 @@ class Progress : public std::enable_shared_from_this<Progress> {
   mutable std::mutex mutex_;
   int64_t total_;
   int64_t completed_ = 0;
+  std::string localizedDescription_;
   bool cancellable_ = true;
   bool cancelled_ = false;
   std::function<void()> cancellationHandler_;

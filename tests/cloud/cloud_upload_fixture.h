@@ -137,6 +137,7 @@ class CloudUploadTest : public ::testing::Test, private GroupClassesRegisteredFo
                  std::function<void(ExtensionModifyCloudRecordsOperation&)> whileRunning = nullptr) {
     auto operation = ExtensionModifyCloudRecordsOperation::make(objects, assets);
     EXPECT_TRUE(operation);
+    EXPECT_EQ(operation->progress()->localizedDescription(), "Saving to iCloud…");
     Outcome outcome;
     std::mutex mutex;
     std::condition_variable done;
