@@ -59,9 +59,9 @@ class Item : public LibraryObject {
   std::string fileProviderItemIdentifier() const override;
   std::string parentItemIdentifier() const;
   uint64_t capabilities() const;
-  // The type of fileType (worked out from the filename and stored when
-  // absent), else of the filename's extension, else generic data.
-  std::string contentType();
+  // The type of fileType, else of the filename's extension, else generic
+  // data.
+  std::string contentType() const;
   std::optional<uint64_t> documentSize() const;
   // The file's Finder tags when it has them, else the stored tag data.
   std::optional<Bytes> tagData() const;

@@ -101,15 +101,11 @@ uint64_t Item::capabilities() const {
   return kAll | kFileProviderItemAllowsEvicting;
 }
 
-std::string Item::contentType() {
-  std::string type = fileType();
-  if (type.empty()) {
-    if (const UniformType* byExtension = UniformType::withFilenameExtension(pathExtension(filename()))) {
-      type = byExtension->identifier();
-      setFileType(type);
-    }
-  }
-  if (const UniformType* known = UniformType::withIdentifier(type)) return known->identifier();
+std::string Item::contentType() const {
+  // A missing fileType is worked out here but not stored: descriptors are
+  // made in read-only contexts, where a change would only weigh on every
+  // later fetch.
+  if (const UniformType* known = UniformType::withIdentifier(fileType())) return known->identifier();
   if (const UniformType* byExtension = UniformType::withFilenameExtension(pathExtension(filename())))
     return byExtension->identifier();
   return UniformType::data().identifier();
