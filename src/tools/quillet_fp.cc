@@ -1,111 +1,103 @@
-// quillet-fp: the project's command-line program. `status` starts the
-// extension for a domain, waits for its library and reports what it holds.
-#include <unistd.h>
-
+// quillet-fp: stands in for the operating system's file-provider service.
+// It starts the extension for a domain, sends it the service's requests and
+// prints the answers as JSON, one object per line; failures print a JSON
+// error on standard error and exit non-zero.
 #include <CLI/CLI.hpp>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <iostream>
-#include <memory>
-#include <nlohmann/json.hpp>
 
-#include "extension/file_provider_extension.h"
-#include "platform/date.h"
-#include "platform/group_container.h"
-#include "platform/uniform_type.h"
-#include "platform/user_defaults.h"
-#include "store/library/library_changes_container.h"
-#include "store/library/library_manager.h"
-#include "store/managed_object_context.h"
+#include "tools/fp_commands.h"
 
 namespace {
 
-constexpr std::chrono::seconds kLoadTimeout{60};
+using namespace qlt::tool;
 
-// Standard error as it was before the extension redirected it to its log.
-std::FILE* errorStream = stderr;
-
-void keepOriginalStandardError() {
-  int fd = ::dup(STDERR_FILENO);
-  if (fd < 0) return;
-  if (std::FILE* stream = ::fdopen(fd, "w"))
-    errorStream = stream;
-  else
-    ::close(fd);
+CLI::App* command(CLI::App& app, const char* name, const char* description, CommonOptions& common) {
+  CLI::App* sub = app.add_subcommand(name, description);
+  sub->add_option("--domain", common.domain, "File-provider domain identifier")->capture_default_str();
+  sub->add_option("--group-container", common.groupContainer, "Application-group container folder");
+  return sub;
 }
 
-void printError(const qlt::Error& error) {
-  nlohmann::json json{
-      {"domain", error.domain()}, {"code", error.code()}, {"description", error.localizedDescription()}};
-  std::string text = json.dump() + "\n";
-  std::fputs(text.c_str(), errorStream);
-  std::fflush(errorStream);
-}
-
-int64_t countOf(qlt::ManagedObjectContext& context, const char* entityName) {
-  qlt::FetchRequest request(entityName);
-  request.includesSubentities = true;
-  return context.count(request).value_or(-1);
-}
-
-int status(const std::string& domain, const std::string& groupContainer) {
-  if (!groupContainer.empty()) setenv("QLT_GROUP_CONTAINER", groupContainer.c_str(), 1);
-  keepOriginalStandardError();
-  qlt::Error error;
-  auto container = qlt::groupContainerPath(qlt::kSharedDefaultsSuite, &error);
-  if (!container) {
-    printError(error);
-    return 1;
-  }
-
-  qlt::FileProviderExtension extension(qlt::FileProviderDomain{domain, domain});
-  if (!extension.waitUntilLoaded(kLoadTimeout, &error)) {
-    printError(error);
-    extension.invalidate();
-    return 1;
-  }
-
-  auto manager = qlt::LibraryManager::sharedManager();
-  auto libraryContainer = manager->container();
-  nlohmann::json counts;
-  libraryContainer->viewContext().performAndWait([&] {
-    qlt::ManagedObjectContext& view = libraryContainer->viewContext();
-    counts = {{"folders", countOf(view, "Folder")},
-              {"items", countOf(view, "Item")},
-              {"tags", countOf(view, "Tag")},
-              {"labels", countOf(view, "Label")}};
-  });
-  auto changes = extension.libraryChangesContainer();
-  qlt::UserDefaults defaults(qlt::kSharedDefaultsSuite);
-  nlohmann::json json{
-      {"domain", domain},
-      {"libraryPackage", manager->libraryFilePath()},
-      {"database", manager->libraryPersistentStorePath()},
-      {"changesDatabaseLoaded", changes && changes->isLoaded()},
-      {"platform",
-       {{"groupContainer", *container},
-        {"hostApplicationRunning", qlt::isApplicationRunning(*container, std::string(qlt::kProductIdentifierPrefix))},
-        {"now", qlt::Date::now().iso8601()},
-        {"sharedDefaultsKeys", defaults.dictionaryRepresentation().size()}}},
-  };
-  json.update(counts);
-  std::cout << json.dump() << "\n";
-  extension.invalidate();
-  return 0;
-}
+const char* kContainerHelp =
+    "Container: root, trash, working-set, or a folder's file-provider identifier (\"Folder|<identifier>\")";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Quillet file provider"};
+  CLI::App app{"Quillet file provider: the file-provider service's requests from the command line"};
   app.require_subcommand(1);
-  std::string domain = "Default";
-  std::string groupContainer;
-  auto statusCommand = app.add_subcommand("status", "Report what the extension sees");
-  statusCommand->add_option("--domain", domain, "File-provider domain identifier");
-  statusCommand->add_option("--group-container", groupContainer, "Application-group container folder");
+  CommonOptions common;
+
+  auto status = command(app, "status", "Report what the extension sees", common);
+
+  ListOptions list;
+  auto listPage = command(app, "list", "List one page: {\"items\":[descriptors],\"nextPage\":token or null}", common);
+  auto listAll = command(app, "list-all",
+                         "Follow the pages to the end: one line per page {\"page\":n,\"items\":[...],\"nextPage\":...}, "
+                         "then {\"summary\":{\"pages\":n,\"items\":m}}",
+                         common);
+  for (CLI::App* sub : {listPage, listAll}) {
+    sub->add_option("container", list.container, kContainerHelp)->required();
+    sub->add_option("--page-size", list.pageSize, "Suggested page size")->capture_default_str();
+    auto page = sub->add_option("--page", list.page, "Start at a page token as printed by nextPage (JSON text)");
+    auto byDate = sub->add_flag("--by-date", list.byDate, "Start at the initial page sorted by date");
+    auto byName = sub->add_flag("--by-name", list.byName, "Start at the initial page sorted by name");
+    page->excludes(byDate)->excludes(byName);
+    byDate->excludes(byName);
+  }
+
+  ChangesOptions changes;
+  auto changesCommandApp = command(
+      app, "changes",
+      "Changes since an anchor: {\"updated\":[descriptors],\"deleted\":[ids],\"anchor\":base64,\"moreComing\":bool}",
+      common);
+  changesCommandApp->add_option("container", changes.container, kContainerHelp)->required();
+  changesCommandApp->add_option("--anchor", changes.anchor, "Sync anchor in base 64, as printed by anchor/changes");
+  changesCommandApp->add_option("--batch-size", changes.batchSize, "Suggested batch size")->capture_default_str();
+  changesCommandApp->add_flag("--all-batches", changes.allBatches,
+                              "Repeat on the same enumerator, from the same starting anchor, until moreComing is "
+                              "false; one line per batch");
+
+  auto anchor = command(app, "anchor", "The working set's current sync anchor: {\"anchor\":base64 or null}", common);
+
+  std::string identifier;
+  auto item = command(app, "item", "The descriptor of an item or folder", common);
+  item->add_option("identifier", identifier, "File-provider identifier")->required();
+  std::optional<std::string> to;
+  auto fetch = command(app, "fetch", "Fetch an item's contents: {\"item\":descriptor,\"contents\":path}", common);
+  fetch->add_option("identifier", identifier, "File-provider identifier")->required();
+  fetch->add_option("--to", to, "Copy the contents to this path");
+  auto sources = command(app, "service-sources", "The service sources offered for an item", common);
+  sources->add_option("identifier", identifier, "File-provider identifier")->required();
+
+  auto serve = command(app, "serve",
+                       "Run the extension and serve the host application on \"<group container>/"
+                       "com.quillet-FileProvider.sock\" until SIGINT or SIGTERM",
+                       common);
+  std::string path;
+  auto materialize = command(app, "materialize", "Ask the serving extension to materialize a file", common);
+  materialize->add_option("path", path, "File path inside the domain")->required();
+  auto reimport = command(app, "reimport", "Ask the serving extension to reimport below an item", common);
+  reimport->add_option("identifier", identifier, "File-provider identifier")->required();
+
+  SeedOptions seedOptions;
+  auto seed = command(app, "seed", "Fill the library with generated folders and items with files", common);
+  seed->add_option("--folders", seedOptions.folders, "Number of folders")->capture_default_str();
+  seed->add_option("--items", seedOptions.items, "Number of items")->capture_default_str();
+  seed->add_option("--depth", seedOptions.depth, "Folders nest in chains this deep")->capture_default_str();
+  seed->add_option("--file-size", seedOptions.fileSize, "Bytes in each item's file")->capture_default_str();
+
   CLI11_PARSE(app, argc, argv);
-  if (statusCommand->parsed()) return status(domain, groupContainer);
+  if (status->parsed()) return statusCommand(common);
+  if (listPage->parsed()) return listCommand(common, list);
+  if (listAll->parsed()) return listAllCommand(common, list);
+  if (changesCommandApp->parsed()) return changesCommand(common, changes);
+  if (anchor->parsed()) return anchorCommand(common);
+  if (item->parsed()) return itemCommand(common, identifier);
+  if (fetch->parsed()) return fetchCommand(common, identifier, to);
+  if (sources->parsed()) return serviceSourcesCommand(common, identifier);
+  if (serve->parsed()) return serveCommand(common);
+  if (materialize->parsed()) return materializeCommand(common, path);
+  if (reimport->parsed()) return reimportCommand(common, identifier);
+  if (seed->parsed()) return seedCommand(common, seedOptions);
   return 0;
 }

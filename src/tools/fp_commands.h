@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "tools/fp_session.h"
+
+namespace qlt::tool {
+
+// Each command prints its JSON lines and returns the process's exit status.
+
+struct ListOptions {
+  std::string container;
+  int64_t pageSize = 200;
+  std::optional<std::string> page;
+  bool byDate = false;
+  bool byName = false;
+};
+int listCommand(const CommonOptions& common, const ListOptions& options);
+int listAllCommand(const CommonOptions& common, const ListOptions& options);
+
+struct ChangesOptions {
+  std::string container;
+  std::optional<std::string> anchor;
+  int64_t batchSize = 200;
+  bool allBatches = false;
+};
+int changesCommand(const CommonOptions& common, const ChangesOptions& options);
+int anchorCommand(const CommonOptions& common);
+
+int itemCommand(const CommonOptions& common, const std::string& identifier);
+int fetchCommand(const CommonOptions& common, const std::string& identifier, const std::optional<std::string>& to);
+int serviceSourcesCommand(const CommonOptions& common, const std::string& identifier);
+
+int serveCommand(const CommonOptions& common);
+int materializeCommand(const CommonOptions& common, const std::string& path);
+int reimportCommand(const CommonOptions& common, const std::string& identifier);
+
+struct SeedOptions {
+  int64_t folders = 0;
+  int64_t items = 0;
+  int64_t depth = 1;
+  int64_t fileSize = 0;
+};
+int seedCommand(const CommonOptions& common, const SeedOptions& options);
+
+int statusCommand(const CommonOptions& common);
+
+// "root", "trash" and "working-set" name the three service containers;
+// anything else is used as given.
+std::string containerIdentifier(const std::string& name);
+
+}  // namespace qlt::tool

@@ -1,0 +1,126 @@
+#include "tools/fp_output.h"
+
+#include <unistd.h>
+
+#include <iostream>
+
+#include "extension/file_provider_enumerator.h"
+#include "platform/base64.h"
+
+namespace qlt::tool {
+
+namespace {
+
+std::FILE* errorStream = stderr;
+
+nlohmann::json optionalText(const std::string& text) { return text.empty() ? nlohmann::json() : nlohmann::json(text); }
+
+template <class T>
+nlohmann::json optionalNumber(const std::optional<T>& value) {
+  return value ? nlohmann::json(*value) : nlohmann::json();
+}
+
+}  // namespace
+
+Error badArgument(const std::string& description) {
+  return Error(kCommandLineErrorDomain, kBadArgumentErrorCode, description);
+}
+
+void keepOriginalStandardError() {
+  if (errorStream != stderr) return;
+  int fd = ::dup(STDERR_FILENO);
+  if (fd < 0) return;
+  if (std::FILE* stream = ::fdopen(fd, "w"))
+    errorStream = stream;
+  else
+    ::close(fd);
+}
+
+std::FILE* originalStandardError() { return errorStream; }
+
+void printLine(const nlohmann::json& json) {
+  std::cout << json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+  std::cout.flush();
+}
+
+nlohmann::json errorJSON(const Error& error) {
+  return {{"domain", error.domain()}, {"code", error.code()}, {"description", error.localizedDescription()}};
+}
+
+void printError(const Error& error) {
+  std::string text = errorJSON(error).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  std::fputs(text.c_str(), errorStream);
+  std::fflush(errorStream);
+}
+
+nlohmann::json optionalDate(const std::optional<Date>& date) {
+  return date ? nlohmann::json(date->iso8601()) : nlohmann::json();
+}
+
+nlohmann::json descriptorJSON(const FileProviderItem& item) {
+  nlohmann::json attributes = nlohmann::json::object();
+  for (const auto& [name, value] : item.extendedAttributes()) attributes[name] = base64Encode(value);
+  FileProviderItemVersion version = item.itemVersion();
+  std::optional<Bytes> tags = item.tagData();
+  return {
+      {"itemIdentifier", item.itemIdentifier()},
+      {"parentItemIdentifier", optionalText(item.parentItemIdentifier())},
+      {"filename", item.filename()},
+      {"contentType", optionalText(item.contentType())},
+      {"documentSize", optionalNumber(item.documentSize())},
+      {"childItemCount", optionalNumber(item.childItemCount())},
+      {"creationDate", optionalDate(item.creationDate())},
+      {"contentModificationDate", optionalDate(item.contentModificationDate())},
+      {"lastUsedDate", optionalDate(item.lastUsedDate())},
+      {"capabilities", item.capabilities()},
+      {"fileSystemFlags", item.fileSystemFlags()},
+      {"itemVersion",
+       {{"content", base64Encode(version.contentVersion)}, {"metadata", base64Encode(version.metadataVersion)}}},
+      {"extendedAttributes", attributes},
+      {"tagData", tags ? nlohmann::json(base64Encode(*tags)) : nlohmann::json()},
+      {"isShared", item.isShared()},
+      {"isSharedByCurrentUser", item.isSharedByCurrentUser()},
+      {"isUploaded", item.isUploaded()},
+      {"isUploading", item.isUploading()},
+      {"isDownloaded", item.isDownloaded()},
+      {"isDownloading", item.isDownloading()},
+      {"isMostRecentVersionDownloaded", item.isMostRecentVersionDownloaded()},
+  };
+}
+
+nlohmann::json pageTokenJSON(const std::optional<Bytes>& token) {
+  if (!token) return nullptr;
+  return std::string(token->begin(), token->end());
+}
+
+std::optional<Bytes> parsePageToken(const std::string& text, Error* error) {
+  nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+  bool valid = json.is_object() && !json.empty();
+  if (valid) {
+    for (const auto& [key, value] : json.items()) {
+      if ((key != "foldersReturned" && key != "itemsReturned") || !value.is_number_unsigned()) valid = false;
+    }
+  }
+  if (!valid) {
+    setError(error, badArgument("Malformed page token \"" + text +
+                                "\": expected a JSON object with the unsigned integers "
+                                "\"foldersReturned\" and \"itemsReturned\"."));
+    return std::nullopt;
+  }
+  return pageTokenForOffsets(json.value("foldersReturned", uint64_t{0}), json.value("itemsReturned", uint64_t{0}));
+}
+
+std::optional<Bytes> parseSyncAnchor(const std::string& text, Error* error) {
+  std::optional<Bytes> anchor = base64Decode(text);
+  if (!anchor) {
+    setError(error, badArgument("Malformed sync anchor \"" + text + "\": not base 64."));
+    return std::nullopt;
+  }
+  if (!dateFromSyncAnchor(*anchor)) {
+    setError(error, badArgument("Malformed sync anchor \"" + text + "\": not an archived date."));
+    return std::nullopt;
+  }
+  return anchor;
+}
+
+}  // namespace qlt::tool

@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# End-to-end run of quillet-fp on a scratch group container: seeding,
+# paged listing, changes and anchors, item lookups and contents, argument
+# errors, and the host application's requests through `serve`.
+set -euo pipefail
+
+FP=${1:?usage: quillet_fp_test.sh path/to/quillet-fp}
+SCRATCH=$(mktemp -d /tmp/qlt-fp-XXXXXX)
+SERVER=
+cleanup() {
+  if [[ -n "$SERVER" ]]; then kill "$SERVER" 2>/dev/null || true; wait "$SERVER" 2>/dev/null || true; fi
+  rm -rf "$SCRATCH"
+}
+trap cleanup EXIT
+
+export QLT_GROUP_CONTAINER="$SCRATCH/group"
+export XDG_CONFIG_HOME="$SCRATCH/config" XDG_DATA_HOME="$SCRATCH/data" XDG_CACHE_HOME="$SCRATCH/cache"
+export XDG_RUNTIME_DIR="$SCRATCH/runtime"
+mkdir -p "$QLT_GROUP_CONTAINER" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+# json FILE EXPRESSION: evaluates a Python expression over the JSON lines
+# of FILE (`lines`, and `last` for the last one) and prints the result.
+json() { python3 -c 'import json,sys; lines=[json.loads(l) for l in open(sys.argv[1]) if l.strip()]; last=lines[-1]; print(eval(sys.argv[2]))' "$1" "$2"; }
+expect() { [[ "$(json "$1" "bool($2)")" == "True" ]] || fail "$3: $(cat "$1")"; }
+# expect_error OUTFILE COMMAND...: the command fails with one JSON error.
+expect_error() {
+  local name=$1; shift
+  if "$@" > "$SCRATCH/$name.out" 2> "$SCRATCH/$name.err"; then fail "$name succeeded"; fi
+  expect "$SCRATCH/$name.err" "set(last) == {'domain','code','description'}" "$name error object"
+}
+
+"$FP" seed --folders 3 --items 6 --file-size 100 > "$SCRATCH/seed1.json"
+expect "$SCRATCH/seed1.json" "last['folders'] == 3 and last['items'] == 6 and last['files'] == 6" "seed into folders"
+"$FP" seed --items 3 --file-size 100 > "$SCRATCH/seed2.json"
+expect "$SCRATCH/seed2.json" "last['items'] == 3" "seed into the root"
+
+# Root: 3 folders and 3 items, followed page by page with the printed token.
+: > "$SCRATCH/pages.json"
+TOKEN=
+for _ in 1 2 3 4; do
+  if [[ -z "$TOKEN" ]]; then "$FP" list root --page-size 2 >> "$SCRATCH/pages.json"
+  else "$FP" list root --page-size 2 --page "$TOKEN" >> "$SCRATCH/pages.json"; fi
+  TOKEN=$(json "$SCRATCH/pages.json" "last['nextPage'] or ''")
+  [[ -n "$TOKEN" ]] || break
+done
+expect "$SCRATCH/pages.json" "len(lines) == 3 and all(len(p['items']) == 2 for p in lines)" "three pages of two"
+expect "$SCRATCH/pages.json" \
+  "[i['itemIdentifier'].split('|')[0] for p in lines for i in p['items']] == ['Folder']*3 + ['Item']*3" \
+  "folders before items"
+expect "$SCRATCH/pages.json" "lines[0]['nextPage'] == '{\"foldersReturned\":2,\"itemsReturned\":0}'" "token text"
+FOLDER=$(json "$SCRATCH/pages.json" "lines[0]['items'][0]['itemIdentifier']")
+ITEM=$(json "$SCRATCH/pages.json" "lines[2]['items'][1]['itemIdentifier']")
+
+"$FP" list-all working-set --page-size 5 > "$SCRATCH/all.json"
+expect "$SCRATCH/all.json" "last['summary'] == {'pages': 3, 'items': 12}" "list-all summary"
+
+"$FP" changes working-set --batch-size 5 --all-batches > "$SCRATCH/changes.json"
+expect "$SCRATCH/changes.json" "sum(len(b['updated']) for b in lines) == 12 and not last['moreComing']" \
+  "changes without an anchor"
+expect "$SCRATCH/changes.json" "lines[0]['moreComing']" "first batch has more coming"
+ANCHOR=$(json "$SCRATCH/changes.json" "last['anchor']")
+"$FP" changes working-set --anchor "$ANCHOR" > "$SCRATCH/since.json"
+expect "$SCRATCH/since.json" "last['updated'] == [] and last['anchor'] == '$ANCHOR' and not last['moreComing']" \
+  "nothing changed since the anchor"
+
+"$FP" anchor > "$SCRATCH/anchor.json"
+expect "$SCRATCH/anchor.json" "last['anchor'] == '$ANCHOR'" "current anchor"
+
+"$FP" item "$FOLDER" > "$SCRATCH/folder.json"
+expect "$SCRATCH/folder.json" "last['childItemCount'] == 2 and last['parentItemIdentifier'] == 'NSFileProviderRootContainerItemIdentifier'" \
+  "folder descriptor"
+"$FP" item "$ITEM" > "$SCRATCH/item.json"
+expect "$SCRATCH/item.json" "last['documentSize'] == 100 and last['filename'].startswith('Item ') and last['itemVersion']['content']" \
+  "item descriptor"
+"$FP" fetch "$ITEM" --to "$SCRATCH/copy.txt" > "$SCRATCH/fetch.json"
+[[ "$(cat "$SCRATCH/copy.txt")" == "$(printf 'q%.0s' $(seq 100))" ]] || fail "fetched contents"
+"$FP" service-sources NSFileProviderRootContainerItemIdentifier > "$SCRATCH/sources.json"
+expect "$SCRATCH/sources.json" "last == {'count': 1, 'services': ['com.quillet-FileProvider']}" "service sources"
+
+expect_error token "$FP" list root --page 'not a token'
+expect "$SCRATCH/token.err" "last['domain'] == 'QLTCommandLineErrorDomain'" "token error domain"
+expect_error anchor-text "$FP" changes working-set --anchor '%%%'
+expect_error anchor-data "$FP" changes working-set --anchor 'aGVsbG8='
+expect_error no-item "$FP" item 'Item|no-such-item'
+expect_error bad-container "$FP" list 'Folder|missing'
+expect_error sources-missing "$FP" service-sources 'Item|no-such-item'
+expect_error no-server "$FP" reimport NSFileProviderRootContainerItemIdentifier
+
+"$FP" serve > "$SCRATCH/serve.out" 2> "$SCRATCH/serve.err" &
+SERVER=$!
+for _ in $(seq 100); do grep -q serving "$SCRATCH/serve.out" 2>/dev/null && break; sleep 0.1; done
+SOCKET=$(json "$SCRATCH/serve.out" "lines[0]['serving']")
+[[ "$(stat -c %a "$SOCKET")" == 600 ]] || fail "socket mode"
+CONTENTS=$(json "$SCRATCH/fetch.json" "last['contents']")
+"$FP" materialize "$CONTENTS" > "$SCRATCH/materialize.json"
+expect "$SCRATCH/materialize.json" "last == {'URL': '$CONTENTS'}" "materialize reply"
+"$FP" reimport NSFileProviderRootContainerItemIdentifier > "$SCRATCH/reimport.json"
+expect "$SCRATCH/reimport.json" "last == {'Success': True}" "reimport reply"
+python3 - "$SOCKET" <<'PY' || fail "malformed frame reply"
+import json, socket, struct, sys
+s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1])
+s.sendall(struct.pack('>I', 5) + b'nope!')
+size = struct.unpack('>I', s.recv(4))[0]
+reply = json.loads(s.recv(size))
+assert 'Error' in reply, reply
+assert s.recv(1) == b'', 'connection stays open'
+PY
+kill -TERM "$SERVER"
+wait "$SERVER" || fail "serve exit status"
+SERVER=
+[[ ! -e "$SOCKET" ]] || fail "socket left behind"
+
+echo "quillet_fp_cli: 1 passed, 0 failed"
