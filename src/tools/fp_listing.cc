@@ -89,15 +89,23 @@ std::string containerIdentifier(const std::string& name) {
   return name;
 }
 
-int listCommand(const CommonOptions& common, const ListOptions& options) {
+// Checks the options, starts the extension and opens the container's
+// enumerator; null with the error otherwise.
+static std::shared_ptr<FileProviderEnumerator> openListing(const CommonOptions& common, const ListOptions& options,
+                                                           std::optional<Bytes>& page,
+                                                           std::unique_ptr<ExtensionSession>& session, Error* error) {
   prepareEnvironment(common);
+  if (!checkSize(options.pageSize, "--page-size", error) || !startPage(options, page, error)) return nullptr;
+  session = ExtensionSession::start(common, error);
+  if (!session) return nullptr;
+  return session->extension().enumeratorForContainerItemIdentifier(containerIdentifier(options.container), error);
+}
+
+int listCommand(const CommonOptions& common, const ListOptions& options) {
   Error error;
   std::optional<Bytes> page;
-  if (!checkSize(options.pageSize, "--page-size", &error) || !startPage(options, page, &error)) return fail(error);
-  auto session = ExtensionSession::start(common, &error);
-  if (!session) return fail(error);
-  auto enumerator = session->extension().enumeratorForContainerItemIdentifier(containerIdentifier(options.container),
-                                                                              &error);
+  std::unique_ptr<ExtensionSession> session;
+  auto enumerator = openListing(common, options, page, session, &error);
   if (!enumerator) return fail(error);
 
   PageObserver observer(options.pageSize);
@@ -109,14 +117,10 @@ int listCommand(const CommonOptions& common, const ListOptions& options) {
 }
 
 int listAllCommand(const CommonOptions& common, const ListOptions& options) {
-  prepareEnvironment(common);
   Error error;
   std::optional<Bytes> page;
-  if (!checkSize(options.pageSize, "--page-size", &error) || !startPage(options, page, &error)) return fail(error);
-  auto session = ExtensionSession::start(common, &error);
-  if (!session) return fail(error);
-  auto enumerator = session->extension().enumeratorForContainerItemIdentifier(containerIdentifier(options.container),
-                                                                              &error);
+  std::unique_ptr<ExtensionSession> session;
+  auto enumerator = openListing(common, options, page, session, &error);
   if (!enumerator) return fail(error);
 
   uint64_t pages = 0;

@@ -50,6 +50,18 @@ class ContentsTest : public LibraryContentTest {
     return done.get_future().get();
   }
 
+  // In a cloud library, an item without a file whose record in a cloud
+  // store of this test's own carries `contents`, dated 5000.
+  std::pair<std::shared_ptr<Item>, std::shared_ptr<EmbeddedCloudContainer>> cloudItemWithoutFile(
+      const std::string& contents) {
+    makeCloudLibrary();
+    Folder::Ptr box = folder(root_, "Box", 1);
+    auto doc = item(box, "doc.txt", 1, 1, /*withFile=*/false);
+    std::string asset = appendingPathComponent(scratch_.path(), "upload.txt");
+    EXPECT_TRUE(writeFileAtomically(asset, contents));
+    return {doc, cloudWithRecordFor(doc, asset, Date(5000))};
+  }
+
   // A cloud store of this test's own holding the item's record with `asset`.
   std::shared_ptr<EmbeddedCloudContainer> cloudWithRecordFor(const std::shared_ptr<Item>& item,
                                                               const std::string& asset, Date modified) {
@@ -114,12 +126,7 @@ TEST_F(ContentsTest, ContentsAreCopiedUnderTheIdentifierAndReplacedOnTheNextRequ
 }
 
 TEST_F(ContentsTest, AMissingFileIsDownloadedFromTheCloudIntoTheLibrary) {
-  makeCloudLibrary();
-  Folder::Ptr box = folder(root_, "Box", 1);
-  auto doc = item(box, "doc.txt", 1, 1, /*withFile=*/false);
-  std::string asset = appendingPathComponent(scratch_.path(), "upload.txt");
-  ASSERT_TRUE(writeFileAtomically(asset, "from the cloud"));
-  auto cloud = cloudWithRecordFor(doc, asset, Date(5000));
+  auto [doc, cloud] = cloudItemWithoutFile("from the cloud");
   ScopedCloudContainer installed(kCloudContainerName, cloud);
 
   ContentsResult result = fetchContents(identifierOf(doc));
@@ -136,12 +143,7 @@ TEST_F(ContentsTest, AMissingFileIsDownloadedFromTheCloudIntoTheLibrary) {
 }
 
 TEST_F(ContentsTest, CloudErrorsReachTheServiceConverted) {
-  makeCloudLibrary();
-  Folder::Ptr box = folder(root_, "Box", 1);
-  auto doc = item(box, "doc.txt", 1, 1, /*withFile=*/false);
-  std::string asset = appendingPathComponent(scratch_.path(), "upload.txt");
-  ASSERT_TRUE(writeFileAtomically(asset, "x"));
-  auto cloud = cloudWithRecordFor(doc, asset, Date(5000));
+  auto [doc, cloud] = cloudItemWithoutFile("x");
   ScopedCloudContainer installed(kCloudContainerName, cloud);
   const std::string identifier = identifierOf(doc);
 
@@ -167,12 +169,7 @@ TEST_F(ContentsTest, CloudErrorsReachTheServiceConverted) {
 }
 
 TEST_F(ContentsTest, ACloudThatNeverAnswersEndsInTheResponseTimeOut) {
-  makeCloudLibrary();
-  Folder::Ptr box = folder(root_, "Box", 1);
-  auto doc = item(box, "doc.txt", 1, 1, /*withFile=*/false);
-  std::string asset = appendingPathComponent(scratch_.path(), "upload.txt");
-  ASSERT_TRUE(writeFileAtomically(asset, "x"));
-  auto cloud = cloudWithRecordFor(doc, asset, Date(5000));
+  auto [doc, cloud] = cloudItemWithoutFile("x");
   ScopedCloudContainer installed(kCloudContainerName, cloud);
   double previous = FileProviderOperation::defaultResponseTimeoutInterval();
   FileProviderOperation::setDefaultResponseTimeoutInterval(0.2);
@@ -237,12 +234,7 @@ class HalfwayContainer : public CloudContainer {
 };
 
 TEST_F(ContentsTest, DownloadProgressFollowsTheCloudTransfer) {
-  makeCloudLibrary();
-  Folder::Ptr box = folder(root_, "Box", 1);
-  auto doc = item(box, "doc.txt", 1, 1, /*withFile=*/false);
-  std::string asset = appendingPathComponent(scratch_.path(), "upload.txt");
-  ASSERT_TRUE(writeFileAtomically(asset, "x"));
-  auto cloud = cloudWithRecordFor(doc, asset, Date(5000));
+  auto [doc, cloud] = cloudItemWithoutFile("x");
   auto service = std::make_shared<HalfwayService>(cloud->service());
   ScopedCloudContainer installed(kCloudContainerName, std::make_shared<HalfwayContainer>(cloud, service));
 
