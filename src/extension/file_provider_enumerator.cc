@@ -3,6 +3,7 @@
 #include "platform/file_provider_domain.h"
 #include "store/library/library.h"
 #include "store/library/library_manager.h"
+#include "store/library/library_object.h"
 #include "store/library/library_model_constants.h"
 #include "store/managed_object_context.h"
 
@@ -99,18 +100,9 @@ ManagedObjectPtr FolderFileProviderEnumerator::folder() const {
 
 void FolderFileProviderEnumerator::setFolder(ManagedObjectPtr folder) {
   std::string identifier;
-  if (folder) {
-    if (isKindOf(*folder, kRootFolderEntityName)) {
-      identifier = kRootContainerItemIdentifier;
-    } else if (isKindOf(*folder, kTrashFolderEntityName)) {
-      identifier = kTrashContainerItemIdentifier;
-    } else if (ManagedObjectContext* context = folder->managedObjectContext()) {
-      context->performAndWait([&] {
-        Value value = folder->valueForKey("identifier");
-        if (value.string()) identifier = folder->entity().name() + "|" + *value.string();
-      });
-    }
-  }
+  auto libraryObject = std::dynamic_pointer_cast<LibraryObject>(folder);
+  if (ManagedObjectContext* context = libraryObject ? libraryObject->managedObjectContext() : nullptr)
+    context->performAndWait([&] { identifier = libraryObject->fileProviderItemIdentifier(); });
   std::lock_guard lock(mutex_);
   folder_ = std::move(folder);
   folderIdentifier_ = std::move(identifier);

@@ -15,23 +15,12 @@
 #include "store/library/library.h"
 #include "store/library/library_changes_container.h"
 #include "store/library/library_manager.h"
+#include "store/library/library_object.h"
 #include "store/library/library_model_constants.h"
 #include "store/managed_object_context.h"
 
 namespace qlt {
 namespace {
-
-// The library identifier inside a file-provider identifier: the fixed
-// identifiers of the root and trash folders, else the second "|"-separated
-// component; nothing when there is none.
-std::optional<std::string> libraryObjectIdentifier(const std::string& fileProviderIdentifier) {
-  if (fileProviderIdentifier == kRootContainerItemIdentifier) return kRootFolderIdentifier;
-  if (fileProviderIdentifier == kTrashContainerItemIdentifier) return kTrashFolderIdentifier;
-  size_t first = fileProviderIdentifier.find('|');
-  if (first == std::string::npos) return std::nullopt;
-  size_t second = fileProviderIdentifier.find('|', first + 1);
-  return fileProviderIdentifier.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
-}
 
 void postDistributedNotification(const char* name) {
   Error error;
@@ -177,7 +166,8 @@ ManagedObjectPtr FileProviderExtension::folderForContainerItemIdentifier(const s
       if (systemFolderID) folder = context.existingObjectWithID(*systemFolderID);
       return;
     }
-    std::optional<std::string> libraryIdentifier = libraryObjectIdentifier(identifier);
+    std::optional<std::string> libraryIdentifier =
+        LibraryObject::libraryObjectIdentifierFromFileProviderIdentifier(identifier);
     if (!libraryIdentifier) return;
     FetchRequest request(kFolderEntityName);
     request.includesSubentities = true;

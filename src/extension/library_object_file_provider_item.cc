@@ -7,26 +7,16 @@
 namespace qlt {
 
 ItemFileProviderItem::ItemFileProviderItem(Item& item) {
-  itemIdentifier_ = item.fileProviderItemIdentifier();
-  tagData_ = item.tagData();
-  itemVersion_ = item.itemVersion();
-  parentItemIdentifier_ = item.parentItemIdentifier();
-  contentType_ = item.contentType();
-  filename_ = item.filename();
+  snapshotCommonAnswers(item);
   extensionHidden_ = item.extensionHidden();
-  capabilities_ = item.capabilities();
   documentSize_ = item.documentSize();
   creationDate_ = item.dateCreated();
   contentModificationDate_ = item.dateModified();
   lastUsedDate_ = item.mostRecentDate();
-  isShared_ = item.isShared();
-  isSharedByCurrentUser_ = isShared_ && item.isLocalRecord();
   isDownloading_ = item.isDownloading();
   isDownloaded_ = item.isDownloaded();
   isMostRecentVersionDownloaded_ = item.isMostRecentVersionDownloaded();
   isUploading_ = item.isUploading();
-  isUploaded_ = item.isUploaded();
-  extendedAttributes_ = item.extendedAttributes();
   log("Returning %@", itemIdentifier_);
 }
 
@@ -37,21 +27,11 @@ uint64_t ItemFileProviderItem::fileSystemFlags() const {
 }
 
 FolderFileProviderItem::FolderFileProviderItem(Folder& folder) {
-  itemIdentifier_ = folder.fileProviderItemIdentifier();
-  tagData_ = folder.tagData();
-  itemVersion_ = folder.itemVersion();
-  capabilities_ = folder.capabilities();
-  parentItemIdentifier_ = folder.parentItemIdentifier();
-  contentType_ = folder.contentType();
-  filename_ = folder.filename();
+  snapshotCommonAnswers(folder);
   childItemCount_ = folder.childItemCount();
-  isUploaded_ = folder.isUploaded();
-  isShared_ = folder.isShared();
-  isSharedByCurrentUser_ = isShared_ && folder.isLocalRecord();
   creationDate_ = folder.creationDate();
   contentModificationDate_ = folder.contentModificationDate();
   lastUsedDate_ = folder.lastUsedDate();
-  extendedAttributes_ = folder.extendedAttributes();
   log("Returning %@", itemIdentifier_);
 }
 

@@ -20,13 +20,51 @@ class LibraryObject;
 class LibraryObjectFileProviderItem : public FileProviderItem {
  public:
   std::string itemIdentifier() const override { return itemIdentifier_; }
-  std::optional<Bytes> tagData() const override { return tagData_; }
+  std::string parentItemIdentifier() const override { return parentItemIdentifier_; }
+  std::string filename() const override { return filename_; }
+  std::string contentType() const override { return contentType_; }
+  std::optional<Date> creationDate() const override { return creationDate_; }
+  std::optional<Date> contentModificationDate() const override { return contentModificationDate_; }
+  std::optional<Date> lastUsedDate() const override { return lastUsedDate_; }
+  uint64_t capabilities() const override { return capabilities_; }
   FileProviderItemVersion itemVersion() const override { return itemVersion_; }
+  std::map<std::string, Bytes> extendedAttributes() const override { return extendedAttributes_; }
+  std::optional<Bytes> tagData() const override { return tagData_; }
+  bool isShared() const override { return isShared_; }
+  bool isSharedByCurrentUser() const override { return isSharedByCurrentUser_; }
+  bool isUploaded() const override { return isUploaded_; }
 
  protected:
+  // Copies the answers items and folders share; `T` is Item or Folder.
+  template <class T>
+  void snapshotCommonAnswers(T& object) {
+    itemIdentifier_ = object.fileProviderItemIdentifier();
+    parentItemIdentifier_ = object.parentItemIdentifier();
+    filename_ = object.filename();
+    contentType_ = object.contentType();
+    capabilities_ = object.capabilities();
+    itemVersion_ = object.itemVersion();
+    extendedAttributes_ = object.extendedAttributes();
+    tagData_ = object.tagData();
+    isShared_ = object.isShared();
+    isSharedByCurrentUser_ = isShared_ && object.isLocalRecord();
+    isUploaded_ = object.isUploaded();
+  }
+
   std::string itemIdentifier_;
-  std::optional<Bytes> tagData_;
+  std::string parentItemIdentifier_;
+  std::string filename_;
+  std::string contentType_;
+  std::optional<Date> creationDate_;
+  std::optional<Date> contentModificationDate_;
+  std::optional<Date> lastUsedDate_;
+  uint64_t capabilities_ = 0;
   FileProviderItemVersion itemVersion_;
+  std::map<std::string, Bytes> extendedAttributes_;
+  std::optional<Bytes> tagData_;
+  bool isShared_ = false;
+  bool isSharedByCurrentUser_ = false;
+  bool isUploaded_ = true;
 };
 
 class ItemFileProviderItem final : public LibraryObjectFileProviderItem {
@@ -34,38 +72,16 @@ class ItemFileProviderItem final : public LibraryObjectFileProviderItem {
   // REQUIRES: called inside the item's context.
   explicit ItemFileProviderItem(Item& item);
 
-  std::string parentItemIdentifier() const override { return parentItemIdentifier_; }
-  std::string filename() const override { return filename_; }
-  std::string contentType() const override { return contentType_; }
   std::optional<uint64_t> documentSize() const override { return documentSize_; }
-  std::optional<Date> creationDate() const override { return creationDate_; }
-  std::optional<Date> contentModificationDate() const override { return contentModificationDate_; }
-  std::optional<Date> lastUsedDate() const override { return lastUsedDate_; }
-  uint64_t capabilities() const override { return capabilities_; }
   uint64_t fileSystemFlags() const override;
-  std::map<std::string, Bytes> extendedAttributes() const override { return extendedAttributes_; }
-  bool isShared() const override { return isShared_; }
-  bool isSharedByCurrentUser() const override { return isSharedByCurrentUser_; }
-  bool isUploaded() const override { return isUploaded_; }
   bool isUploading() const override { return isUploading_; }
   bool isDownloaded() const override { return isDownloaded_; }
   bool isDownloading() const override { return isDownloading_; }
   bool isMostRecentVersionDownloaded() const override { return isMostRecentVersionDownloaded_; }
 
  private:
-  std::string parentItemIdentifier_;
-  std::string filename_;
-  std::string contentType_;
   bool extensionHidden_ = false;
   std::optional<uint64_t> documentSize_;
-  std::optional<Date> creationDate_;
-  std::optional<Date> contentModificationDate_;
-  std::optional<Date> lastUsedDate_;
-  uint64_t capabilities_ = 0;
-  std::map<std::string, Bytes> extendedAttributes_;
-  bool isShared_ = false;
-  bool isSharedByCurrentUser_ = false;
-  bool isUploaded_ = true;
   bool isUploading_ = false;
   bool isDownloaded_ = true;
   bool isDownloading_ = false;
@@ -77,32 +93,10 @@ class FolderFileProviderItem final : public LibraryObjectFileProviderItem {
   // REQUIRES: called inside the folder's context.
   explicit FolderFileProviderItem(Folder& folder);
 
-  std::string parentItemIdentifier() const override { return parentItemIdentifier_; }
-  std::string filename() const override { return filename_; }
-  std::string contentType() const override { return contentType_; }
   std::optional<uint64_t> childItemCount() const override { return childItemCount_; }
-  std::optional<Date> creationDate() const override { return creationDate_; }
-  std::optional<Date> contentModificationDate() const override { return contentModificationDate_; }
-  std::optional<Date> lastUsedDate() const override { return lastUsedDate_; }
-  uint64_t capabilities() const override { return capabilities_; }
-  std::map<std::string, Bytes> extendedAttributes() const override { return extendedAttributes_; }
-  bool isShared() const override { return isShared_; }
-  bool isSharedByCurrentUser() const override { return isSharedByCurrentUser_; }
-  bool isUploaded() const override { return isUploaded_; }
 
  private:
-  std::string parentItemIdentifier_;
-  std::string filename_;
-  std::string contentType_;
   std::optional<uint64_t> childItemCount_;
-  std::optional<Date> creationDate_;
-  std::optional<Date> contentModificationDate_;
-  std::optional<Date> lastUsedDate_;
-  uint64_t capabilities_ = 0;
-  std::map<std::string, Bytes> extendedAttributes_;
-  bool isShared_ = false;
-  bool isSharedByCurrentUser_ = false;
-  bool isUploaded_ = true;
 };
 
 // The descriptor of an item or a folder; null for any other object.
