@@ -23,8 +23,8 @@
 #include "extension/file_provider_extension.h"
 #include "model/folder.h"
 #include "model/item.h"
-#include "store/library/library_manager.h"
-#include "store/managed_object_context.h"
+#include "store/library_manager.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 namespace {

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "store/persistent_container.h"
-#include "store/sqlite/database.h"
-#include "store/sqlite/transaction.h"
+#include "platform/objectstore/persistent_container.h"
+#include "platform/sqlite/database.h"
+#include "platform/sqlite/transaction.h"
 
 namespace qlt {
 namespace {

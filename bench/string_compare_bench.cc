@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/string_comparison.h"
+#include "platform/foundation/string_comparison.h"
 
 namespace {
 

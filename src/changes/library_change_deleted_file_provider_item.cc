@@ -1,9 +1,9 @@
 #include "changes/library_change_deleted_file_provider_item.h"
 
 #include "changes/library_changes_model.h"
-#include "store/fetch_request.h"
-#include "store/managed_object_context.h"
-#include "store/predicate.h"
+#include "platform/objectstore/fetch_request.h"
+#include "platform/objectstore/managed_object_context.h"
+#include "platform/objectstore/predicate.h"
 
 namespace qlt {
 

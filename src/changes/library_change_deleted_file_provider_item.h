@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/date.h"
-#include "platform/error.h"
-#include "store/managed_object.h"
+#include "platform/foundation/date.h"
+#include "platform/foundation/error.h"
+#include "platform/objectstore/managed_object.h"
 
 namespace qlt {
 

@@ -4,9 +4,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/cloud_record.h"
-#include "platform/date.h"
-#include "store/managed_object.h"
+#include "platform/cloud/cloud_record.h"
+#include "platform/foundation/date.h"
+#include "platform/objectstore/managed_object.h"
 
 namespace qlt {
 

@@ -1,7 +1,7 @@
 #include "changes/library_change_record.h"
 
 #include "changes/library_changes_model.h"
-#include "store/managed_object_context.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "platform/cloud_record.h"
-#include "store/managed_object.h"
+#include "platform/cloud/cloud_record.h"
+#include "platform/objectstore/managed_object.h"
 
 namespace qlt {
 

@@ -1,8 +1,8 @@
 #include "changes/library_change_set.h"
 
 #include "changes/library_changes_model.h"
-#include "platform/uuid.h"
-#include "store/managed_object_context.h"
+#include "platform/foundation/uuid.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "changes/library_change_record.h"
-#include "platform/cloud_record.h"
-#include "platform/date.h"
-#include "store/managed_object.h"
+#include "platform/cloud/cloud_record.h"
+#include "platform/foundation/date.h"
+#include "platform/objectstore/managed_object.h"
 
 namespace qlt {
 

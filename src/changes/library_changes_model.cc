@@ -6,8 +6,8 @@
 #include "changes/library_change_deleted_record.h"
 #include "changes/library_change_record.h"
 #include "changes/library_change_set.h"
-#include "platform/log.h"
-#include "store/managed_object_classes.h"
+#include "platform/foundation/log.h"
+#include "platform/objectstore/managed_object_classes.h"
 
 namespace qlt {
 

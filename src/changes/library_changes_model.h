@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "store/model/managed_object_model.h"
+#include "platform/objectstore/managed_object_model.h"
 
 namespace qlt {
 

@@ -4,14 +4,14 @@
 
 #include "cloud/item_cloud_assets.h"
 #include "model/folder.h"
-#include "platform/cloud_container.h"
-#include "platform/cloud_error.h"
-#include "platform/file_system.h"
-#include "platform/localized_strings.h"
-#include "platform/log.h"
-#include "store/library/cloud_record_fields.h"
-#include "store/library/library_manager.h"
-#include "store/library/library_model_constants.h"
+#include "platform/cloud/cloud_container.h"
+#include "platform/cloud/cloud_error.h"
+#include "platform/files/file_system.h"
+#include "platform/foundation/localized_strings.h"
+#include "platform/foundation/log.h"
+#include "store/cloud_record_fields.h"
+#include "store/library_manager.h"
+#include "store/library_model_constants.h"
 
 namespace qlt {
 namespace {

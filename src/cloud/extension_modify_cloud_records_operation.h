@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "model/item.h"
-#include "platform/async_operation.h"
-#include "platform/cloud_modify_records_operation.h"
-#include "platform/error.h"
-#include "platform/progress.h"
-#include "store/managed_object_context.h"
+#include "platform/dispatch/async_operation.h"
+#include "platform/cloud/cloud_modify_records_operation.h"
+#include "platform/foundation/error.h"
+#include "platform/dispatch/progress.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 

@@ -3,11 +3,11 @@
 #include <cstdlib>
 
 #include "formats/archive_file.h"
-#include "platform/cloud_error.h"
-#include "platform/file_coordinator.h"
-#include "platform/file_path.h"
-#include "platform/file_system.h"
-#include "platform/log.h"
+#include "platform/cloud/cloud_error.h"
+#include "platform/files/file_coordinator.h"
+#include "platform/files/file_path.h"
+#include "platform/files/file_system.h"
+#include "platform/foundation/log.h"
 
 namespace qlt {
 namespace {

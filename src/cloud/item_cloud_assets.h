@@ -5,8 +5,8 @@
 #include <string>
 
 #include "model/item.h"
-#include "platform/cloud_record.h"
-#include "platform/error.h"
+#include "platform/cloud/cloud_record.h"
+#include "platform/foundation/error.h"
 
 namespace qlt {
 

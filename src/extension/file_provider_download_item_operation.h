@@ -6,10 +6,10 @@
 #include <string>
 
 #include "extension/file_provider_operation.h"
-#include "platform/cloud_record.h"
-#include "platform/file_provider_domain.h"
-#include "platform/file_provider_item.h"
-#include "store/managed_object.h"
+#include "platform/cloud/cloud_record.h"
+#include "platform/fileprovider/file_provider_domain.h"
+#include "platform/fileprovider/file_provider_item.h"
+#include "platform/objectstore/managed_object.h"
 
 namespace qlt {
 

@@ -10,12 +10,12 @@
 #include "extension/library_object_file_provider_item.h"
 #include "model/folder.h"
 #include "model/item.h"
-#include "platform/keyed_archiver.h"
-#include "platform/keyed_unarchiver.h"
-#include "platform/log.h"
-#include "store/library/library.h"
-#include "store/library/library_model_constants.h"
-#include "store/managed_object_context.h"
+#include "platform/foundation/keyed_archiver.h"
+#include "platform/foundation/keyed_unarchiver.h"
+#include "platform/foundation/log.h"
+#include "store/library.h"
+#include "store/library_model_constants.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 namespace {

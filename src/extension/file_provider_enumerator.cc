@@ -1,11 +1,11 @@
 #include "extension/file_provider_enumerator.h"
 
-#include "platform/file_provider_domain.h"
-#include "store/library/library.h"
-#include "store/library/library_manager.h"
-#include "store/library/library_object.h"
-#include "store/library/library_model_constants.h"
-#include "store/managed_object_context.h"
+#include "platform/fileprovider/file_provider_domain.h"
+#include "store/library.h"
+#include "store/library_manager.h"
+#include "store/library_object.h"
+#include "store/library_model_constants.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 namespace {

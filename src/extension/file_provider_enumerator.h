@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/date.h"
-#include "platform/error.h"
-#include "platform/file_provider_enumeration.h"
-#include "platform/property_list.h"
-#include "store/fetch_request.h"
-#include "store/managed_object.h"
+#include "platform/foundation/date.h"
+#include "platform/foundation/error.h"
+#include "platform/fileprovider/file_provider_enumeration.h"
+#include "platform/foundation/property_list.h"
+#include "platform/objectstore/fetch_request.h"
+#include "platform/objectstore/managed_object.h"
 
 namespace qlt {
 

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "extension/file_providing.h"
-#include "platform/error.h"
-#include "platform/file_provider_domain.h"
-#include "platform/file_provider_item.h"
-#include "platform/progress.h"
-#include "platform/operation_queue.h"
-#include "platform/timer.h"
-#include "store/managed_object.h"
+#include "platform/foundation/error.h"
+#include "platform/fileprovider/file_provider_domain.h"
+#include "platform/fileprovider/file_provider_item.h"
+#include "platform/dispatch/progress.h"
+#include "platform/dispatch/operation_queue.h"
+#include "platform/dispatch/timer.h"
+#include "platform/objectstore/managed_object.h"
 
 namespace qlt {
 

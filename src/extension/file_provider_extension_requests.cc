@@ -4,13 +4,13 @@
 #include "extension/file_provider_extension.h"
 #include "extension/file_provider_get_item_operation.h"
 #include "extension/file_provider_service_source.h"
-#include "platform/file_coordinator.h"
-#include "platform/group_container.h"
-#include "platform/log.h"
-#include "store/library/library.h"
-#include "store/library/library_manager.h"
-#include "store/library/library_object.h"
-#include "store/managed_object_context.h"
+#include "platform/files/file_coordinator.h"
+#include "platform/files/group_container.h"
+#include "platform/foundation/log.h"
+#include "store/library.h"
+#include "store/library_manager.h"
+#include "store/library_object.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 

@@ -1,10 +1,10 @@
 #include "extension/file_provider_get_item_operation.h"
 
 #include "extension/library_object_file_provider_item.h"
-#include "platform/log.h"
-#include "store/library/library.h"
-#include "store/library/library_object.h"
-#include "store/managed_object_context.h"
+#include "platform/foundation/log.h"
+#include "store/library.h"
+#include "store/library_object.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "extension/file_provider_operation.h"
-#include "platform/file_provider_item.h"
-#include "store/managed_object.h"
+#include "platform/fileprovider/file_provider_item.h"
+#include "platform/objectstore/managed_object.h"
 
 namespace qlt {
 

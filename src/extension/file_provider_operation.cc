@@ -1,15 +1,15 @@
 #include "extension/file_provider_operation.h"
 
-#include "platform/group_container.h"
-#include "platform/log.h"
-#include "platform/main_queue.h"
-#include "platform/notification_center.h"
-#include "platform/operation_queue.h"
-#include "platform/run_loop.h"
-#include "platform/uniform_type.h"
-#include "store/library/library.h"
-#include "store/library/library_manager.h"
-#include "store/managed_object_context.h"
+#include "platform/files/group_container.h"
+#include "platform/foundation/log.h"
+#include "platform/dispatch/main_queue.h"
+#include "platform/dispatch/notification_center.h"
+#include "platform/dispatch/operation_queue.h"
+#include "platform/dispatch/run_loop.h"
+#include "platform/foundation/uniform_type.h"
+#include "store/library.h"
+#include "store/library_manager.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 namespace {

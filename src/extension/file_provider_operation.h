@@ -7,11 +7,11 @@
 #include <optional>
 #include <string>
 
-#include "platform/async_operation.h"
-#include "platform/error.h"
-#include "platform/operation.h"
-#include "platform/progress.h"
-#include "platform/timer.h"
+#include "platform/dispatch/async_operation.h"
+#include "platform/foundation/error.h"
+#include "platform/dispatch/operation.h"
+#include "platform/dispatch/progress.h"
+#include "platform/dispatch/timer.h"
 
 namespace qlt {
 

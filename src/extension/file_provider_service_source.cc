@@ -2,7 +2,7 @@
 
 #include "extension/file_provider_extension.h"
 #include "extension/file_providing.h"
-#include "platform/uniform_type.h"
+#include "platform/foundation/uniform_type.h"
 
 namespace qlt {
 

@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 
-#include "platform/error.h"
-#include "platform/service_listener.h"
+#include "platform/foundation/error.h"
+#include "platform/ipc/service_listener.h"
 
 namespace qlt {
 

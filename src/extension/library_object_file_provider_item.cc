@@ -2,7 +2,7 @@
 
 #include "model/folder.h"
 #include "model/item.h"
-#include "platform/log.h"
+#include "platform/foundation/log.h"
 
 namespace qlt {
 

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/file_provider_item.h"
-#include "store/managed_object.h"
+#include "platform/fileprovider/file_provider_item.h"
+#include "platform/objectstore/managed_object.h"
 
 namespace qlt {
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/file_attributes.h"
-#include "platform/file_path.h"
-#include "platform/file_system.h"
-#include "platform/log.h"
+#include "platform/files/file_attributes.h"
+#include "platform/files/file_path.h"
+#include "platform/files/file_system.h"
+#include "platform/foundation/log.h"
 
 namespace qlt {
 namespace {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/date.h"
+#include "platform/foundation/date.h"
 
 namespace qlt {
 

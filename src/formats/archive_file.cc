@@ -3,12 +3,12 @@
 #include <exception>
 
 #include "formats/file_wrapper_coding.h"
-#include "platform/file_attributes.h"
-#include "platform/file_path.h"
-#include "platform/file_system.h"
-#include "platform/keyed_archiver.h"
-#include "platform/keyed_unarchiver.h"
-#include "platform/localized_strings.h"
+#include "platform/files/file_attributes.h"
+#include "platform/files/file_path.h"
+#include "platform/files/file_system.h"
+#include "platform/foundation/keyed_archiver.h"
+#include "platform/foundation/keyed_unarchiver.h"
+#include "platform/foundation/localized_strings.h"
 
 namespace qlt {
 

@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "platform/codable.h"
-#include "platform/date.h"
-#include "platform/error.h"
-#include "platform/file_wrapper.h"
+#include "platform/foundation/codable.h"
+#include "platform/foundation/date.h"
+#include "platform/foundation/error.h"
+#include "platform/files/file_wrapper.h"
 
 namespace qlt {
 

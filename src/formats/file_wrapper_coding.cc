@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
-#include "platform/date.h"
-#include "platform/file_path.h"
-#include "platform/keyed_archiver.h"
-#include "platform/keyed_unarchiver.h"
+#include "platform/foundation/date.h"
+#include "platform/files/file_path.h"
+#include "platform/foundation/keyed_archiver.h"
+#include "platform/foundation/keyed_unarchiver.h"
 
 namespace qlt {
 

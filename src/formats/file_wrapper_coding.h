@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/codable.h"
-#include "platform/error.h"
-#include "platform/file_wrapper.h"
+#include "platform/foundation/codable.h"
+#include "platform/foundation/error.h"
+#include "platform/files/file_wrapper.h"
 
 namespace qlt {
 

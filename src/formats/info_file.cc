@@ -2,9 +2,9 @@
 
 #include <cctype>
 
-#include "platform/file_path.h"
-#include "platform/localized_strings.h"
-#include "platform/uniform_type.h"
+#include "platform/files/file_path.h"
+#include "platform/foundation/localized_strings.h"
+#include "platform/foundation/uniform_type.h"
 
 namespace qlt {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "formats/url_components.h"
-#include "platform/property_list.h"
+#include "platform/foundation/property_list.h"
 
 namespace qlt {
 

@@ -8,13 +8,13 @@
 #include <map>
 
 #include "formats/url_cleaned_for_import.h"
-#include "platform/file_attributes.h"
-#include "platform/file_error.h"
-#include "platform/file_path.h"
-#include "platform/file_system.h"
-#include "platform/localized_strings.h"
-#include "platform/property_list_serialization.h"
-#include "platform/string_comparison.h"
+#include "platform/files/file_attributes.h"
+#include "platform/files/file_error.h"
+#include "platform/files/file_path.h"
+#include "platform/files/file_system.h"
+#include "platform/foundation/localized_strings.h"
+#include "platform/foundation/property_list_serialization.h"
+#include "platform/foundation/string_comparison.h"
 #include "util/filename_rules.h"
 
 namespace qlt {

@@ -6,8 +6,8 @@
 
 #include "formats/pasteboard.h"
 #include "formats/url_components.h"
-#include "platform/error.h"
-#include "platform/property_list.h"
+#include "platform/foundation/error.h"
+#include "platform/foundation/property_list.h"
 
 namespace qlt {
 

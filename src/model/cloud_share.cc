@@ -1,7 +1,7 @@
 #include "model/cloud_share.h"
 
 #include "model/folder.h"
-#include "store/library/library_manager.h"
+#include "store/library_manager.h"
 
 namespace qlt {
 

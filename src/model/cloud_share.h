@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "platform/cloud_record.h"
-#include "store/managed_object.h"
+#include "platform/cloud/cloud_record.h"
+#include "platform/objectstore/managed_object.h"
 
 namespace qlt {
 

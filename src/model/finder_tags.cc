@@ -4,9 +4,9 @@
 
 #include "model/tag.h"
 #include "model/tag_data.h"
-#include "platform/extended_attributes.h"
-#include "platform/log.h"
-#include "platform/user_defaults.h"
+#include "platform/files/extended_attributes.h"
+#include "platform/foundation/log.h"
+#include "platform/defaults/user_defaults.h"
 
 namespace qlt {
 namespace {

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/error.h"
-#include "platform/property_list.h"
-#include "store/managed_object.h"
+#include "platform/foundation/error.h"
+#include "platform/foundation/property_list.h"
+#include "platform/objectstore/managed_object.h"
 
 namespace qlt {
 

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "model/group.h"
-#include "platform/cloud_record.h"
-#include "platform/error.h"
-#include "platform/file_provider_item.h"
-#include "store/library/library_model_constants.h"
-#include "store/sort_descriptor.h"
+#include "platform/cloud/cloud_record.h"
+#include "platform/foundation/error.h"
+#include "platform/fileprovider/file_provider_item.h"
+#include "store/library_model_constants.h"
+#include "platform/objectstore/sort_descriptor.h"
 
 namespace qlt {
 

@@ -1,9 +1,9 @@
 #include "model/folder.h"
 #include "model/tag.h"
 #include "model/finder_tags.h"
-#include "platform/log.h"
-#include "store/library/cloud_record_fields.h"
-#include "store/managed_object_context.h"
+#include "platform/foundation/log.h"
+#include "store/cloud_record_fields.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "store/managed_object.h"
+#include "platform/objectstore/managed_object.h"
 
 namespace qlt {
 

@@ -1,9 +1,9 @@
 // Folder: the items a list shows, their sorting, and the answers of
 // outlines.
 #include "model/folder.h"
-#include "platform/format.h"
-#include "platform/user_defaults.h"
-#include "store/library/main_thread_notification.h"
+#include "platform/foundation/format.h"
+#include "platform/defaults/user_defaults.h"
+#include "store/main_thread_notification.h"
 
 namespace qlt {
 

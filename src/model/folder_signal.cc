@@ -1,6 +1,6 @@
 #include "model/folder.h"
-#include "platform/file_provider_domain.h"
-#include "store/library/library_manager.h"
+#include "platform/fileprovider/file_provider_domain.h"
+#include "store/library_manager.h"
 
 namespace qlt {
 

@@ -7,11 +7,11 @@
 #include "model/folder.h"
 #include "model/folder_item_hooks.h"
 #include "model/item.h"
-#include "platform/file_path.h"
-#include "platform/file_system.h"
-#include "platform/notification_center.h"
-#include "store/library/main_thread_notification.h"
-#include "store/managed_object_context.h"
+#include "platform/files/file_path.h"
+#include "platform/files/file_system.h"
+#include "platform/dispatch/notification_center.h"
+#include "store/main_thread_notification.h"
+#include "platform/objectstore/managed_object_context.h"
 #include "util/filename_rules.h"
 
 namespace qlt {

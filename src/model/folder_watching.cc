@@ -4,13 +4,13 @@
 #include "model/folder.h"
 #include "model/item.h"
 #include "model/listing_item_hooks.h"
-#include "platform/file_path.h"
-#include "platform/file_system.h"
-#include "platform/log.h"
-#include "platform/operation_queue.h"
-#include "platform/user_defaults.h"
-#include "store/library/library_manager.h"
-#include "store/managed_object_context.h"
+#include "platform/files/file_path.h"
+#include "platform/files/file_system.h"
+#include "platform/foundation/log.h"
+#include "platform/dispatch/operation_queue.h"
+#include "platform/defaults/user_defaults.h"
+#include "store/library_manager.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "model/folder.h"
-#include "platform/localized_strings.h"
-#include "store/library/main_thread_notification.h"
+#include "platform/foundation/localized_strings.h"
+#include "store/main_thread_notification.h"
 
 namespace qlt {
 namespace {

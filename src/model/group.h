@@ -5,9 +5,9 @@
 #include <string>
 
 #include "model/item_sort_option.h"
-#include "platform/error.h"
-#include "store/fetch_request.h"
-#include "store/library/library_object.h"
+#include "platform/foundation/error.h"
+#include "platform/objectstore/fetch_request.h"
+#include "store/library_object.h"
 
 namespace qlt {
 

@@ -5,9 +5,9 @@
 #include "model/item_group.h"
 #include "model/search_group.h"
 #include "model/special_groups.h"
-#include "store/library/library_model.h"
-#include "store/library/library_model_constants.h"
-#include "store/managed_object_classes.h"
+#include "store/library_model.h"
+#include "store/library_model_constants.h"
+#include "platform/objectstore/managed_object_classes.h"
 
 namespace qlt {
 

@@ -4,9 +4,9 @@
 #include "model/folder.h"
 #include "model/listing_item_hooks.h"
 #include "model/sort_descriptor_archive.h"
-#include "platform/format.h"
-#include "platform/localized_strings.h"
-#include "store/managed_object_context.h"
+#include "platform/foundation/format.h"
+#include "platform/foundation/localized_strings.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 namespace {

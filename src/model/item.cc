@@ -6,12 +6,12 @@
 
 #include "model/cloud_share.h"
 #include "model/folder.h"
-#include "platform/archive_object.h"
-#include "platform/keyed_archiver.h"
-#include "platform/keyed_unarchiver.h"
-#include "platform/log.h"
-#include "platform/property_list_unicode.h"
-#include "platform/uniform_type.h"
+#include "platform/foundation/archive_object.h"
+#include "platform/foundation/keyed_archiver.h"
+#include "platform/foundation/keyed_unarchiver.h"
+#include "platform/foundation/log.h"
+#include "platform/foundation/property_list_unicode.h"
+#include "platform/foundation/uniform_type.h"
 #include "util/filename_rules.h"
 
 namespace qlt {

@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/cloud_record.h"
-#include "platform/date.h"
-#include "platform/file_provider_item.h"
-#include "platform/property_list.h"
-#include "store/library/library_object.h"
+#include "platform/cloud/cloud_record.h"
+#include "platform/foundation/date.h"
+#include "platform/fileprovider/file_provider_item.h"
+#include "platform/foundation/property_list.h"
+#include "store/library_object.h"
 
 namespace qlt {
 

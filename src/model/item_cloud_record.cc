@@ -2,11 +2,11 @@
 
 #include "model/folder.h"
 #include "model/item.h"
-#include "platform/file_path.h"
-#include "platform/file_system.h"
-#include "platform/log.h"
-#include "store/library/cloud_record_fields.h"
-#include "store/model/property_description.h"
+#include "platform/files/file_path.h"
+#include "platform/files/file_system.h"
+#include "platform/foundation/log.h"
+#include "store/cloud_record_fields.h"
+#include "platform/objectstore/property_description.h"
 
 namespace qlt {
 namespace {

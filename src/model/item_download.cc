@@ -4,13 +4,13 @@
 #include "model/finder_tags.h"
 #include "model/folder.h"
 #include "model/item.h"
-#include "platform/cloud_record.h"
-#include "platform/file_attributes.h"
-#include "platform/file_coordinator.h"
-#include "platform/file_path.h"
-#include "platform/file_system.h"
-#include "platform/log.h"
-#include "platform/user_defaults.h"
+#include "platform/cloud/cloud_record.h"
+#include "platform/files/file_attributes.h"
+#include "platform/files/file_coordinator.h"
+#include "platform/files/file_path.h"
+#include "platform/files/file_system.h"
+#include "platform/foundation/log.h"
+#include "platform/defaults/user_defaults.h"
 
 namespace qlt {
 namespace {

@@ -4,12 +4,12 @@
 #include "model/finder_tags.h"
 #include "model/folder.h"
 #include "model/item.h"
-#include "platform/file_attributes.h"
-#include "platform/file_path.h"
-#include "platform/file_system.h"
-#include "platform/keyed_archiver.h"
-#include "platform/log.h"
-#include "platform/uniform_type.h"
+#include "platform/files/file_attributes.h"
+#include "platform/files/file_path.h"
+#include "platform/files/file_system.h"
+#include "platform/foundation/keyed_archiver.h"
+#include "platform/foundation/log.h"
+#include "platform/foundation/uniform_type.h"
 #include "util/file_manager.h"
 
 namespace qlt {

@@ -1,8 +1,8 @@
 #include "model/item_group.h"
 
 #include "model/folder.h"
-#include "platform/localized_strings.h"
-#include "store/managed_object_context.h"
+#include "platform/foundation/localized_strings.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 

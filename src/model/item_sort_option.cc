@@ -4,7 +4,7 @@
 #include <set>
 
 #include "model/sort_descriptor_archive.h"
-#include "platform/localized_strings.h"
+#include "platform/foundation/localized_strings.h"
 
 namespace qlt {
 

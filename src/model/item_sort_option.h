@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "store/sort_descriptor.h"
+#include "platform/objectstore/sort_descriptor.h"
 
 namespace qlt {
 

@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "platform/localized_strings.h"
-#include "store/library/main_thread_notification.h"
+#include "platform/foundation/localized_strings.h"
+#include "store/main_thread_notification.h"
 
 namespace qlt {
 namespace {

@@ -3,8 +3,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/error.h"
-#include "store/managed_object.h"
+#include "platform/foundation/error.h"
+#include "platform/objectstore/managed_object.h"
 
 namespace qlt {
 

@@ -7,10 +7,10 @@
 #include "model/item.h"
 #include "model/label.h"
 #include "model/tag.h"
-#include "store/library/library_model.h"
-#include "store/library/library_model_constants.h"
-#include "store/library/library_model_hooks.h"
-#include "store/managed_object_classes.h"
+#include "store/library_model.h"
+#include "store/library_model_constants.h"
+#include "store/library_model_hooks.h"
+#include "platform/objectstore/managed_object_classes.h"
 
 namespace qlt {
 

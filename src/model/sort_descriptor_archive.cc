@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <mutex>
 
-#include "platform/codable.h"
-#include "platform/keyed_archiver.h"
-#include "platform/keyed_unarchiver.h"
+#include "platform/foundation/codable.h"
+#include "platform/foundation/keyed_archiver.h"
+#include "platform/foundation/keyed_unarchiver.h"
 
 namespace qlt {
 namespace {

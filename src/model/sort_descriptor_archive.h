@@ -3,9 +3,9 @@
 #include <optional>
 #include <vector>
 
-#include "platform/error.h"
-#include "platform/property_list.h"
-#include "store/sort_descriptor.h"
+#include "platform/foundation/error.h"
+#include "platform/foundation/property_list.h"
+#include "platform/objectstore/sort_descriptor.h"
 
 namespace qlt {
 

@@ -1,7 +1,7 @@
 #include "model/special_groups.h"
 
-#include "platform/localized_strings.h"
-#include "store/library/main_thread_notification.h"
+#include "platform/foundation/localized_strings.h"
+#include "store/main_thread_notification.h"
 
 namespace qlt {
 namespace {

@@ -5,13 +5,13 @@
 #include <set>
 
 #include "model/tag_data.h"
-#include "platform/localized_strings.h"
-#include "platform/log.h"
-#include "platform/string_comparison.h"
-#include "store/fetch_request.h"
-#include "store/library/library_model_constants.h"
-#include "store/managed_object_context.h"
-#include "store/predicate.h"
+#include "platform/foundation/localized_strings.h"
+#include "platform/foundation/log.h"
+#include "platform/foundation/string_comparison.h"
+#include "platform/objectstore/fetch_request.h"
+#include "store/library_model_constants.h"
+#include "platform/objectstore/managed_object_context.h"
+#include "platform/objectstore/predicate.h"
 
 namespace qlt {
 namespace {

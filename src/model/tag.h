@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "model/group.h"
-#include "platform/error.h"
-#include "platform/property_list.h"
+#include "platform/foundation/error.h"
+#include "platform/foundation/property_list.h"
 
 namespace qlt {
 

@@ -2,11 +2,11 @@
 
 #include <limits>
 
-#include "platform/archive_object.h"
-#include "platform/keyed_archiver.h"
-#include "platform/keyed_unarchiver.h"
-#include "platform/log.h"
-#include "platform/property_list_serialization.h"
+#include "platform/foundation/archive_object.h"
+#include "platform/foundation/keyed_archiver.h"
+#include "platform/foundation/keyed_unarchiver.h"
+#include "platform/foundation/log.h"
+#include "platform/foundation/property_list_serialization.h"
 
 namespace qlt {
 namespace {

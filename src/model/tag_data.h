@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/error.h"
-#include "platform/property_list.h"
+#include "platform/foundation/error.h"
+#include "platform/foundation/property_list.h"
 
 namespace qlt {
 

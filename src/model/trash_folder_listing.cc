@@ -1,5 +1,5 @@
 #include "model/folder.h"
-#include "platform/localized_strings.h"
+#include "platform/foundation/localized_strings.h"
 
 namespace qlt {
 

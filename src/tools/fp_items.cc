@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "extension/file_provider_service_source.h"
-#include "platform/file_system.h"
+#include "platform/files/file_system.h"
 #include "tools/fp_commands.h"
 #include "tools/fp_output.h"
 

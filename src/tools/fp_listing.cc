@@ -2,8 +2,8 @@
 #include <vector>
 
 #include "extension/file_provider_enumerator.h"
-#include "platform/base64.h"
-#include "platform/file_provider_domain.h"
+#include "platform/foundation/base64.h"
+#include "platform/fileprovider/file_provider_domain.h"
 #include "tools/fp_commands.h"
 #include "tools/fp_output.h"
 

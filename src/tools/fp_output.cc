@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "extension/file_provider_enumerator.h"
-#include "platform/base64.h"
+#include "platform/foundation/base64.h"
 
 namespace qlt::tool {
 

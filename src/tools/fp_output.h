@@ -6,9 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/error.h"
-#include "platform/file_provider_item.h"
-#include "platform/property_list.h"
+#include "platform/foundation/error.h"
+#include "platform/fileprovider/file_provider_item.h"
+#include "platform/foundation/property_list.h"
 
 namespace qlt::tool {
 

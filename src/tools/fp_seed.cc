@@ -6,10 +6,10 @@
 
 #include "model/folder.h"
 #include "model/item.h"
-#include "platform/file_attributes.h"
-#include "platform/file_system.h"
-#include "store/library/library_manager.h"
-#include "store/managed_object_context.h"
+#include "platform/files/file_attributes.h"
+#include "platform/files/file_system.h"
+#include "store/library_manager.h"
+#include "platform/objectstore/managed_object_context.h"
 #include "tools/fp_commands.h"
 #include "tools/fp_output.h"
 

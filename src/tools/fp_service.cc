@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "extension/file_provider_service_source.h"
-#include "platform/file_provider_domain.h"
-#include "platform/service_listener.h"
-#include "platform/service_socket.h"
+#include "platform/fileprovider/file_provider_domain.h"
+#include "platform/ipc/service_listener.h"
+#include "platform/ipc/service_socket.h"
 #include "tools/fp_commands.h"
 #include "tools/fp_output.h"
 

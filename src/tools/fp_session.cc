@@ -3,9 +3,9 @@
 #include <cstdlib>
 
 #include "extension/file_provider_service_source.h"
-#include "platform/group_container.h"
-#include "platform/user_defaults.h"
-#include "store/library/library_manager.h"
+#include "platform/files/group_container.h"
+#include "platform/defaults/user_defaults.h"
+#include "store/library_manager.h"
 #include "tools/fp_output.h"
 
 namespace qlt::tool {

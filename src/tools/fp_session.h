@@ -9,7 +9,7 @@
 #include <string>
 
 #include "extension/file_provider_extension.h"
-#include "platform/error.h"
+#include "platform/foundation/error.h"
 
 namespace qlt::tool {
 

@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/extended_attributes.h"
-#include "platform/file_attributes.h"
-#include "platform/file_error.h"
-#include "platform/file_path.h"
-#include "platform/file_system.h"
-#include "platform/string_comparison.h"
-#include "platform/user_defaults.h"
+#include "platform/files/extended_attributes.h"
+#include "platform/files/file_attributes.h"
+#include "platform/files/file_error.h"
+#include "platform/files/file_path.h"
+#include "platform/files/file_system.h"
+#include "platform/foundation/string_comparison.h"
+#include "platform/defaults/user_defaults.h"
 
 namespace qlt {
 

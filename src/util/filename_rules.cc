@@ -7,12 +7,12 @@
 #include <initializer_list>
 #include <set>
 
-#include "platform/file_attributes.h"
-#include "platform/file_path.h"
-#include "platform/file_system.h"
-#include "platform/format.h"
-#include "platform/localized_strings.h"
-#include "platform/string_comparison.h"
+#include "platform/files/file_attributes.h"
+#include "platform/files/file_path.h"
+#include "platform/files/file_system.h"
+#include "platform/foundation/format.h"
+#include "platform/foundation/localized_strings.h"
+#include "platform/foundation/string_comparison.h"
 
 namespace qlt {
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/scratch_directory.h"
-#include "store/persistent_container.h"
+#include "support/scratch_directory.h"
+#include "platform/objectstore/persistent_container.h"
 
 namespace qlt {
 namespace {

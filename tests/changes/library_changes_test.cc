@@ -9,9 +9,9 @@
 #include "changes/library_change_record.h"
 #include "changes/library_change_set.h"
 #include "changes/library_changes_model.h"
-#include "platform/scratch_directory.h"
-#include "store/managed_object_context.h"
-#include "store/persistent_container.h"
+#include "support/scratch_directory.h"
+#include "platform/objectstore/managed_object_context.h"
+#include "platform/objectstore/persistent_container.h"
 
 namespace qlt {
 namespace {

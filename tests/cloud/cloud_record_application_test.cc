@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cloud_upload_fixture.h"
-#include "store/library/cloud_record_fields.h"
+#include "store/cloud_record_fields.h"
 
 namespace qlt {
 namespace {

@@ -14,10 +14,10 @@
 #include "model/group_classes.h"
 #include "model/item.h"
 #include "model/model_fixture.h"
-#include "platform/cloud_container.h"
-#include "platform/embedded_cloud_store.h"
-#include "platform/scoped_environment.h"
-#include "store/library/library_model_constants.h"
+#include "platform/cloud/cloud_container.h"
+#include "platform/cloud/embedded_cloud_store.h"
+#include "support/scoped_environment.h"
+#include "store/library_model_constants.h"
 
 namespace qlt {
 

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "cloud_upload_fixture.h"
-#include "platform/cloud_error.h"
-#include "store/library/cloud_record_fields.h"
+#include "platform/cloud/cloud_error.h"
+#include "store/cloud_record_fields.h"
 
 namespace qlt {
 namespace {

@@ -12,11 +12,11 @@
 #include "extension/file_provider_extension.h"
 #include "extension/file_provider_operation.h"
 #include "extension/log_file.h"
-#include "platform/file_path.h"
-#include "platform/file_system.h"
-#include "platform/recording_distributed_notification_center.h"
-#include "platform/scoped_environment.h"
-#include "platform/scratch_directory.h"
+#include "platform/files/file_path.h"
+#include "platform/files/file_system.h"
+#include "platform/ipc/recording_distributed_notification_center.h"
+#include "support/scoped_environment.h"
+#include "support/scratch_directory.h"
 
 namespace qlt {
 

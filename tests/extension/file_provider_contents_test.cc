@@ -9,14 +9,14 @@
 
 #include "extension/file_provider_service_source.h"
 #include "extension/library_content_fixture.h"
-#include "platform/cloud_container.h"
-#include "platform/cloud_error.h"
-#include "platform/cloud_modify_records_operation.h"
-#include "platform/embedded_cloud_container.h"
-#include "platform/file_attributes.h"
-#include "platform/file_coordinator.h"
-#include "platform/file_path.h"
-#include "store/library/library_model_constants.h"
+#include "platform/cloud/cloud_container.h"
+#include "platform/cloud/cloud_error.h"
+#include "platform/cloud/cloud_modify_records_operation.h"
+#include "platform/cloud/embedded_cloud_container.h"
+#include "platform/files/file_attributes.h"
+#include "platform/files/file_coordinator.h"
+#include "platform/files/file_path.h"
+#include "store/library_model_constants.h"
 
 namespace qlt {
 namespace {

@@ -9,11 +9,11 @@
 
 #include "extension/extension_environment.h"
 #include "extension/file_provider_enumerator.h"
-#include "platform/bundle.h"
-#include "platform/main_queue.h"
-#include "store/library/library.h"
-#include "store/library/library_manager.h"
-#include "store/managed_object_context.h"
+#include "platform/foundation/bundle.h"
+#include "platform/dispatch/main_queue.h"
+#include "store/library.h"
+#include "store/library_manager.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 namespace {

@@ -4,7 +4,7 @@
 #include "extension/library_object_file_provider_item.h"
 #include "model/cloud_share.h"
 #include "model/finder_tags.h"
-#include "platform/extended_attributes.h"
+#include "platform/files/extended_attributes.h"
 #include "util/file_manager.h"
 
 namespace qlt {

@@ -7,11 +7,11 @@
 #include <thread>
 
 #include "extension/extension_environment.h"
-#include "platform/group_container.h"
-#include "platform/uniform_type.h"
-#include "store/library/library.h"
-#include "store/library/library_manager.h"
-#include "store/managed_object_context.h"
+#include "platform/files/group_container.h"
+#include "platform/foundation/uniform_type.h"
+#include "store/library.h"
+#include "store/library_manager.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 namespace {

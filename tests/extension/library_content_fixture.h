@@ -7,9 +7,9 @@
 #include "extension/file_provider_enumerator.h"
 #include "model/folder.h"
 #include "model/item.h"
-#include "platform/file_system.h"
-#include "store/library/library_manager.h"
-#include "store/managed_object_context.h"
+#include "platform/files/file_system.h"
+#include "store/library_manager.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 

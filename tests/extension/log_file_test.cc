@@ -7,11 +7,11 @@
 #include <set>
 #include <string>
 
-#include "platform/file_attributes.h"
-#include "platform/file_path.h"
-#include "platform/file_system.h"
-#include "platform/log.h"
-#include "platform/scratch_directory.h"
+#include "platform/files/file_attributes.h"
+#include "platform/files/file_path.h"
+#include "platform/files/file_system.h"
+#include "platform/foundation/log.h"
+#include "support/scratch_directory.h"
 
 namespace qlt {
 namespace {

@@ -5,11 +5,11 @@
 
 #include <filesystem>
 
-#include "platform/file_attributes.h"
-#include "platform/file_system.h"
-#include "platform/keyed_archiver.h"
-#include "platform/property_list_serialization.h"
-#include "platform/scratch_directory.h"
+#include "platform/files/file_attributes.h"
+#include "platform/files/file_system.h"
+#include "platform/foundation/keyed_archiver.h"
+#include "platform/foundation/property_list_serialization.h"
+#include "support/scratch_directory.h"
 
 namespace qlt {
 namespace {

@@ -4,10 +4,11 @@
 
 #include "formats/info_file.h"
 #include "formats/url_cleaned_for_import.h"
-#include "platform/file_attributes.h"
-#include "platform/file_system.h"
-#include "platform/property_list_serialization.h"
-#include "platform/scratch_directory.h"
+#include "platform/files/file_attributes.h"
+#include "platform/files/file_system.h"
+#include "platform/files/property_list_file.h"
+#include "platform/foundation/property_list_serialization.h"
+#include "support/scratch_directory.h"
 
 namespace qlt {
 namespace {

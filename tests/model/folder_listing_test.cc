@@ -10,14 +10,14 @@
 #include "model/listing_item_hooks.h"
 #include "model/sort_descriptor_archive.h"
 #include "folder_fixture.h"
-#include "platform/file_path.h"
-#include "platform/file_provider_domain.h"
-#include "platform/file_system.h"
-#include "platform/keyed_archiver.h"
-#include "platform/main_queue.h"
-#include "platform/notification_center.h"
-#include "platform/operation_queue.h"
-#include "platform/user_defaults.h"
+#include "platform/files/file_path.h"
+#include "platform/fileprovider/file_provider_domain.h"
+#include "platform/files/file_system.h"
+#include "platform/foundation/keyed_archiver.h"
+#include "platform/dispatch/main_queue.h"
+#include "platform/dispatch/notification_center.h"
+#include "platform/dispatch/operation_queue.h"
+#include "platform/defaults/user_defaults.h"
 
 namespace qlt {
 namespace {

@@ -9,12 +9,12 @@
 
 #include "model/group_classes.h"
 #include "model/item.h"
-#include "platform/file_attributes.h"
+#include "platform/files/file_attributes.h"
 #include "folder_fixture.h"
-#include "platform/file_path.h"
-#include "platform/format.h"
-#include "platform/main_queue.h"
-#include "platform/notification_center.h"
+#include "platform/files/file_path.h"
+#include "platform/foundation/format.h"
+#include "platform/dispatch/main_queue.h"
+#include "platform/dispatch/notification_center.h"
 #include "util/filename_rules.h"
 
 namespace qlt {

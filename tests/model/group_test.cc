@@ -14,10 +14,10 @@
 #include "model/search_group.h"
 #include "model/special_groups.h"
 #include "folder_fixture.h"
-#include "platform/file_path.h"
-#include "platform/main_queue.h"
-#include "platform/notification_center.h"
-#include "store/library/library_manager.h"
+#include "platform/files/file_path.h"
+#include "platform/dispatch/main_queue.h"
+#include "platform/dispatch/notification_center.h"
+#include "store/library_manager.h"
 
 namespace qlt {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "model_fixture.h"
-#include "platform/keyed_archiver.h"
+#include "platform/foundation/keyed_archiver.h"
 
 namespace qlt {
 namespace {

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "model_fixture.h"
-#include "platform/main_queue.h"
-#include "platform/notification_center.h"
+#include "platform/dispatch/main_queue.h"
+#include "platform/dispatch/notification_center.h"
 
 namespace qlt {
 namespace {

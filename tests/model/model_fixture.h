@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "model/model_classes.h"
-#include "store/library/library_fixture.h"
-#include "store/managed_object_context.h"
+#include "store/library_fixture.h"
+#include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
 

@@ -7,11 +7,11 @@
 
 #include "model/finder_tags.h"
 #include "model/label.h"
-#include "platform/archive_object.h"
-#include "platform/extended_attributes.h"
-#include "platform/keyed_archiver.h"
-#include "platform/property_list_serialization.h"
-#include "platform/scratch_directory.h"
+#include "platform/foundation/archive_object.h"
+#include "platform/files/extended_attributes.h"
+#include "platform/foundation/keyed_archiver.h"
+#include "platform/foundation/property_list_serialization.h"
+#include "support/scratch_directory.h"
 
 namespace qlt {
 namespace {

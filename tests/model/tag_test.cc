@@ -11,10 +11,10 @@
 #include "model/label.h"
 #include "model/tag_data.h"
 #include "model_fixture.h"
-#include "platform/property_list_serialization.h"
-#include "platform/scoped_environment.h"
-#include "platform/user_defaults.h"
-#include "store/library/library_model_constants.h"
+#include "platform/foundation/property_list_serialization.h"
+#include "support/scoped_environment.h"
+#include "platform/defaults/user_defaults.h"
+#include "store/library_model_constants.h"
 
 namespace qlt {
 namespace {

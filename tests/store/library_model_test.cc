@@ -1,4 +1,4 @@
-#include "store/library/library_model.h"
+#include "store/library_model.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/scratch_directory.h"
-#include "store/persistent_container.h"
-#include "store/persistent_store.h"
-#include "store/predicate.h"
+#include "support/scratch_directory.h"
+#include "platform/objectstore/persistent_container.h"
+#include "platform/objectstore/persistent_store.h"
+#include "platform/objectstore/predicate.h"
 
 namespace qlt {
 namespace {

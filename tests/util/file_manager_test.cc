@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/file_path.h"
-#include "platform/file_system.h"
-#include "platform/scoped_environment.h"
-#include "platform/scratch_directory.h"
-#include "platform/user_defaults.h"
+#include "platform/files/file_path.h"
+#include "platform/files/file_system.h"
+#include "support/scoped_environment.h"
+#include "support/scratch_directory.h"
+#include "platform/defaults/user_defaults.h"
 
 namespace qlt {
 namespace {

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <set>
 
-#include "platform/file_path.h"
-#include "platform/scratch_directory.h"
-#include "platform/string_comparison.h"
+#include "platform/files/file_path.h"
+#include "support/scratch_directory.h"
+#include "platform/foundation/string_comparison.h"
 
 namespace qlt {
 namespace {

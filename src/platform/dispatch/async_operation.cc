@@ -1,0 +1,13 @@
+#include "platform/dispatch/async_operation.h"
+
+namespace qlt {
+
+void AsyncOperation::start() {
+  if (isCancelled()) {
+    finish();
+    return;
+  }
+  if (beginExecuting()) main();
+}
+
+}  // namespace qlt

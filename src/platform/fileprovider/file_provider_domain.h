@@ -1,0 +1,69 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/error.h"
+
+namespace qlt {
+
+// The service's names of the three containers that are not folders of
+// their own identifier.
+inline constexpr const char* kRootContainerItemIdentifier = "NSFileProviderRootContainerItemIdentifier";
+inline constexpr const char* kTrashContainerItemIdentifier = "NSFileProviderTrashContainerItemIdentifier";
+inline constexpr const char* kWorkingSetContainerItemIdentifier = "NSFileProviderWorkingSetContainerItemIdentifier";
+
+// One tree the file-provider service shows: its identifier (the library it
+// serves depends on it) and the name the file manager displays.
+struct FileProviderDomain {
+  std::string identifier;
+  std::string displayName;
+};
+
+// Per-domain services of the file-provider service: a private temporary
+// folder and the signalling of enumerators.
+class FileProviderDomainManager {
+ public:
+  using SignalObserver = std::function<void(const std::string& containerIdentifier)>;
+
+  // One manager per domain and group container, kept for the process.
+  static std::shared_ptr<FileProviderDomainManager> managerForDomain(const FileProviderDomain& domain,
+                                                                     const std::string& groupContainerPath);
+
+  const FileProviderDomain& domain() const { return domain_; }
+
+  // "<group container>/File Provider Storage/<domain>/Temporary" (slashes
+  // and a leading period of the identifier replaced by "_"), created
+  // with mode 0700 when missing; empty with an error when it cannot be.
+  std::string temporaryDirectory(Error* error = nullptr) const;
+
+  // Tells the service that the contents of a container changed.
+  void signalEnumerator(const std::string& containerIdentifier);
+  void setSignalObserver(SignalObserver observer);
+  std::vector<std::string> signalledContainers() const;
+
+  // Asks the service to import everything below an item again. The answer
+  // comes from the installed handler (none: success), on the caller's
+  // thread.
+  using ReimportHandler = std::function<std::optional<Error>(const std::string& itemIdentifier)>;
+  void reimportItemsBelowItemWithIdentifier(const std::string& itemIdentifier,
+                                            const std::function<void(const Error* error)>& completion);
+  void setReimportHandler(ReimportHandler handler);
+
+  FileProviderDomainManager(FileProviderDomain domain, std::string groupContainerPath)
+      : domain_(std::move(domain)), groupContainerPath_(std::move(groupContainerPath)) {}
+
+ private:
+  FileProviderDomain domain_;
+  std::string groupContainerPath_;
+  mutable std::mutex mutex_;
+  SignalObserver observer_;
+  ReimportHandler reimportHandler_;
+  std::vector<std::string> signalled_;
+};
+
+}  // namespace qlt

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <map>
+#include <set>
+#include <vector>
+
+#include "platform/foundation/error.h"
+#include "platform/objectstore/managed_object_context.h"
+#include "platform/sqlite/database.h"
+
+namespace qlt {
+
+// Writes a context's changes to its store.
+class ContextSave {
+ public:
+  explicit ContextSave(ManagedObjectContext& context);
+
+  bool run(Error* error);
+  // Writes the context's changes without checking versions, keeping
+  // history, calling hooks or touching the objects, for a caller that rolls
+  // them back. REQUIRES: the coordinator's mutex held and a savepoint open.
+  bool writeScratch(Error* error);
+
+ private:
+  using Slot = ManagedObject::Slot;
+
+  void callWillSave();
+  bool validate(Error* error) const;
+  bool write(Error* error);
+  bool writeTransaction(Error* error);
+  bool writeRows(Error* error);
+  bool writeInsert(const ManagedObject& object, Error* error);
+  bool writeUpdate(ManagedObject& object, Error* error);
+  bool writeDelete(const ManagedObject& object, Error* error);
+  bool writeToManys(const ManagedObject& object, Error* error);
+  bool resolveConflict(ManagedObject& object, std::vector<Value>* merged, int64_t* version, Error* error);
+  bool updateRow(const ManagedObject& object, const std::vector<int>& slots, const std::vector<Value>& values,
+                 int64_t expectedVersion, bool* matched, Error* error);
+  void finish();
+  // The entity code column value of a to-one destination.
+  Value entityCodeValue(const ObjectID* id) const;
+
+  ManagedObjectContext& context_;
+  StoreCoordinator& coordinator_;
+  const StoreSchema& schema_;
+  std::vector<ManagedObjectPtr> inserted_, updated_, deleted_;
+  // Results of the write, applied to the objects once it committed.
+  std::map<ObjectID, int64_t> newVersions_;
+  std::map<ObjectID, std::vector<Value>> mergedValues_;
+  std::set<ObjectID> goneFromStore_;
+  bool scratch_ = false;
+  // One INSERT statement per entity for the whole save.
+  std::map<const EntityDescription*, CachedStatement> inserts_;
+};
+
+}  // namespace qlt

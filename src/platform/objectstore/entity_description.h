@@ -1,0 +1,63 @@
+#pragma once
+
+#include <map>
+#include <unordered_map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/objectstore/property_description.h"
+
+namespace qlt {
+
+class ManagedObjectModel;
+
+// One entity of a model. Properties are declared on the entity that
+// introduces them; the `all…` lookups include inherited ones.
+class EntityDescription {
+ public:
+  const std::string& name() const { return name_; }
+  const EntityDescription* superentity() const { return parent_; }
+  const std::vector<const EntityDescription*>& subentities() const { return children_; }
+  bool isAbstract() const { return abstract_; }
+  const UserInfo& userInfo() const { return userInfo_; }
+  std::optional<std::string> userInfoValue(const std::string& key) const;
+  const ManagedObjectModel& model() const { return *model_; }
+
+  // The topmost ancestor: its table holds this entity's rows.
+  const EntityDescription& rootEntity() const;
+  // Whether this entity is `other` or one of its descendants.
+  bool isKindOfEntity(const EntityDescription& other) const;
+  // This entity's name and the names of all its descendants.
+  std::vector<std::string> selfAndDescendantNames() const;
+
+  // Properties in declaration order, inherited first.
+  const std::vector<const PropertyDescription*>& allProperties() const { return allProperties_; }
+  const std::vector<const AttributeDescription*>& allAttributes() const { return allAttributes_; }
+  const std::vector<const RelationshipDescription*>& allRelationships() const { return allRelationships_; }
+  const PropertyDescription* property(const std::string& name) const;
+  // The position of a property in allProperties(); -1 when there is none.
+  int propertyIndex(const std::string& name) const;
+  const AttributeDescription* attribute(const std::string& name) const;
+  const RelationshipDescription* relationship(const std::string& name) const;
+  // Properties this entity declares itself.
+  const std::vector<std::unique_ptr<PropertyDescription>>& declaredProperties() const { return declared_; }
+
+ private:
+  friend class ModelBuilder;
+  std::string name_;
+  std::string parentName_;
+  const EntityDescription* parent_ = nullptr;
+  std::vector<const EntityDescription*> children_;
+  bool abstract_ = false;
+  UserInfo userInfo_;
+  const ManagedObjectModel* model_ = nullptr;
+  std::vector<std::unique_ptr<PropertyDescription>> declared_;
+  std::vector<const PropertyDescription*> allProperties_;
+  std::vector<const AttributeDescription*> allAttributes_;
+  std::vector<const RelationshipDescription*> allRelationships_;
+  std::map<std::string, const PropertyDescription*> propertiesByName_;
+  std::unordered_map<std::string, int> indexByName_;
+};
+
+}  // namespace qlt

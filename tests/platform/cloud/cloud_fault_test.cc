@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+
+#include "platform/cloud/cloud_container.h"
+#include "platform/cloud/cloud_test_support.h"
+#include "support/scoped_environment.h"
+#include "platform/defaults/user_defaults.h"
+
+namespace qlt {
+namespace {
+
+using namespace std::chrono_literals;
+using CloudFaultTest = CloudStoreTest;
+
+TEST_F(CloudFaultTest, WholeRequestFailuresWriteNothing) {
+  container->faults().failNextRequests(cloudError(kCloudErrorNetworkFailure), 2);
+  EXPECT_EQ(modify(privateDatabase(), {newRecord("Item|A")}).error->code(), kCloudErrorNetworkFailure);
+  EXPECT_EQ(fetch(privateDatabase(), {recordID("Item|A")}).error->code(), kCloudErrorNetworkFailure);
+  FetchOutcome after = fetch(privateDatabase(), {recordID("Item|A")});
+  EXPECT_EQ(after.recordError(recordID("Item|A"))->code(), kCloudErrorUnknownItem);
+  EXPECT_EQ(container->faults().requestCount(), 3u);
+}
+
+TEST_F(CloudFaultTest, ChosenRecordsFailInsideAPartialFailure) {
+  container->faults().failRecords({recordID("Item|B")}, cloudError(kCloudErrorQuotaExceeded));
+  ModifyOutcome outcome = modify(privateDatabase(), {newRecord("Item|A"), newRecord("Item|B")}, {},
+                                 CloudSavePolicy::IfServerRecordUnchanged, false);
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->code(), kCloudErrorPartialFailure);
+  EXPECT_EQ(outcome.recordError(recordID("Item|B"))->code(), kCloudErrorQuotaExceeded);
+  ASSERT_EQ(outcome.saved.size(), 1u);
+  EXPECT_EQ(outcome.saved[0].recordID(), recordID("Item|A"));
+
+  // A request that does not name the record leaves the fault for a later one.
+  container->faults().failRecords({recordID("Item|A")}, cloudError(kCloudErrorUnknownItem));
+  EXPECT_EQ(fetch(privateDatabase(), {recordID("Item|B")}).recordError(recordID("Item|B"))->code(),
+            kCloudErrorUnknownItem);  // never saved
+  FetchOutcome fetched = fetch(privateDatabase(), {recordID("Item|A")});
+  EXPECT_EQ(fetched.recordError(recordID("Item|A"))->code(), kCloudErrorUnknownItem);
+  EXPECT_FALSE(fetch(privateDatabase(), {recordID("Item|A")}).error);
+}
+
+TEST_F(CloudFaultTest, DelayedAnswersArriveLate) {
+  container->faults().delayNextRequests(200ms);
+  auto start = std::chrono::steady_clock::now();
+  ModifyOutcome outcome = modify(privateDatabase(), {newRecord("Item|A")});
+  EXPECT_FALSE(outcome.error);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
+}
+
+TEST_F(CloudFaultTest, WithheldAnswersWaitForCancellation) {
+  container->faults().withholdNextRequests();
+  ModifyOutcome outcome;
+  auto operation = makeModify(outcome, {newRecord("Item|A")});
+  privateDatabase().add(operation);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_TRUE(operation->isExecuting());
+  EXPECT_FALSE(operation->isFinished());
+  operation->cancel();
+  operation->waitUntilFinished();
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->code(), kCloudErrorOperationCancelled);
+  EXPECT_TRUE(outcome.perRecord.empty());
+  EXPECT_EQ(fetch(privateDatabase(), {recordID("Item|A")}).recordError(recordID("Item|A"))->code(),
+            kCloudErrorUnknownItem);
+
+  // Cancelled before it runs, an operation still reports the cancellation.
+  ModifyOutcome early;
+  auto cancelled = makeModify(early, {newRecord("Item|B")});
+  cancelled->cancel();
+  privateDatabase().add(cancelled);
+  cancelled->waitUntilFinished();
+  EXPECT_EQ(early.error->code(), kCloudErrorOperationCancelled);
+}
+
+TEST(CloudContainerRegistryTest, SettingChoosesTheStoreAndTestsCanInstallOne) {
+  ScratchDirectory scratch;
+  ScopedEnvironment config("XDG_CONFIG_HOME", scratch.path("config").c_str());
+  ScopedEnvironment group("QLT_GROUP_CONTAINER", scratch.path("group").c_str());
+  setCloudStoreDefaultsSuite("group.test.cloud");
+
+  auto fallback = cloudStoreDirectory("iCloud.test");
+  EXPECT_EQ(fallback, scratch.path("group/Library/Cloud Store/iCloud.test"));
+
+  UserDefaults defaults("group.test.cloud");
+  ASSERT_TRUE(defaults.setString(scratch.path("chosen"), kCloudStoreDirectoryKey));
+  auto container = CloudContainer::containerWithIdentifier("iCloud.test");
+  ASSERT_TRUE(container);
+  EXPECT_EQ(container->storeLocation(), scratch.path("chosen"));
+  EXPECT_EQ(CloudContainer::containerWithIdentifier("iCloud.test"), container);
+
+  auto installed = EmbeddedCloudContainer::open("iCloud.test", scratch.path("installed"));
+  {
+    ScopedCloudContainer scope("iCloud.test", installed);
+    EXPECT_EQ(CloudContainer::containerWithIdentifier("iCloud.test"), installed);
+  }
+  EXPECT_EQ(CloudContainer::containerWithIdentifier("iCloud.test"), container);
+  setCloudStoreDefaultsSuite("group.com.quillet");
+}
+
+}  // namespace
+}  // namespace qlt
