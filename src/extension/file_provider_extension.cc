@@ -31,7 +31,7 @@ void postDistributedNotification(const char* name) {
 }  // namespace
 
 FileProviderExtension::FileProviderExtension(FileProviderDomain domain)
-    : libraryManager_(std::make_shared<FileProviderLibraryManager>(domain)), domain_(std::move(domain)) {
+    : libraryManager_(std::make_shared<FileProviderLibraryManager>(domain, libraryModelDelegate())), domain_(std::move(domain)) {
   LibraryManager::setSharedManager(libraryManager_);
   if (auto container = groupContainerPath(kSharedDefaultsSuite))
     logFile_ = redirectStandardErrorToNewLogFile(*container);

@@ -9,7 +9,6 @@
 #include "model/tag.h"
 #include "store/library_model.h"
 #include "store/library_model_constants.h"
-#include "store/library_model_hooks.h"
 #include "platform/objectstore/managed_object_classes.h"
 
 namespace qlt {
@@ -26,23 +25,35 @@ void registerLibraryModelClasses() {
     ManagedObjectClasses::add<TrashFolder>(model, kTrashFolderEntityName);
     ManagedObjectClasses::add<SharedFolder>(model, kSharedFolderEntityName);
     registerGroupClasses();
-    LibraryModelHooks& hooks = LibraryModelHooks::installed();
-    hooks.consolidateDuplicateTagNames = [](ManagedObjectContext& context) {
-      Tag::consolidateDuplicateTagNames(context);
-    };
-    hooks.folderExists = [](const ManagedObjectPtr& object) {
-      auto folder = std::dynamic_pointer_cast<Folder>(object);
-      return folder && folder->folderExists();
-    };
-    hooks.createFolder = [](const ManagedObjectPtr& object, Error* error) {
-      auto folder = std::dynamic_pointer_cast<Folder>(object);
-      return !folder || folder->createFolder(error);
-    };
-    hooks.updateOrderedChildren = [](const ManagedObjectPtr& object) {
-      if (auto folder = std::dynamic_pointer_cast<Folder>(object)) folder->updateOrderedChildren();
-    };
     registerLibraryObjectClasses();
   });
+}
+
+namespace {
+
+class FolderAndTagModel final : public LibraryModelDelegate {
+ public:
+  bool folderExists(const ManagedObjectPtr& object) override {
+    auto folder = std::dynamic_pointer_cast<Folder>(object);
+    return folder && folder->folderExists();
+  }
+  bool createFolder(const ManagedObjectPtr& object, Error* error) override {
+    auto folder = std::dynamic_pointer_cast<Folder>(object);
+    return !folder || folder->createFolder(error);
+  }
+  void updateOrderedChildren(const ManagedObjectPtr& object) override {
+    if (auto folder = std::dynamic_pointer_cast<Folder>(object)) folder->updateOrderedChildren();
+  }
+  void consolidateDuplicateTagNames(ManagedObjectContext& context) override {
+    Tag::consolidateDuplicateTagNames(context);
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<LibraryModelDelegate> libraryModelDelegate() {
+  static const auto model = std::make_shared<FolderAndTagModel>();
+  return model;
 }
 
 }  // namespace qlt

@@ -18,7 +18,6 @@
 #include "platform/foundation/uuid.h"
 #include "store/library.h"
 #include "store/library_model.h"
-#include "store/library_model_hooks.h"
 #include "util/file_manager.h"
 
 namespace qlt {
@@ -43,11 +42,6 @@ std::string createdFolder(const std::string& path, bool intermediates, const cha
 }
 
 }  // namespace
-
-LibraryModelHooks& LibraryModelHooks::installed() {
-  static LibraryModelHooks hooks;
-  return hooks;
-}
 
 std::shared_ptr<LibraryManager> LibraryManager::sharedManager() {
   std::lock_guard lock(sharedMutex());
@@ -74,7 +68,7 @@ void LibraryManager::registerDefaults() {
   UserDefaults::standard().registerDefaults(defaults);
 }
 
-LibraryManager::LibraryManager() {
+LibraryManager::LibraryManager(std::shared_ptr<LibraryModelDelegate> model) : modelDelegate_(std::move(model)) {
   static std::once_flag registered;
   std::call_once(registered, registerDefaults);
 }
@@ -256,11 +250,11 @@ bool LibraryManager::checkLibrary(Error* error) {
     std::lock_guard lock(mutex_);
     library_ = library;
   }
-  const LibraryModelHooks& hooks = LibraryModelHooks::installed();
+  if (!modelDelegate_) return true;
   for (const char* key : {"rootFolder", "trashFolder", "sharedFolder"}) {
     ManagedObjectPtr folder = library->objectForKey(key);
-    if (!folder || !hooks.folderExists || !hooks.createFolder || hooks.folderExists(folder)) continue;
-    if (!hooks.createFolder(folder, error)) return false;
+    if (!folder || modelDelegate_->folderExists(folder)) continue;
+    if (!modelDelegate_->createFolder(folder, error)) return false;
   }
   return true;
 }
@@ -360,10 +354,10 @@ void LibraryManager::updatePersistentStoreHistory() {
       }
     }
     setLastDateForPersistentHistory(Date::now());
-    const LibraryModelHooks& hooks = LibraryModelHooks::installed();
-    if (hooks.updateOrderedChildren)
-      for (const ManagedObjectPtr& folder : folders) hooks.updateOrderedChildren(folder);
-    if (hooks.consolidateDuplicateTagNames) hooks.consolidateDuplicateTagNames(view);
+    if (modelDelegate_) {
+      for (const ManagedObjectPtr& folder : folders) modelDelegate_->updateOrderedChildren(folder);
+      modelDelegate_->consolidateDuplicateTagNames(view);
+    }
     processingPersistentHistory_ = false;
     if (view.hasChanges()) view.save();
     if (processed > 0) NotificationCenter::defaultCenter().post(kLibraryManagerDidUpdatePersistentHistoryNotification, this);
@@ -386,7 +380,9 @@ void LibraryManager::stampChangedObjects(const Notification& notification) {
 
 void LibraryManager::closeLibrary() {}
 
-FileProviderLibraryManager::FileProviderLibraryManager(FileProviderDomain domain) {
+FileProviderLibraryManager::FileProviderLibraryManager(FileProviderDomain domain,
+                                                       std::shared_ptr<LibraryModelDelegate> model)
+    : LibraryManager(std::move(model)) {
   setFileProviderDomain(std::move(domain));
 }
 

@@ -14,6 +14,7 @@
 #include "platform/foundation/observer_list.h"
 #include "platform/dispatch/timer.h"
 #include "platform/objectstore/persistent_container.h"
+#include "store/library_model_delegate.h"
 
 namespace qlt {
 
@@ -50,7 +51,9 @@ class LibraryManager : public std::enable_shared_from_this<LibraryManager> {
   // Registers the standard defaults of the library (values already set win).
   static void registerDefaults();
 
-  LibraryManager();
+  // `model` is the folder and tag model's side of loading and merging; null
+  // leaves folder directories and tag names alone.
+  explicit LibraryManager(std::shared_ptr<LibraryModelDelegate> model = nullptr);
   virtual ~LibraryManager();
   LibraryManager(const LibraryManager&) = delete;
   LibraryManager& operator=(const LibraryManager&) = delete;
@@ -111,6 +114,7 @@ class LibraryManager : public std::enable_shared_from_this<LibraryManager> {
   std::shared_ptr<Library> library_;
   std::shared_ptr<PersistentContainer> container_;
   std::shared_ptr<const ManagedObjectModel> model_;
+  std::shared_ptr<LibraryModelDelegate> modelDelegate_;
   std::optional<FileProviderDomain> domain_;
   std::string importIdentifier_;
   std::shared_ptr<Timer> saveTimer_;
@@ -121,7 +125,7 @@ class LibraryManager : public std::enable_shared_from_this<LibraryManager> {
 // The manager of the extension: its library folder depends on the domain.
 class FileProviderLibraryManager : public LibraryManager {
  public:
-  explicit FileProviderLibraryManager(FileProviderDomain domain);
+  FileProviderLibraryManager(FileProviderDomain domain, std::shared_ptr<LibraryModelDelegate> model);
   // The group container + "Quillet" for the domain "Default", else
   // + "Quillet 2.4 Development"; computed once per process.
   std::string libraryFolderPath() override;

@@ -18,7 +18,7 @@ struct ModelClassesRegistered {
 // group container, and a background context.
 class ModelFixture : private ModelClassesRegistered, public LibraryFixture {
  public:
-  ModelFixture() : context(manager->newBackgroundContext()) {}
+  ModelFixture() : LibraryFixture(libraryModelDelegate()), context(manager->newBackgroundContext()) {}
 
   // `object` as read by a new background context.
   template <typename T>

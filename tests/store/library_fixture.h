@@ -12,8 +12,9 @@ namespace qlt {
 // A library manager loaded on a fresh group container.
 class LibraryFixture {
  public:
-  LibraryFixture() : container_("QLT_GROUP_CONTAINER", scratch.path().c_str()) {
-    manager = std::make_shared<LibraryManager>();
+  explicit LibraryFixture(std::shared_ptr<LibraryModelDelegate> model = nullptr)
+      : container_("QLT_GROUP_CONTAINER", scratch.path().c_str()) {
+    manager = std::make_shared<LibraryManager>(std::move(model));
     LibraryManager::setSharedManager(manager);
     manager->loadLibrary([this](std::shared_ptr<Library> loaded, const Error* error) {
       library = loaded;

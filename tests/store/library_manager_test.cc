@@ -28,6 +28,18 @@ class HistoryNotices {
   ObserverToken token_;
 };
 
+// A model whose folders never have directories; records what it creates.
+struct FolderRecorder : LibraryModelDelegate {
+  bool folderExists(const ManagedObjectPtr&) override { return false; }
+  bool createFolder(const ManagedObjectPtr& folder, Error*) override {
+    created.push_back(folder->entity().name());
+    return true;
+  }
+  void updateOrderedChildren(const ManagedObjectPtr&) override {}
+  void consolidateDuplicateTagNames(ManagedObjectContext&) override {}
+  std::vector<std::string> created;
+};
+
 class LibraryManagerTest : public ::testing::Test, public LibraryFixture {
  protected:
   // A container on the same store, as another process would open it.
@@ -68,29 +80,23 @@ TEST_F(LibraryManagerTest, LayoutAndReloading) {
   view().performAndWait([&] { EXPECT_TRUE(manager->saveLibrary()) << "nothing to save"; });
 
   // A second manager finds the library and does not create another.
-  std::vector<std::string> created;
-  LibraryModelHooks::installed().folderExists = [](const ManagedObjectPtr&) { return false; };
-  LibraryModelHooks::installed().createFolder = [&](const ManagedObjectPtr& folder, Error*) {
-    created.push_back(folder->entity().name());
-    return true;
-  };
-  auto second = std::make_shared<LibraryManager>();
+  auto folders = std::make_shared<FolderRecorder>();
+  auto second = std::make_shared<LibraryManager>(folders);
   LibraryManager::setSharedManager(second);
   std::shared_ptr<Library> again;
   second->loadLibrary([&](std::shared_ptr<Library> loaded, const Error*) { again = loaded; });
   ASSERT_TRUE(again);
-  EXPECT_TRUE(created.empty()) << "an existing library skips the folder check";
+  EXPECT_TRUE(folders->created.empty()) << "an existing library skips the folder check";
   second->container()->viewContext().performAndWait(
       [&] { EXPECT_EQ(*second->container()->viewContext().count(FetchRequest("Library")), 1); });
 
   // A new library creates the directories of its three fixed folders.
   ScratchDirectory fresh;
   ScopedEnvironment container("QLT_GROUP_CONTAINER", fresh.path().c_str());
-  auto third = std::make_shared<LibraryManager>();
+  auto third = std::make_shared<LibraryManager>(folders);
   LibraryManager::setSharedManager(third);
   third->loadLibrary(nullptr);
-  EXPECT_EQ(created, (std::vector<std::string>{"RootFolder", "TrashFolder", "SharedFolder"}));
-  LibraryModelHooks::installed() = LibraryModelHooks{};
+  EXPECT_EQ(folders->created, (std::vector<std::string>{"RootFolder", "TrashFolder", "SharedFolder"}));
 }
 
 TEST_F(LibraryManagerTest, AMissingCustomFilesLocationFailsTheLoad) {

@@ -2,7 +2,8 @@
 
 #include <bit>
 #include <cstring>
-#include <map>
+#include <string>
+#include <unordered_map>
 
 #include "platform/foundation/property_list_unicode.h"
 
@@ -102,7 +103,8 @@ class Writer {
 
   // Scalars that encode alike share one object; containers never do.
   std::optional<size_t> addScalar(Bytes encoded) {
-    auto [found, inserted] = scalarIndex_.try_emplace(encoded, objects_.size());
+    std::string key(encoded.begin(), encoded.end());
+    auto [found, inserted] = scalarIndex_.try_emplace(std::move(key), objects_.size());
     if (inserted) objects_.push_back(Object{std::move(encoded), {}});
     return found->second;
   }
@@ -200,7 +202,7 @@ class Writer {
 
   std::string* problem_;
   std::vector<Object> objects_;
-  std::map<Bytes, size_t> scalarIndex_;
+  std::unordered_map<std::string, size_t> scalarIndex_;
 };
 
 class Reader {

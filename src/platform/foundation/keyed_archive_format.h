@@ -28,7 +28,10 @@ inline constexpr int kMaximumDepth = 512;
 // Keys of our own that begin with '$' get one more, keeping them apart from
 // the archive's reserved keys.
 inline std::string escapedKey(std::string_view key) {
-  return key.starts_with('$') ? "$" + std::string(key) : std::string(key);
+  std::string escaped;
+  if (key.starts_with('$')) escaped.push_back('$');
+  escaped.append(key);
+  return escaped;
 }
 
 }  // namespace qlt::keyed_archive
