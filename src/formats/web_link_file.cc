@@ -113,7 +113,8 @@ std::optional<WebLinkFile> WebLinkFile::withFileURL(const std::string& path, Err
 bool WebLinkFile::canInitWithURL(const URLComponents& url) { return url.scheme().starts_with("http"); }
 
 std::string WebLinkFile::suggestedNameForURL(const URLComponents& url) {
-  std::string name = url.host().empty() ? localizedString("Untitled Web Link") : stringSanitizedForFileName(url.host());
+  std::string name = stringSanitizedForFileName(url.host());
+  if (name.empty()) name = localizedString("Untitled Web Link");
   return stringSanitizedForFileName(appendingPathExtension(name, kWebLinkFileExtension));
 }
 

@@ -32,6 +32,12 @@ bool sameID(const ManagedObjectPtr& object, const ManagedObject* other) {
   return object && other && object->objectID() == other->objectID();
 }
 
+// A folder name with nothing left once sanitized would name the parent's
+// own directory.
+Error blankNameError(const std::string& name) {
+  return invalidFilenameError(name, localizedString("it has nothing but spaces, line breaks or “…”"));
+}
+
 // Present on disk without following a final symbolic link.
 bool somethingAt(const std::string& path) {
   struct stat info;
@@ -212,6 +218,10 @@ bool Folder::createDirectory(Error* error) {
 
 bool Folder::canChangeName(const std::string& newName, Error* error) const {
   std::string sanitized = stringSanitizedForFileName(newName);
+  if (sanitized.empty()) {
+    setError(error, blankNameError(newName));
+    return false;
+  }
   if (sanitized == name()) return true;
   Ptr parent = parentFolder();
   if (!parent) return true;
@@ -306,7 +316,12 @@ std::string Folder::uniqueNameForSubfolder(const std::string& wanted) const {
 Folder::Ptr Folder::createSubfolder(const std::string& wanted, Error* error) {
   ManagedObjectContext* context = managedObjectContext();
   if (!context) return nullptr;
-  std::string folderName = uniqueNameForSubfolder(stringSanitizedForFileName(wanted));
+  std::string sanitized = stringSanitizedForFileName(wanted);
+  if (sanitized.empty()) {
+    setError(error, blankNameError(wanted));
+    return nullptr;
+  }
+  std::string folderName = uniqueNameForSubfolder(sanitized);
   Ptr folder = asFolder(context->insertNewObject(kFolderEntityName, error));
   if (!folder) return nullptr;
   folder->setName(folderName);
@@ -368,6 +383,10 @@ std::optional<bool> Folder::sharingAllowsMove(const Folder& destination, Error* 
 
 bool Folder::canMoveToFolder(const Folder& destination, const std::string& wantedName, Error* error) const {
   if (!Group::canMoveToFolder(destination, error)) return false;
+  if (stringSanitizedForFileName(wantedName).empty()) {
+    setError(error, blankNameError(wantedName));
+    return false;
+  }
   if (destination.libraryStoresInCloud() && relativeMaxDepth() + destination.depth() > kFolderMaxCloudFolderDepth) {
     setError(error, maxDepthError());
     return false;

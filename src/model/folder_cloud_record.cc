@@ -66,7 +66,7 @@ void Folder::updateFromCloudRecord(const CloudRecord& record) {
     if (const CloudValue* reference = record.objectForKey("parent"); reference && reference->reference())
       destination = std::dynamic_pointer_cast<Folder>(libraryObjectForCloudRecordID(*context, reference->reference()->recordID));
     const CloudValue* nameValue = record.objectForKey("name");
-    std::string newName = nameValue && nameValue->string() ? *nameValue->string() : name();
+    std::string newName = nameValue && nameValue->string() ? cleanedGroupName(*nameValue->string()) : name();
     bool renames = newName != name();
     bool moves = destination && destination != parent;
     auto keepParent = [&] {
@@ -79,19 +79,18 @@ void Folder::updateFromCloudRecord(const CloudRecord& record) {
         log("Folder %@ with new name cannot move to folder %@ Error: %@", identifier(), destination->identifier(),
             error);
         keepParent();
-        applied.setObjectForKey("name", CloudValue(name()));
       }
     } else if (renames) {
-      if (!changeName(newName, &error)) {
-        log("Folder %@ cannot change name: %@", identifier(), error);
-        applied.setObjectForKey("name", CloudValue(name()));
-      }
+      if (!changeName(newName, &error)) log("Folder %@ cannot change name: %@", identifier(), error);
     } else if (moves) {
       if (!moveToFolder(destination, &error)) {
         log("Folder %@ cannot move to folder: %@ Error: %@", identifier(), destination->identifier(), error);
         keepParent();
       }
     }
+    // Refused or done, the name stays the one the folder has now (after a
+    // rename, the sanitized form its directory carries).
+    if (renames) applied.setObjectForKey("name", CloudValue(name()));
   }
 
   if (auto attributes = std::dynamic_pointer_cast<LibraryObject>(objectForKey("sharedFolderAttributes"))) {

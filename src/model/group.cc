@@ -5,31 +5,17 @@
 #include "model/folder.h"
 #include "platform/foundation/localized_strings.h"
 #include "store/main_thread_notification.h"
+#include "util/whitespace.h"
 
 namespace qlt {
-namespace {
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-std::string trimmed(const std::string& text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && isSpace(text[begin])) ++begin;
-  while (end > begin && isSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
-}  // namespace
 
 std::string cleanedGroupName(const std::string& name) {
-  std::string value = trimmed(name);
-  if (value.find_first_of("\t\n\r\v\f") == std::string::npos) return value;
-  std::string spaced;
-  for (char c : value) {
-    char next = isSpace(c) ? ' ' : c;
-    if (next == ' ' && !spaced.empty() && spaced.back() == ' ') continue;
-    spaced.push_back(next);
-  }
-  return trimmed(spaced);
+  std::string value(trimmingWhitespaceAndNewlines(name));
+  if (!containsNewlineOrTab(value)) return value;
+  std::string spaced = replacingNewlinesAndTabsWithSpaces(value);
+  for (size_t pair = spaced.find("  "); pair != std::string::npos; pair = spaced.find("  ", pair))
+    spaced.erase(pair, 1);
+  return std::string(trimmingWhitespaceAndNewlines(spaced));
 }
 
 std::string Group::name() const {
@@ -44,6 +30,14 @@ void Group::setName(const std::string& newName) {
 
 bool Group::validateName(std::optional<std::string>& value, Error*) {
   if (value) value = cleanedGroupName(*value);
+  return true;
+}
+
+bool Group::validateValue(Value& value, const std::string& key, Error* error) const {
+  if (key != "name" || !value.string()) return LibraryObject::validateValue(value, key, error);
+  std::optional<std::string> name = *value.string();
+  if (!validateName(name, error)) return false;
+  value = Value(*name);
   return true;
 }
 
@@ -74,7 +68,7 @@ bool Group::libraryStoresInCloud() const {
 bool Group::canChangeName(const std::string&, Error*) const { return true; }
 
 bool Group::changeName(const std::string& newName, Error*) {
-  if (!newName.empty()) setName(newName);
+  if (std::string cleaned = cleanedGroupName(newName); !cleaned.empty()) setName(cleaned);
   return true;
 }
 

@@ -23,7 +23,9 @@ inline constexpr const char* kGroupFavoriteStateDidChangeNotification = "QLTGrou
 
 inline constexpr unsigned kFolderMaxCloudFolderDepth = 100;
 
-// Whitespace trimmed, newlines and tabs inside turned into single spaces.
+// The one cleaning of group names, whichever way they arrive: whitespace
+// and newlines (as Unicode defines them) trimmed; when a newline or tab is
+// left inside, each becomes a space and runs of spaces collapse to one.
 std::string cleanedGroupName(const std::string& name);
 
 // Anything that holds or presents items (entity "Group" and its
@@ -39,6 +41,9 @@ class Group : public LibraryObject {
   void setName(const std::string& name);
   // Cleans `value` in place (nothing when absent) and accepts it.
   static bool validateName(std::optional<std::string>& value, Error* error = nullptr);
+  // Names arriving from property lists, cloud records and copies go
+  // through validateName.
+  [[nodiscard]] bool validateValue(Value& value, const std::string& key, Error* error = nullptr) const override;
   int64_t groupType() const;
   std::shared_ptr<Folder> parentFolder() const;
   // The library the group belongs to: its own `library`, else through its
@@ -61,7 +66,8 @@ class Group : public LibraryObject {
   virtual bool isLocalRecord() const { return true; }
   virtual bool canShareWithCloud() const { return false; }
 
-  // Renaming: any name is acceptable; an empty one changes nothing.
+  // Renaming: any name is acceptable; one that cleans to nothing changes
+  // nothing.
   virtual bool canChangeName(const std::string& newName, Error* error = nullptr) const;
   virtual bool changeName(const std::string& newName, Error* error = nullptr);
 

@@ -32,7 +32,7 @@ class Item : public LibraryObject {
  public:
   // A filename for this item in `folder` that no other item there and no
   // plain subfolder uses (equal as file names), numbered "B n" when needed,
-  // and sanitized.
+  // and always sanitized; empty when the filename sanitizes to nothing.
   std::string uniqueFilename(const std::string& filename, const Folder& folder) const;
 
   std::shared_ptr<Folder> folder() const;

@@ -16,14 +16,6 @@
 namespace qlt {
 namespace {
 
-std::string trimmedName(const std::string& name) {
-  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
-  size_t begin = 0, end = name.size();
-  while (begin < end && isSpace(name[begin])) ++begin;
-  while (end > begin && isSpace(name[end - 1])) --end;
-  return name.substr(begin, end - begin);
-}
-
 std::vector<Tag::Ptr> fetchTags(ManagedObjectContext& context, const std::string& format, std::vector<Value> arguments,
                                 std::vector<SortDescriptor> sortDescriptors = {}) {
   FetchRequest request(kTagEntityName);
@@ -72,7 +64,8 @@ Tag::Ptr Tag::existingTagWithName(const std::string& name, const ManagedObjectPt
   return tags.empty() ? nullptr : tags.front();
 }
 
-Tag::Ptr Tag::tagWithName(const std::string& name, const ManagedObjectPtr& library) {
+Tag::Ptr Tag::tagWithName(const std::string& wanted, const ManagedObjectPtr& library) {
+  std::string name = cleanedGroupName(wanted);
   if (Ptr existing = existingTagWithName(name, library)) return existing;
   if (!library || !library->managedObjectContext()) return nullptr;
   auto tag = std::dynamic_pointer_cast<Tag>(library->managedObjectContext()->insertNewObject(kTagEntityName));
@@ -160,7 +153,7 @@ void Tag::setFileLabelColor(int64_t color) { setValueForKey("fileLabelColor", co
 std::vector<ManagedObjectPtr> Tag::items() const { return objectsForKey("items"); }
 
 bool Tag::canChangeName(const std::string& newName, Error* error) const {
-  std::string name = trimmedName(newName);
+  std::string name = cleanedGroupName(newName);
   if (name.empty() || name == this->name()) return true;
   ManagedObjectPtr owner = library();
   ManagedObjectContext* context = owner ? owner->managedObjectContext() : managedObjectContext();

@@ -177,6 +177,8 @@ std::string LibraryObject::remappedRelationshipIdentifier(const std::string& ide
   return object ? object->identifier() : identifier;
 }
 
+bool LibraryObject::validateValue(Value&, const std::string&, Error*) const { return true; }
+
 void LibraryObject::setValuesFromPropertyListRepresentation(const PropertyListDictionary& propertyList) {
   ManagedObjectContext* context = managedObjectContext();
   if (!context) return;
@@ -187,7 +189,8 @@ void LibraryObject::setValuesFromPropertyListRepresentation(const PropertyListDi
     if (isExcludedFromPropertyList(*attribute)) continue;
     auto found = propertyList.find(attribute->name());
     if (found != propertyList.end()) {
-      setValueForKey(attribute->name(), valueOf(found->second));
+      Value value = valueOf(found->second);
+      if (validateValue(value, attribute->name())) setValueForKey(attribute->name(), value);
     } else if (!attribute->isOptional()) {
       log("Missing attribute of name %@ for library object with identifier %@", attribute->name(), storedIdentifier);
     }
@@ -254,7 +257,8 @@ LibraryObject::Ptr LibraryObject::copy() {
   const auto& excluded = propertyNamesToExcludeFromCopy();
   for (const AttributeDescription* attribute : entity().allAttributes()) {
     if (excluded.count(attribute->name()) || attribute->isTransient()) continue;
-    duplicate->setValueForKey(attribute->name(), valueForKey(attribute->name()));
+    Value value = valueForKey(attribute->name());
+    if (duplicate->validateValue(value, attribute->name())) duplicate->setValueForKey(attribute->name(), value);
   }
   for (const RelationshipDescription* relationship : entity().allRelationships()) {
     if (excluded.count(relationship->name()) || relationship->deleteRule() != DeleteRule::Cascade) continue;

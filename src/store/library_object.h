@@ -104,6 +104,12 @@ class LibraryObject : public ManagedObject {
   static std::string entityNameFromCloudRecordName(const std::string& recordName);
   static std::string identifierFromCloudRecordName(const std::string& recordName);
 
+  // The check every attribute value passes when it arrives from outside
+  // the model's own setters (a property list, a cloud record, a copy): it
+  // may clean `value` in place; a refused value leaves the attribute as it
+  // was. Accepts everything unchanged here.
+  [[nodiscard]] virtual bool validateValue(Value& value, const std::string& key, Error* error = nullptr) const;
+
   // Property lists.
   PropertyListDictionary propertyListRepresentation() const;
   void setValuesFromPropertyListRepresentation(const PropertyListDictionary& propertyList);

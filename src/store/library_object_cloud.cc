@@ -269,7 +269,8 @@ void LibraryObject::updateFromCloudRecord(const CloudRecord& record) {
   if (!context) return;
   for (const AttributeDescription* attribute : entity().allAttributes()) {
     if (isExcludedFromCloudDatabase(*attribute)) continue;
-    setValueForKey(attribute->name(), valueFromCloudValue(record.objectForKey(attribute->name())));
+    Value value = valueFromCloudValue(record.objectForKey(attribute->name()));
+    if (validateValue(value, attribute->name())) setValueForKey(attribute->name(), value);
   }
   for (const RelationshipDescription* relationship : entity().allRelationships()) {
     if (isExcludedFromCloudDatabase(*relationship)) continue;

@@ -11,8 +11,8 @@
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
 #include "platform/foundation/format.h"
-#include "platform/foundation/localized_strings.h"
 #include "platform/foundation/string_comparison.h"
+#include "util/whitespace.h"
 
 namespace qlt {
 
@@ -49,9 +49,6 @@ void appendCodePoint(std::string& out, char32_t c) {
   }
 }
 
-bool isNewline(char32_t c) { return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029; }
-bool isWhitespace(char32_t c) { return c == '\t' || u_charType(static_cast<UChar32>(c)) == U_SPACE_SEPARATOR; }
-bool isWhitespaceOrNewline(char32_t c) { return isWhitespace(c) || isNewline(c); }
 bool isControl(char32_t c) {
   if (c == 0x200C || c == 0x200D || (c >= 0xE0020 && c <= 0xE007F)) return false;
   int8_t type = u_charType(static_cast<UChar32>(c));
@@ -119,12 +116,13 @@ std::string shortened(const std::string& name, Measure by) {
   return std::string(prefixWithin(name, kMaximumFilenameLength, by));
 }
 
-// stringSanitizedForFileName without the fallback for an empty result.
-std::string sanitizedOrEmpty(std::string_view name) {
-  // Control characters go first, so that none of them can hide a leading
-  // period from the steps below.
+}  // namespace
+
+std::string stringSanitizedForFileName(std::string_view name) {
+  // NUL cannot be part of a file name; it goes first, so that it cannot
+  // hide a leading period from the steps below.
   std::string text = mapped(name, [](char32_t c, std::string& out) {
-    if (!isControl(c) || isWhitespaceOrNewline(c)) appendCodePoint(out, c);
+    if (c != 0) appendCodePoint(out, c);
   });
   text = std::string(trimmed(text, isTrimmedFromName));
   size_t periods = text.find_first_not_of('.');
@@ -141,6 +139,8 @@ std::string sanitizedOrEmpty(std::string_view name) {
   }
   return text;
 }
+
+namespace {
 
 // The length of a list number ("12. ") at the start of `text`: one to three
 // digits without a leading zero, a period and a space.
@@ -219,7 +219,7 @@ std::string generateFilenameTruncatingToPeriod(std::string_view text, bool trunc
     }
   });
   auto ends = [truncateToPeriod](char32_t c) { return isNewline(c) || isControl(c) || (truncateToPeriod && c == '.'); };
-  std::string_view rest = trimmed(source, [&](char32_t c) { return isWhitespace(c) || ends(c); });
+  std::string_view rest = trimmed(source, [&](char32_t c) { return isWhitespaceOrNewline(c) || ends(c); });
 
   if (size_t length = listNumberLength(rest)) {
     rest.remove_prefix(length);
@@ -230,19 +230,15 @@ std::string generateFilenameTruncatingToPeriod(std::string_view text, bool trunc
   }
 
   size_t limit = std::min(utf16Length(rest), kGeneratedNameLimit);
-  return sanitizedOrEmpty(trimmed(nameAtStart(rest, limit, ends), isWhitespaceOrNewline));
-}
-
-std::string stringSanitizedForFileName(std::string_view name) {
-  std::string sanitized = sanitizedOrEmpty(name);
-  if (!sanitized.empty()) return sanitized;
-  std::string untitled = sanitizedOrEmpty(localizedString("Untitled"));
-  return untitled.empty() ? "Untitled" : untitled;
+  return stringSanitizedForFileName(trimmed(nameAtStart(rest, limit, ends), isWhitespaceOrNewline));
 }
 
 std::string uniqueFilename(const std::string& name, const std::function<bool(const std::string&)>& isTaken) {
-  std::string candidate = isValidFilename(name) ? name : stringSanitizedForFileName(name);
-  if (!isTaken(candidate)) return candidate;
+  std::string candidate = stringSanitizedForFileName(name);
+  if (candidate.empty()) return candidate;
+  // The given form counts as well, so that a name taken as given is not
+  // handed back merely because sanitizing changed it.
+  if (!isTaken(candidate) && (candidate == name || !isTaken(name))) return candidate;
   std::string base = deletingPathExtension(candidate);
   std::string extension = pathExtension(candidate);
   for (long number = 1;; ++number) {
@@ -256,10 +252,13 @@ std::string makeFilenameUniqueInDirectory(const std::string& name, const std::st
   if (auto names = contentsOfDirectory(directoryPath)) {
     for (const std::string& entry : *names) entries.insert(normalizeNFC(entry));
   }
-  return uniqueFilename(name, [&](const std::string& candidate) {
+  auto isTaken = [&](const std::string& candidate) {
+    if (!isValidFilename(candidate)) return false;
     return entries.contains(normalizeNFC(candidate)) ||
            attributesOfItem(appendingPathComponent(directoryPath, candidate)).has_value();
-  });
+  };
+  if (isValidFilename(name) && !isTaken(name)) return name;
+  return uniqueFilename(name, isTaken);
 }
 
 bool isEqualToFilename(std::string_view a, std::string_view b) {

@@ -31,27 +31,28 @@ inline constexpr size_t kMaximumFilenameLength = 255;
 std::string generateFilenameTruncatingToPeriod(std::string_view text, bool truncateToPeriod);
 inline std::string generateFilename(std::string_view text) { return generateFilenameTruncatingToPeriod(text, true); }
 
-// `name` made safe as one path component: trimmed of whitespace, newlines
-// and "…"; leading periods become "-"; "/", ":", "~" and tabs become "-";
-// newlines and other control characters (NUL among them) are dropped; then
-// it is cut to 255 units keeping its extension, and further until its UTF-8
-// form fits in 255 bytes. When nothing is left the result is the localized
-// "Untitled", so it is never empty, "." or "..".
+// `name` made safe as one path component: NUL is dropped; whitespace,
+// newlines and "…" are trimmed; leading periods become "-"; "/", ":", "~"
+// and tabs become "-"; newlines are dropped; then it is cut to 255 units
+// keeping its extension, and further until its UTF-8 form fits in 255
+// bytes. Empty when nothing is left: callers refuse such a name. A
+// non-empty result is never "." or "..".
 std::string stringSanitizedForFileName(std::string_view name);
 
-// `name` itself when `isTaken` says it is free, else the first of "B 1",
-// "B 2", … (B being the name without its extension, the extension appended
-// again) that is free once sanitized. B is shortened when a variant would
-// exceed the length limits, so that the number always survives. A `name`
-// that is not a valid single path component is sanitized before it is
-// tried. `isTaken` must call some candidate free eventually.
+// `name` sanitized when neither that nor `name` as given is taken, else the
+// first of "B 1", "B 2", … (B being the sanitized name without its
+// extension, the extension appended again) that is free once sanitized. B
+// is shortened when a variant would exceed the length limits, so that the
+// number always survives. Empty when `name` sanitizes to nothing. `isTaken`
+// must call some candidate free eventually.
 std::string uniqueFilename(const std::string& name, const std::function<bool(const std::string&)>& isTaken);
 
-// uniqueFilename against the entries of `directoryPath`: a candidate is
-// taken when anything (even a dangling symbolic link) is at that path, or an
-// entry's name is canonically equivalent to it (precomposed or decomposed
-// accents), as it would be on the file systems of the platform the library
-// comes from.
+// `name` unchanged when it can name an entry of `directoryPath` and nothing
+// is there yet; otherwise uniqueFilename against the entries of the
+// directory. A candidate is taken when anything (even a dangling symbolic
+// link) is at that path, or an entry's name is canonically equivalent to it
+// (precomposed or decomposed accents), as it would be on the file systems
+// of the platform the library comes from.
 std::string makeFilenameUniqueInDirectory(const std::string& name, const std::string& directoryPath);
 
 // Equality of names as file names: case, diacritics and character width are

@@ -54,7 +54,7 @@ TEST_F(FolderTest, SystemDirectoriesFollowTheFileProviderSetting) {
 TEST_F(FolderTest, NamesFromOutsideNeverLeaveTheParentDirectory) {
   std::string top = *root->folderPath();
   Folder::Ptr inner = make(root, "Inner");
-  for (const char* name : {"", ".", "..", "../escape", "/abs", "a/b", "..\n..", "~"}) {
+  for (const char* name : {".", "..", "../escape", "/abs", "a/b", "..\n..", "~"}) {
     Folder::Ptr folder = make(inner, name);
     ASSERT_TRUE(folder);
     ASSERT_TRUE(folder->folderPath());
@@ -374,6 +374,33 @@ TEST_F(FolderTest, ItemFilenamesAvoidOtherItemsAndPlainSubfolders) {
   item(folder, "report 1.txt");
   EXPECT_EQ(second->uniqueFilename("Report.txt", *folder), "Report 2.txt");
   EXPECT_EQ(second->uniqueFilename("a/b", *folder), "a-b") << "returned sanitized";
+  EXPECT_EQ(second->uniqueFilename("Free:name", *folder), "Free-name") << "a free name is returned sanitized too";
+  EXPECT_EQ(second->uniqueFilename("name", *folder), "name 1") << "the sanitized form is what must be free";
+  EXPECT_EQ(second->uniqueFilename(" \n\u2026", *folder), "") << "nothing to make unique";
+}
+
+TEST_F(FolderTest, NamesThatSanitizeToNothingAreRefused) {
+  Folder::Ptr box = make(root, "Box");
+  Folder::Ptr other = make(root, "Other");
+  touch(*box->folderPath() + "/keep");
+  std::string rootPath = *root->folderPath();
+  for (const std::string blank : {"", " \n", "\u2026", "\u00A0\u2028"}) {
+    Error error;
+    EXPECT_FALSE(box->canChangeName(blank, &error)) << blank;
+    EXPECT_TRUE(error.is(kCocoaErrorDomain, kCocoaFileWriteInvalidFileNameError)) << error.description();
+    EXPECT_FALSE(box->changeName(blank)) << blank;
+    EXPECT_FALSE(box->canMoveToFolder(*other, blank)) << blank;
+    EXPECT_FALSE(box->moveToFolder(other, blank)) << blank;
+    EXPECT_FALSE(box->moveToFolder(trash, blank)) << blank;
+    Error created;
+    EXPECT_FALSE(root->createSubfolder(blank, &created)) << blank;
+    EXPECT_TRUE(created.is(kCocoaErrorDomain, kCocoaFileWriteInvalidFileNameError)) << created.description();
+  }
+  EXPECT_EQ(box->name(), "Box");
+  EXPECT_EQ(box->parentFolder(), root);
+  EXPECT_TRUE(fs::exists(rootPath + "/Box/keep"));
+  EXPECT_TRUE(fs::is_directory(rootPath + "/Other"));
+  EXPECT_EQ(root->subfolders().size(), 2u);
 }
 
 }  // namespace

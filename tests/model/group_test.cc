@@ -309,5 +309,50 @@ TEST_F(GroupTest, SystemGroupsAndFavoriteNotices) {
   EXPECT_TRUE(attributes->valueForKey("favorite").boolValue());
 }
 
+TEST_F(GroupTest, NamesAreCleanedOnEveryWayIn) {
+  // Whitespace and newlines as Unicode has them: no-break and ideographic
+  // spaces, next line, line and paragraph separators.
+  EXPECT_EQ(cleanedGroupName("\u00A0\u3000Plans\u2028\u2029"), "Plans");
+  EXPECT_EQ(cleanedGroupName("a\u0085b\u2028 c\u00A0"), "a b c");
+  EXPECT_EQ(cleanedGroupName("a\u00A0 b"), "a\u00A0 b") << "inner spaces stay when no line is broken";
+
+  auto bundle = insert<Bundle>("Bundle");
+  bundle->setName("\u00A0Reading\u2028List ");
+  EXPECT_EQ(bundle->name(), "Reading List");
+  EXPECT_TRUE(bundle->changeName("\u2029\u00A0"));
+  EXPECT_EQ(bundle->name(), "Reading List") << "a blank name changes nothing";
+
+  PropertyListDictionary list = bundle->propertyListRepresentation();
+  list["identifier"] = PropertyList("PL-1");
+  list["name"] = PropertyList("\u3000Imported\u0085Bundle\n");
+  auto recreated = std::dynamic_pointer_cast<Group>(LibraryObject::fromPropertyListRepresentation(*context, list));
+  ASSERT_TRUE(recreated);
+  EXPECT_EQ(recreated->name(), "Imported Bundle");
+
+  bundle->setValueForKey("name", " Raw\nName ");
+  auto copied = std::dynamic_pointer_cast<Group>(bundle->copy());
+  ASSERT_TRUE(copied);
+  EXPECT_EQ(copied->name(), "Raw Name");
+
+  CloudRecord record("Folder", RecordID("Folder|F-9", LibraryManager::libraryZoneID()));
+  record.setObjectForKey("identifier", CloudValue("F-9"));
+  record.setObjectForKey("name", CloudValue("\u2029Cloud\u2028Folder\u00A0"));
+  record.setObjectForKey("groupType", CloudValue(100));
+  record.setObjectForKey("parent", CloudValue(CloudReference{root->cloudRecordID()}));
+  auto folder = std::dynamic_pointer_cast<Folder>(LibraryObject::libraryObjectFromCloudRecord(record, *context));
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(folder->name(), "Cloud Folder");
+  EXPECT_EQ(folder->folderPath(), *root->folderPath() + "/Cloud Folder");
+  EXPECT_TRUE(fs::is_directory(*root->folderPath() + "/Cloud Folder"));
+  ASSERT_TRUE(context->save());
+
+  CloudRecord renamed = folder->cloudRecord();
+  renamed.setObjectForKey("name", CloudValue(" Renamed\u2028Again\u00A0"));
+  folder->updateFromCloudRecord(renamed);
+  EXPECT_EQ(folder->name(), "Renamed Again");
+  EXPECT_TRUE(fs::is_directory(*root->folderPath() + "/Renamed Again")) << "the directory follows the stored name";
+  EXPECT_FALSE(fs::exists(*root->folderPath() + "/Cloud Folder"));
+}
+
 }  // namespace
 }  // namespace qlt

@@ -77,6 +77,9 @@ TEST_F(TagTest, RenamingRefusesAnotherTagsNameIgnoringCase) {
   EXPECT_FALSE(home->canChangeName(" home \n", &error));
   EXPECT_TRUE(error.is(kTagErrorDomain, kTagWithNameAlreadyExistsErrorCode));
   EXPECT_EQ(error.localizedDescription(), "A tag with the name “home” already exists.");
+  EXPECT_FALSE(home->canChangeName("\u00A0HOME\u2028")) << "Unicode whitespace and newlines are trimmed";
+  EXPECT_TRUE(home->canChangeName("\u3000\u0085"));
+  EXPECT_EQ(tag("\u3000Home\n"), home) << "names of new tags are cleaned before the lookup";
   EXPECT_FALSE(home->changeName("home"));
   EXPECT_EQ(home->name(), "Home");
   EXPECT_TRUE(home->canChangeName("Home"));
