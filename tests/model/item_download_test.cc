@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <string>
 #include <vector>
 
