@@ -50,7 +50,7 @@ class GetItemFileURLOperationTest : public ::testing::Test {
 };
 
 TEST_F(GetItemFileURLOperationTest, HandsOnTheDomainManagersAnswerUnchanged) {
-  ASSERT_EQ(groupContainerPath(kSharedDefaultsSuite), scratch_.path());
+  ASSERT_EQ(groupContainerPath(kSharedDefaultsSuite).value_or(""), scratch_.path());
   domainManager()->setUserVisibleURLResolver([](const std::string& identifier, Error* error) {
     if (identifier == "Item|A") return std::optional<std::string>("/mnt/quillet/Notes/A.txt");
     setError(error, Error(kFileProviderErrorDomain, kFileProviderErrorServerUnreachable));
