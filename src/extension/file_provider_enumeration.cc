@@ -40,6 +40,13 @@ PredicatePtr changedAfter(const Date& date, const PredicatePtr& own) {
   return Predicate::andPredicate({changed, own});
 }
 
+// The later of two dates; an absent date is earlier than any other.
+std::optional<Date> later(const std::optional<Date>& a, const std::optional<Date>& b) {
+  if (!a) return b;
+  if (!b) return a;
+  return a->timeIntervalSinceReferenceDate() >= b->timeIntervalSinceReferenceDate() ? a : b;
+}
+
 std::optional<Date> changeDate(const ManagedObjectPtr& object) {
   Value value = object->valueForKey("dateRecordChanged");
   if (const Date* date = value.date()) return *date;
@@ -199,7 +206,17 @@ void FileProviderEnumerator::enumerateChangesForObserver(FileProviderChangeObser
   const int64_t batchSize = std::max<int64_t>(1, observer.suggestedBatchSize());
   std::vector<FileProviderItemPtr> list;
   std::optional<Error> failure;
+  // Calls from the same starting anchor continue one enumeration: its
+  // answer is the latest date reported by any of its batches, so a batch
+  // that finds nothing new, or only older items after newer folders, does
+  // not hand back an earlier anchor.
   std::optional<Date> latestDate = anchorDate;
+  {
+    std::lock_guard lock(mutex_);
+    if (changesStartAnchor_ && *changesStartAnchor_ == syncAnchor)
+      latestDate = later(latestDate, latestChangeDateReported_);
+    changesStartAnchor_ = syncAnchor;
+  }
   std::shared_ptr<ManagedObjectContext> context = privateContext();
   std::shared_ptr<Library> library = privateLibrary();
   // Without an anchor the totals are those of a plain listing, counted once.
@@ -243,7 +260,7 @@ void FileProviderEnumerator::enumerateChangesForObserver(FileProviderChangeObser
         }
         for (const ManagedObjectPtr& folder : *found)
           if (FileProviderItemPtr item = fileProviderItem(folder)) list.push_back(item);
-        if (!found->empty()) latestDate = changeDate(found->back());
+        if (!found->empty()) latestDate = later(latestDate, changeDate(found->back()));
       }
 
       int64_t room = batchSize - static_cast<int64_t>(list.size());
@@ -286,10 +303,14 @@ void FileProviderEnumerator::enumerateChangesForObserver(FileProviderChangeObser
         if (FileProviderItemPtr descriptor = fileProviderItem(item)) list.push_back(descriptor);
         lastReported = object;
       }
-      if (lastReported) latestDate = changeDate(lastReported);
+      if (lastReported) latestDate = later(latestDate, changeDate(lastReported));
     });
   }
 
+  {
+    std::lock_guard lock(mutex_);
+    latestChangeDateReported_ = latestDate;
+  }
   if (failure) {
     log("Failed to enumerate items for observer from sync anchor: %@", *failure);
     observer.finishEnumeratingWithError(*failure);

@@ -89,6 +89,11 @@ class FileProviderEnumerator {
   uint64_t itemsReturned_ = 0;
   uint64_t numberOfFoldersToReturn_ = 0;
   uint64_t numberOfItemsToReturn_ = 0;
+  // The starting anchor of the change enumeration under way (the outer
+  // optional is unset before the first call) and the latest date its
+  // batches reported.
+  std::optional<std::optional<Bytes>> changesStartAnchor_;
+  std::optional<Date> latestChangeDateReported_;
 
  private:
   uint64_t countInPrivateContext(const FetchRequest& request);

@@ -4,6 +4,7 @@
 #include "model/finder_tags.h"
 #include "model/folder.h"
 #include "model/item.h"
+#include "model/item_file_versions.h"
 #include "platform/cloud/cloud_record.h"
 #include "platform/files/file_attributes.h"
 #include "platform/files/file_coordinator.h"
@@ -45,12 +46,17 @@ struct FileAttributesToApply {
   std::optional<std::vector<std::string>> tagNames;
 };
 
-bool applyAttributes(const std::string& path, const FileAttributesToApply& attributes, Error* error) {
-  if (!setModificationTime(path, timespecOf(attributes.modificationDate), error)) return false;
-  if (attributes.creationDate && !setCreationTime(path, timespecOf(*attributes.creationDate), error)) return false;
-  if (!setExtensionHidden(path, attributes.extensionHidden, error)) return false;
-  if (attributes.tagNames && !setFinderTagNames(path, *attributes.tagNames, error)) return false;
-  return true;
+// Applies every attribute it can; each failure is logged on its own.
+void applyAttributes(const std::string& path, const FileAttributesToApply& attributes) {
+  auto logged = [](bool applied, const Error& error) {
+    if (!applied) log("Error changing metadata on updated file: %@", error);
+  };
+  Error error;
+  logged(setModificationTime(path, timespecOf(attributes.modificationDate), &error), error);
+  if (attributes.creationDate)
+    logged(setCreationTime(path, timespecOf(*attributes.creationDate), &error), error);
+  logged(setExtensionHidden(path, attributes.extensionHidden, &error), error);
+  if (attributes.tagNames) logged(setFinderTagNames(path, *attributes.tagNames, &error), error);
 }
 
 // Puts a copy of `source` in place of `destination` in one step, staged as
@@ -137,6 +143,13 @@ bool Item::updateFileFromRecord(const CloudRecord& record, Error* error) {
       asset->filePath, FileCoordinator::kNoOptions, *destination,
       isArchive ? FileCoordinator::kNoOptions : FileCoordinator::kForReplacing,
       [&](const std::string& source, const std::string& target) {
+        if (qlt::fileExists(target)) {
+          Error versionError;
+          if (!ItemFileVersions::ofSharedLibrary().addVersionOfItem(identifier(), target, &versionError))
+            log(isArchive ? "Couldn't add version for file package updated via iCloud: %@"
+                          : "Couldn't add version for file updated via iCloud: %@",
+                versionError);
+        }
         if (isArchive) {
           std::shared_ptr<ArchiveFile> archive = ArchiveFile::archiveFromFileAtURL(source, &writeError);
           written = archive && archive->writeToURL(target, &writeError);
@@ -145,10 +158,7 @@ bool Item::updateFileFromRecord(const CloudRecord& record, Error* error) {
         } else {
           written = copyItem(source, target, &writeError);
         }
-        if (!written) return;
-        Error attributeError;
-        if (!applyAttributes(target, attributes, &attributeError))
-          log("Error changing metadata on updated file: %@", attributeError);
+        if (written) applyAttributes(target, attributes);
       },
       &writeError);
   if (!coordinated || !written) {

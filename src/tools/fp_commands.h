@@ -24,7 +24,6 @@ struct ChangesOptions {
   std::string container;
   std::optional<std::string> anchor;
   int64_t batchSize = 200;
-  bool allBatches = false;
 };
 int changesCommand(const CommonOptions& common, const ChangesOptions& options);
 int anchorCommand(const CommonOptions& common);

@@ -157,8 +157,14 @@ int changesCommand(const CommonOptions& common, const ChangesOptions& options) {
                                                                               &error);
   if (!enumerator) return fail(error);
 
-  // The enumerator keeps its offsets between calls, so every batch is asked
-  // from the starting anchor and continues where the previous one ended.
+  // How a change enumeration is followed. The enumerator keeps its offsets
+  // between calls and recounts its totals from the anchor it is given, and
+  // one save of the library's view context stamps all its objects with one
+  // date. So every batch is asked on this same enumerator from the starting
+  // anchor until more-coming is false, and only the anchor of that last
+  // batch may be adopted for the next enumeration. Asking a batch from an
+  // intermediate anchor, or from a new enumerator, skips objects; so does
+  // reusing this enumerator for another enumeration.
   for (;;) {
     ChangeObserver observer(options.batchSize);
     enumerator->enumerateChangesForObserver(observer, anchor);
@@ -170,7 +176,7 @@ int changesCommand(const CommonOptions& common, const ChangesOptions& options) {
                {"deleted", observer.deleted},
                {"anchor", observer.anchor ? nlohmann::json(base64Encode(*observer.anchor)) : nlohmann::json()},
                {"moreComing", observer.moreComing}});
-    if (!options.allBatches || !observer.moreComing) break;
+    if (!observer.moreComing) break;
   }
   enumerator->invalidate();
   return 0;

@@ -48,14 +48,13 @@ int main(int argc, char** argv) {
   ChangesOptions changes;
   auto changesCommandApp = command(
       app, "changes",
-      "Changes since an anchor: {\"updated\":[descriptors],\"deleted\":[ids],\"anchor\":base64,\"moreComing\":bool}",
+      "Changes since an anchor, one line per batch until moreComing is false: "
+      "{\"updated\":[descriptors],\"deleted\":[ids],\"anchor\":base64,\"moreComing\":bool}; adopt the last "
+      "line's anchor",
       common);
   changesCommandApp->add_option("container", changes.container, kContainerHelp)->required();
   changesCommandApp->add_option("--anchor", changes.anchor, "Sync anchor in base 64, as printed by anchor/changes");
   changesCommandApp->add_option("--batch-size", changes.batchSize, "Suggested batch size")->capture_default_str();
-  changesCommandApp->add_flag("--all-batches", changes.allBatches,
-                              "Repeat on the same enumerator, from the same starting anchor, until moreComing is "
-                              "false; one line per batch");
 
   auto anchor = command(app, "anchor", "The working set's current sync anchor: {\"anchor\":base64 or null}", common);
 

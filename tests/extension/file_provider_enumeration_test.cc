@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -179,6 +180,69 @@ TEST_F(EnumerationTest, ChangesFromAnAnchorReportOnlyLaterObjectsAndKeepOlderDel
   enumerator(kWorkingSetContainerItemIdentifier)->enumerateChangesForObserver(garbage, Bytes{1, 2, 3});
   EXPECT_EQ(garbage.names, (std::vector<std::string>{"Box", "early.txt", "late.txt"}));
   EXPECT_EQ(garbage.deleted, (std::vector<std::string>{"Item|OLD"}));
+}
+
+// One save of the view context stamps every object it saves with one date.
+// Batches continue from the starting anchor on the same enumerator until
+// no more is coming; only then is the last anchor adopted.
+TEST_F(EnumerationTest, AViewContextSaveLargerThanABatchIsReportedOnceFromTheStartingAnchor) {
+  Folder::Ptr box = folder(root_, "Box", 1);
+  std::vector<ObjectID> ids;
+  for (int index = 0; index < 8; ++index) ids.push_back(item(box, "file " + std::to_string(index), 1, 5)->objectID());
+  ManagedObjectContext& view = LibraryManager::sharedManager()->container()->viewContext();
+  std::optional<Date> stamped;
+  view.performAndWait([&] {
+    for (const ObjectID& id : ids) view.existingObjectWithID(id)->setValueForKey("comments", std::string("edited"));
+    ASSERT_TRUE(view.save());
+    stamped = view.existingObjectWithID(ids.back())->as<LibraryObject>()->dateRecordChanged();
+  });
+  ASSERT_TRUE(stamped);
+
+  const Bytes start = syncAnchorForDate(Date(5));
+  auto workingSet = enumerator(kWorkingSetContainerItemIdentifier);
+  std::multiset<std::string> reported;
+  std::optional<Bytes> adopted;
+  for (int batches = 0; batches < 10 && !adopted; ++batches) {
+    ChangeRecorder batch(3);
+    workingSet->enumerateChangesForObserver(batch, start);
+    ASSERT_FALSE(batch.error);
+    reported.insert(batch.names.begin(), batch.names.end());
+    if (!batch.moreComing) adopted = batch.anchor;
+  }
+  ASSERT_TRUE(adopted);
+  EXPECT_EQ(reported.size(), 8u);
+  EXPECT_EQ(std::set<std::string>(reported.begin(), reported.end()).size(), 8u) << "each object once";
+  EXPECT_EQ(dateFromSyncAnchor(*adopted)->timeIntervalSinceReferenceDate(), stamped->timeIntervalSinceReferenceDate());
+
+  ChangeRecorder after(3);
+  enumerator(kWorkingSetContainerItemIdentifier)->enumerateChangesForObserver(after, adopted);
+  EXPECT_TRUE(after.names.empty());
+  EXPECT_EQ(after.anchor, adopted);
+}
+
+TEST_F(EnumerationTest, TheLastBatchOfAContinuationKeepsTheLatestDateItsBatchesReported) {
+  for (const char* name : {"A", "B", "C"}) folder(root_, name, 50);
+  item(root_, "old.txt", 1, 1);
+  item(root_, "older change.txt", 1, 20);
+
+  auto workingSet = enumerator(kWorkingSetContainerItemIdentifier);
+  const Bytes start = syncAnchorForDate(Date(10));
+  ChangeRecorder folders(3);
+  workingSet->enumerateChangesForObserver(folders, start);
+  EXPECT_EQ(folders.names, (std::vector<std::string>{"A", "B", "C"}));
+  ASSERT_TRUE(folders.moreComing);
+  ChangeRecorder items(3);
+  workingSet->enumerateChangesForObserver(items, start);
+  EXPECT_EQ(items.names, (std::vector<std::string>{"older change.txt"}));
+  EXPECT_FALSE(items.moreComing);
+  EXPECT_EQ(dateFromSyncAnchor(*items.anchor)->timeIntervalSinceReferenceDate(), 50)
+      << "an earlier anchor would report the folders again";
+
+  // A new enumeration from another anchor on the same enumerator does not
+  // inherit the dates of the earlier one.
+  ChangeRecorder fresh(3);
+  workingSet->enumerateChangesForObserver(fresh, syncAnchorForDate(Date(60)));
+  EXPECT_EQ(fresh.anchor, syncAnchorForDate(Date(60)));
 }
 
 TEST_F(EnumerationTest, TheCurrentAnchorIsTheLatestChangeAndIgnoresDeletions) {

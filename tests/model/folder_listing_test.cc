@@ -270,15 +270,27 @@ TEST_F(FolderListingTest, ChangedFilesRefreshTheirItems) {
   EXPECT_EQ(reread<Item>(note)->valueForKey("size"), Value(int64_t{4})) << "the check saves its context";
 }
 
-TEST_F(FolderListingTest, SignalsTheFolderEnumerator) {
+TEST_F(FolderListingTest, SignalsTheFolderEnumeratorOnlyForALibraryShownThroughTheFileProvider) {
   Folder::Ptr folder = make(root, "F");
   FileProviderDomain domain{"listing.test", "Test"};
   manager->setFileProviderDomain(domain);
+  auto domainManager = FileProviderDomainManager::managerForDomain(domain, manager->groupContainerPath());
+  folder->signalFileProviderFolderDidChange();
+  EXPECT_TRUE(domainManager->signalledContainers().empty()) << "the library is not served by the file provider";
+
+  libraryObject->setValueForKey("useFileProvider", true);
   folder->signalFileProviderFolderDidChange();
   root->signalFileProviderFolderDidChange();
-  auto signalled =
-      FileProviderDomainManager::managerForDomain(domain, manager->groupContainerPath())->signalledContainers();
-  EXPECT_EQ(signalled, (std::vector<std::string>{folder->fileProviderItemIdentifier(), kRootContainerItemIdentifier}));
+  EXPECT_EQ(domainManager->signalledContainers(),
+            (std::vector<std::string>{folder->fileProviderItemIdentifier(), kRootContainerItemIdentifier}));
+
+  FileProviderDomainManager::removeDomain(domain, manager->groupContainerPath());
+  testing::internal::CaptureStderr();
+  folder->signalFileProviderFolderDidChange();
+  std::string logged = testing::internal::GetCapturedStderr();
+  FileProviderDomainManager::addDomain(domain, manager->groupContainerPath());
+  EXPECT_NE(logged.find("Couldn't signal working set changed after fetch changes: "), std::string::npos) << logged;
+  EXPECT_EQ(domainManager->signalledContainers().size(), 2u);
 }
 
 TEST(ItemSortOptionTest, SingleKeyAndFixedOptions) {

@@ -33,8 +33,16 @@ expect_error() {
 
 "$FP" seed --folders 3 --items 6 --file-size 100 > "$SCRATCH/seed1.json"
 expect "$SCRATCH/seed1.json" "last['folders'] == 3 and last['items'] == 6 and last['files'] == 6" "seed into folders"
+"$FP" anchor > "$SCRATCH/seeded1.json"
+SEEDED1=$(json "$SCRATCH/seeded1.json" "last['anchor']")
 "$FP" seed --items 3 --file-size 100 > "$SCRATCH/seed2.json"
 expect "$SCRATCH/seed2.json" "last['items'] == 3" "seed into the root"
+# The second seed is one save stamping three items with one date: followed
+# from the anchor before it, batch by batch, each is reported once.
+"$FP" changes working-set --anchor "$SEEDED1" --batch-size 2 > "$SCRATCH/seed2-changes.json"
+expect "$SCRATCH/seed2-changes.json" \
+  "len(lines) == 2 and lines[0]['moreComing'] and not last['moreComing'] and sorted(i['filename'] for b in lines for i in b['updated']) == ['Item 000001.txt', 'Item 000002.txt', 'Item 000003.txt']" \
+  "one save larger than a batch"
 
 # Root: 3 folders and 3 items, followed page by page with the printed token.
 : > "$SCRATCH/pages.json"
@@ -56,7 +64,7 @@ ITEM=$(json "$SCRATCH/pages.json" "lines[2]['items'][1]['itemIdentifier']")
 "$FP" list-all working-set --page-size 5 > "$SCRATCH/all.json"
 expect "$SCRATCH/all.json" "last['summary'] == {'pages': 3, 'items': 12}" "list-all summary"
 
-"$FP" changes working-set --batch-size 5 --all-batches > "$SCRATCH/changes.json"
+"$FP" changes working-set --batch-size 5 > "$SCRATCH/changes.json"
 expect "$SCRATCH/changes.json" "sum(len(b['updated']) for b in lines) == 12 and not last['moreComing']" \
   "changes without an anchor"
 expect "$SCRATCH/changes.json" "lines[0]['moreComing']" "first batch has more coming"

@@ -19,6 +19,26 @@ std::shared_ptr<FileProviderDomainManager> FileProviderDomainManager::managerFor
   return manager;
 }
 
+void FileProviderDomainManager::addDomain(const FileProviderDomain& domain, const std::string& groupContainerPath) {
+  auto manager = managerForDomain(domain, groupContainerPath);
+  std::lock_guard lock(manager->mutex_);
+  manager->removed_ = false;
+}
+
+void FileProviderDomainManager::removeDomain(const FileProviderDomain& domain,
+                                             const std::string& groupContainerPath) {
+  auto manager = managerForDomain(domain, groupContainerPath);
+  std::lock_guard lock(manager->mutex_);
+  manager->removed_ = true;
+}
+
+std::optional<Error> FileProviderDomainManager::removedDomainError() const {
+  std::lock_guard lock(mutex_);
+  if (!removed_) return std::nullopt;
+  return fileProviderError(kFileProviderErrorProviderNotFound,
+                           "The file provider domain “" + domain_.identifier + "” was removed.");
+}
+
 namespace {
 
 // A domain identifier as one path component that stays in its folder.
@@ -43,7 +63,12 @@ std::string FileProviderDomainManager::temporaryDirectory(Error* error) const {
   return path;
 }
 
-void FileProviderDomainManager::signalEnumerator(const std::string& containerIdentifier) {
+void FileProviderDomainManager::signalEnumerator(const std::string& containerIdentifier,
+                                                 const Completion& completion) {
+  if (std::optional<Error> error = removedDomainError()) {
+    if (completion) completion(&*error);
+    return;
+  }
   SignalObserver observer;
   {
     std::lock_guard lock(mutex_);
@@ -51,6 +76,7 @@ void FileProviderDomainManager::signalEnumerator(const std::string& containerIde
     observer = observer_;
   }
   if (observer) observer(containerIdentifier);
+  if (completion) completion(nullptr);
 }
 
 void FileProviderDomainManager::setSignalObserver(SignalObserver observer) {
@@ -63,14 +89,39 @@ std::vector<std::string> FileProviderDomainManager::signalledContainers() const 
   return signalled_;
 }
 
-void FileProviderDomainManager::reimportItemsBelowItemWithIdentifier(
-    const std::string& itemIdentifier, const std::function<void(const Error* error)>& completion) {
-  ReimportHandler handler;
-  {
-    std::lock_guard lock(mutex_);
-    handler = reimportHandler_;
+void FileProviderDomainManager::getUserVisibleURLForItemIdentifier(const std::string& itemIdentifier,
+                                                                   const URLCompletion& completion) {
+  std::optional<Error> error = removedDomainError();
+  std::optional<std::string> url;
+  if (!error) {
+    UserVisibleURLResolver resolver;
+    {
+      std::lock_guard lock(mutex_);
+      resolver = userVisibleURLResolver_;
+    }
+    Error failure = fileProviderErrorForNonExistentItem(itemIdentifier);
+    if (resolver) url = resolver(itemIdentifier, &failure);
+    if (!url) error = failure;
   }
-  std::optional<Error> error = handler ? handler(itemIdentifier) : std::nullopt;
+  if (completion) completion(url, error ? &*error : nullptr);
+}
+
+void FileProviderDomainManager::setUserVisibleURLResolver(UserVisibleURLResolver resolver) {
+  std::lock_guard lock(mutex_);
+  userVisibleURLResolver_ = std::move(resolver);
+}
+
+void FileProviderDomainManager::reimportItemsBelowItemWithIdentifier(const std::string& itemIdentifier,
+                                                                     const Completion& completion) {
+  std::optional<Error> error = removedDomainError();
+  if (!error) {
+    ReimportHandler handler;
+    {
+      std::lock_guard lock(mutex_);
+      handler = reimportHandler_;
+    }
+    if (handler) error = handler(itemIdentifier);
+  }
   if (completion) completion(error ? &*error : nullptr);
 }
 

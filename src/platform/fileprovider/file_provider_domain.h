@@ -25,14 +25,21 @@ struct FileProviderDomain {
 };
 
 // Per-domain services of the file-provider service: a private temporary
-// folder and the signalling of enumerators.
+// folder, the signalling of enumerators, where items are shown to the user
+// and reimports. A domain is known from the first request for its manager
+// until it is removed; the requests of a removed domain fail with
+// kFileProviderErrorProviderNotFound until it is added again.
 class FileProviderDomainManager {
  public:
   using SignalObserver = std::function<void(const std::string& containerIdentifier)>;
+  using Completion = std::function<void(const Error* error)>;
+  using URLCompletion = std::function<void(const std::optional<std::string>& url, const Error* error)>;
 
   // One manager per domain and group container, kept for the process.
   static std::shared_ptr<FileProviderDomainManager> managerForDomain(const FileProviderDomain& domain,
                                                                      const std::string& groupContainerPath);
+  static void addDomain(const FileProviderDomain& domain, const std::string& groupContainerPath);
+  static void removeDomain(const FileProviderDomain& domain, const std::string& groupContainerPath);
 
   const FileProviderDomain& domain() const { return domain_; }
 
@@ -41,29 +48,42 @@ class FileProviderDomainManager {
   // with mode 0700 when missing; empty with an error when it cannot be.
   std::string temporaryDirectory(Error* error = nullptr) const;
 
-  // Tells the service that the contents of a container changed.
-  void signalEnumerator(const std::string& containerIdentifier);
+  // Tells the service that the contents of a container changed. The
+  // completion runs on the caller's thread.
+  void signalEnumerator(const std::string& containerIdentifier, const Completion& completion = {});
   void setSignalObserver(SignalObserver observer);
+  // The containers signalled successfully, in order.
   std::vector<std::string> signalledContainers() const;
+
+  // Where the file manager shows an item: the installed resolver's answer
+  // (none installed: the no-such-item error), on the caller's thread.
+  using UserVisibleURLResolver = std::function<std::optional<std::string>(const std::string& itemIdentifier,
+                                                                          Error* error)>;
+  void getUserVisibleURLForItemIdentifier(const std::string& itemIdentifier, const URLCompletion& completion);
+  void setUserVisibleURLResolver(UserVisibleURLResolver resolver);
 
   // Asks the service to import everything below an item again. The answer
   // comes from the installed handler (none: success), on the caller's
   // thread.
   using ReimportHandler = std::function<std::optional<Error>(const std::string& itemIdentifier)>;
-  void reimportItemsBelowItemWithIdentifier(const std::string& itemIdentifier,
-                                            const std::function<void(const Error* error)>& completion);
+  void reimportItemsBelowItemWithIdentifier(const std::string& itemIdentifier, const Completion& completion);
   void setReimportHandler(ReimportHandler handler);
 
   FileProviderDomainManager(FileProviderDomain domain, std::string groupContainerPath)
       : domain_(std::move(domain)), groupContainerPath_(std::move(groupContainerPath)) {}
 
  private:
+  // The error of every request while the domain is removed.
+  std::optional<Error> removedDomainError() const;
+
   FileProviderDomain domain_;
   std::string groupContainerPath_;
   mutable std::mutex mutex_;
   SignalObserver observer_;
   ReimportHandler reimportHandler_;
+  UserVisibleURLResolver userVisibleURLResolver_;
   std::vector<std::string> signalled_;
+  bool removed_ = false;
 };
 
 }  // namespace qlt
