@@ -30,8 +30,10 @@ void postDistributedNotification(const char* name) {
 
 }  // namespace
 
-FileProviderExtension::FileProviderExtension(FileProviderDomain domain)
-    : libraryManager_(std::make_shared<FileProviderLibraryManager>(domain, libraryModelDelegate())), domain_(std::move(domain)) {
+FileProviderExtension::FileProviderExtension(FileProviderDomain domain, double materializedItemsNotificationDelay)
+    : libraryManager_(std::make_shared<FileProviderLibraryManager>(domain, libraryModelDelegate())),
+      domain_(std::move(domain)),
+      materializedItemsNotificationDelay_(materializedItemsNotificationDelay) {
   LibraryManager::setSharedManager(libraryManager_);
   if (auto container = groupContainerPath(kSharedDefaultsSuite))
     logFile_ = redirectStandardErrorToNewLogFile(*container);
@@ -212,7 +214,7 @@ void FileProviderExtension::materializedItemsDidChange(Completion completion) {
   {
     std::lock_guard lock(mutex_);
     if (!materializeItemsTimer_) {
-      materializeItemsTimer_ = Timer::make(kMaterializedItemsNotificationDelay, false,
+      materializeItemsTimer_ = Timer::make(materializedItemsNotificationDelay_, false,
                                            [this](Timer&) { postMaterializedItemsDidChangeNotification(); });
       scheduled = materializeItemsTimer_;
     }

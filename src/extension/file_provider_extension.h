@@ -51,7 +51,10 @@ class FileProviderExtension : public FileProviding, public std::enable_shared_fr
 
   // Returns at once; the library loads on another thread. Standard error is
   // redirected to a new log file in the group container.
-  explicit FileProviderExtension(FileProviderDomain domain);
+  // `materializedItemsNotificationDelay` is the coalescing window of the
+  // materialized-items notice, in seconds.
+  explicit FileProviderExtension(FileProviderDomain domain,
+                                 double materializedItemsNotificationDelay = kMaterializedItemsNotificationDelay);
   // Waits for the loading thread and stops a pending materialized-items
   // notice; queued operations finish first.
   ~FileProviderExtension() override;
@@ -114,7 +117,7 @@ class FileProviderExtension : public FileProviding, public std::enable_shared_fr
   // the host application; `completion` runs afterwards, on another thread.
   void importDidFinish(Completion completion);
   // Items with local contents changed: the host application hears of it
-  // once per burst, kMaterializedItemsNotificationDelay after its first
+  // once per burst, the notification delay after its first
   // notice. `completion` runs at once on the operation queue.
   void materializedItemsDidChange(Completion completion);
 
@@ -123,7 +126,6 @@ class FileProviderExtension : public FileProviding, public std::enable_shared_fr
   void invalidate();
 
  private:
-  void didFinishLoading(std::shared_ptr<Library> library, std::optional<Error> error);
   void postMaterializedItemsDidChangeNotification();
   void stopMaterializeItemsTimer();
 
@@ -138,6 +140,7 @@ class FileProviderExtension : public FileProviding, public std::enable_shared_fr
   std::shared_ptr<Library> library_;
   std::shared_ptr<LibraryChangesPersistentContainer> libraryChangesContainer_;
   std::shared_ptr<Timer> materializeItemsTimer_;
+  const double materializedItemsNotificationDelay_;
   bool loadingFinished_ = false;
   std::optional<Error> loadError_;
   std::thread loader_;

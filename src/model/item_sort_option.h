@@ -21,7 +21,6 @@ class ItemSortOption {
   SortDescriptor::Comparison comparison() const { return comparison_; }
   const std::optional<std::vector<SortDescriptor>>& customSortDescriptors() const { return custom_; }
   bool canChangeOrder() const { return !custom_ && canChangeOrder_; }
-  void setCanChangeOrder(bool value) { canChangeOrder_ = value; }
 
   std::vector<SortDescriptor> sortDescriptors() const;
   std::vector<SortDescriptor> ascendingSortDescriptors() const { return descriptors(true); }

@@ -36,8 +36,6 @@ void keepOriginalStandardError() {
     ::close(fd);
 }
 
-std::FILE* originalStandardError() { return errorStream; }
-
 void printLine(const nlohmann::json& json) {
   std::cout << json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
   std::cout.flush();

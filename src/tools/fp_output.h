@@ -22,7 +22,6 @@ Error badArgument(const std::string& description);
 // Keeps a copy of standard error before the extension reopens it on its
 // log file; errors are printed there.
 void keepOriginalStandardError();
-std::FILE* originalStandardError();
 
 // One JSON object per line on standard output, flushed.
 void printLine(const nlohmann::json& json);

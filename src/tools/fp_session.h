@@ -38,7 +38,6 @@ class ExtensionSession {
   ExtensionSession& operator=(const ExtensionSession&) = delete;
 
   FileProviderExtension& extension() { return *extension_; }
-  const std::shared_ptr<FileProviderExtension>& sharedExtension() const { return extension_; }
 
  private:
   explicit ExtensionSession(std::shared_ptr<FileProviderExtension> extension) : extension_(std::move(extension)) {}

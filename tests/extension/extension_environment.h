@@ -62,8 +62,11 @@ class ExtensionTest : public ::testing::Test {
     DistributedNotificationCenter::setShared(nullptr);
   }
 
+  // Tests wait for the materialized-items notice this long, not 2 s.
+  static constexpr double kNoticeDelay = 0.4;
+
   FileProviderExtension& makeExtension(const std::string& domain = "Default") {
-    extension_ = std::make_shared<FileProviderExtension>(FileProviderDomain{domain, domain});
+    extension_ = std::make_shared<FileProviderExtension>(FileProviderDomain{domain, domain}, kNoticeDelay);
     return *extension_;
   }
   FileProviderExtension& loadedExtension(const std::string& domain = "Default") {

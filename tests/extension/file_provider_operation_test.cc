@@ -12,20 +12,12 @@
 #include "store/library.h"
 #include "store/library_manager.h"
 #include "platform/objectstore/managed_object_context.h"
+#include "support/polling.h"
 
 namespace qlt {
 namespace {
 
 using namespace std::chrono_literals;
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
 
 class FileProviderOperationTest : public ExtensionTest {
  protected:
@@ -35,7 +27,7 @@ class FileProviderOperationTest : public ExtensionTest {
     auto operation = std::make_shared<TestOperation>(true);
     operation->setResponseTimeoutInterval(timeout);
     extension_->operationQueue().addOperation(operation);
-    EXPECT_TRUE(waitFor([&] { return operation->hasResponseTimeoutTimer(); }, 2s));
+    EXPECT_TRUE(eventually([&] { return operation->hasResponseTimeoutTimer(); }, 2s));
     return operation;
   }
 
@@ -53,7 +45,7 @@ class FileProviderOperationTest : public ExtensionTest {
 
 TEST_F(FileProviderOperationTest, TheResponseTimeOutCancelsTheOperation) {
   auto operation = startWaitingOperation(0.2);
-  ASSERT_TRUE(waitFor([&] { return operation->isCancelled(); }, 3s));
+  ASSERT_TRUE(eventually([&] { return operation->isCancelled(); }, 3s));
   EXPECT_FALSE(operation->isFinished()) << "the cloud request still has to answer";
   operation->finishWithError(Error("CKErrorDomain", 4, "network failure"));
   ASSERT_TRUE(operation->waitForResult());

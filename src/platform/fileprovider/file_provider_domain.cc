@@ -120,7 +120,8 @@ void FileProviderDomainManager::reimportItemsBelowItemWithIdentifier(const std::
       std::lock_guard lock(mutex_);
       handler = reimportHandler_;
     }
-    if (handler) error = handler(itemIdentifier);
+    Error failure;
+    if (handler && !handler(itemIdentifier, &failure)) error = failure;
   }
   if (completion) completion(error ? &*error : nullptr);
 }

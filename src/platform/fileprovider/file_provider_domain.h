@@ -65,7 +65,7 @@ class FileProviderDomainManager {
   // Asks the service to import everything below an item again. The answer
   // comes from the installed handler (none: success), on the caller's
   // thread.
-  using ReimportHandler = std::function<std::optional<Error>(const std::string& itemIdentifier)>;
+  using ReimportHandler = std::function<bool(const std::string& itemIdentifier, Error* error)>;
   void reimportItemsBelowItemWithIdentifier(const std::string& itemIdentifier, const Completion& completion);
   void setReimportHandler(ReimportHandler handler);
 

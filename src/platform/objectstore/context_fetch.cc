@@ -7,6 +7,7 @@
 #include "platform/objectstore/fault_batch.h"
 #include "platform/objectstore/key_path.h"
 #include "platform/objectstore/managed_object_context.h"
+#include "platform/foundation/contract.h"
 #include "platform/objectstore/predicate_sql.h"
 #include "platform/sqlite/database.h"
 
@@ -506,6 +507,7 @@ std::optional<FetchResult> ContextFetch::run(Error* error) {
 }
 
 std::optional<FetchResult> ManagedObjectContext::execute(const FetchRequest& request, Error* error) {
+  QLT_REQUIRE(isInsideQueue(), "inside the context's queue");
   return ContextFetch(*this, request).run(error);
 }
 

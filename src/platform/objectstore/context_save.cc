@@ -461,6 +461,9 @@ bool ContextSave::run(Error* error) {
   return true;
 }
 
-bool ManagedObjectContext::save(Error* error) { return ContextSave(*this).run(error); }
+bool ManagedObjectContext::save(Error* error) {
+  QLT_REQUIRE(isInsideQueue(), "inside the context's queue");
+  return ContextSave(*this).run(error);
+}
 
 }  // namespace qlt

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/contract.h"
 #include "platform/foundation/log.h"
 #include "platform/dispatch/main_queue.h"
 #include "platform/objectstore/managed_object_classes.h"
@@ -69,6 +70,8 @@ void ManagedObjectContext::performAndWait(const std::function<void()>& block) {
     dispatchMainSync(block);
 }
 
+bool ManagedObjectContext::isInsideQueue() const { return queue_ ? queue_->isCurrent() : isMainThread(); }
+
 ManagedObjectPtr ManagedObjectContext::makeObject(const EntityDescription& entity, const ObjectID& id) {
   ManagedObjectPtr object;
   if (const auto& factory = coordinator_->factoryFor(entity)) object = factory();
@@ -99,6 +102,7 @@ ManagedObjectPtr ManagedObjectContext::registeredObject(const ObjectID& id) cons
 }
 
 ManagedObjectPtr ManagedObjectContext::objectWithID(const ObjectID& id) {
+  QLT_REQUIRE(isInsideQueue(), "inside the context's queue");
   if (auto object = registeredObject(id)) return object;
   if (id.storeIdentifier != coordinator_->store().identifier() || id.isNull()) return nullptr;
   const EntityDescription* entity = coordinator_->model().entity(id.entityName);
@@ -107,6 +111,7 @@ ManagedObjectPtr ManagedObjectContext::objectWithID(const ObjectID& id) {
 }
 
 ManagedObjectPtr ManagedObjectContext::existingObjectWithID(const ObjectID& id, Error* error) {
+  QLT_REQUIRE(isInsideQueue(), "inside the context's queue");
   ManagedObjectPtr object = registeredObject(id);
   if (object && (!object->isFault() || object->isInserted())) return object;
   if (id.storeIdentifier == coordinator_->store().identifier() && coordinator_->model().entity(id.entityName)) {
@@ -246,12 +251,14 @@ void ManagedObjectContext::loadToMany(const ManagedObject& object, int slotIndex
 }
 
 void ManagedObjectContext::objectDidChange(ManagedObject& object) {
+  QLT_REQUIRE(isInsideQueue(), "inside the context's queue");
   auto found = registry_.find(object.id_);
   if (found == registry_.end()) return;
   if (!found->second.strong) retain(object.shared_from_this());
 }
 
 ManagedObjectPtr ManagedObjectContext::insertNewObject(const std::string& entityName, Error* error) {
+  QLT_REQUIRE(isInsideQueue(), "inside the context's queue");
   const EntityDescription* entity = coordinator_->model().entity(entityName);
   if (!entity || entity->isAbstract()) {
     setError(error, Error(kCocoaErrorDomain, kManagedObjectValidationError,
@@ -288,6 +295,7 @@ void ManagedObjectContext::deleteObjects(const std::vector<ManagedObjectPtr>& ob
 }
 
 void ManagedObjectContext::deleteObject(const ManagedObjectPtr& object) {
+  QLT_REQUIRE(isInsideQueue(), "inside the context's queue");
   if (!object || object->context_ != this || object->deleted_) return;
   deleteRecursively(object);
 }

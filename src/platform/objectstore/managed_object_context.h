@@ -60,6 +60,8 @@ class ManagedObjectContext {
 
   void perform(std::function<void()> block);
   void performAndWait(const std::function<void()>& block);
+  // Whether the caller runs inside this context's queue.
+  bool isInsideQueue() const;
 
   // Inserts a new object of a concrete entity; nullptr for unknown or
   // abstract entities or when no key can be allocated.

@@ -77,7 +77,6 @@ class RelationshipDescription final : public PropertyDescription {
   // a join table.
   bool isManyToMany() const { return toMany_ && (!inverse_ || inverse_->isToMany()); }
   // A to-one whose foreign key lives in this entity's table.
-  bool holdsForeignKey() const { return !toMany_; }
 
  private:
   friend class ModelBuilder;

@@ -37,7 +37,6 @@ class StoreSchema {
   explicit StoreSchema(std::shared_ptr<const ManagedObjectModel> model);
 
   const ManagedObjectModel& model() const { return *model_; }
-  const std::shared_ptr<const ManagedObjectModel>& sharedModel() const { return model_; }
 
   static std::string quote(const std::string& identifier);
 

@@ -46,7 +46,6 @@ class Database {
   Database& operator=(const Database&) = delete;
 
   const std::string& path() const { return path_; }
-  bool isOpen() const { return db_ != nullptr; }
   sqlite3* handle() const { return db_; }
 
   // Runs one or more statements separated by semicolons.

@@ -12,20 +12,12 @@
 #include "platform/dispatch/async_operation.h"
 #include "platform/dispatch/block_operation.h"
 #include "platform/dispatch/main_queue.h"
+#include "support/polling.h"
 
 namespace qlt {
 namespace {
 
 using namespace std::chrono_literals;
-
-bool eventually(const std::function<bool()>& condition) {
-  auto deadline = std::chrono::steady_clock::now() + 2s;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
 
 // Executing from start() until the test finishes it.
 class ManualOperation : public AsyncOperation {
