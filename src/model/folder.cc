@@ -19,6 +19,7 @@
 #include "store/library_manager.h"
 #include "store/library_model_constants.h"
 #include "store/main_thread_notification.h"
+#include "store/path_component.h"
 #include "platform/objectstore/managed_object_context.h"
 #include "util/file_manager.h"
 #include "util/filename_rules.h"
@@ -66,14 +67,14 @@ std::optional<std::string> systemDirectory(const ManagedObjectPtr& library, bool
 
 // Moves a folder's directory inside a coordinated write. Something already
 // at `to` (other than the directory itself) is refused with the error
-// `clashAt` returns for it, or else removed first (when `removalMatters`, a
-// failed removal ends the move).
+// `clashAt` returns for it, or else handed to `setAside`, whose failure ends
+// the move.
 struct DirectoryMove {
   std::string from;
   std::string to;
   bool sameParent = true;
   std::function<std::optional<Error>(const std::string& to)> clashAt;
-  bool removalMatters = true;
+  std::function<bool(const std::string& path, Error* error)> setAside;
   const char* logFormat = "";
 };
 
@@ -89,7 +90,7 @@ bool moveDirectory(const DirectoryMove& move, Error* error) {
             failure = *clash;
             return;
           }
-          if (!removeItem(to, move.removalMatters ? &failure : nullptr) && move.removalMatters) return;
+          if (!move.setAside(to, &failure)) return;
         }
         done = move.sameParent ? renameItem(from, lastPathComponent(to), &failure) : moveItem(from, to, &failure);
       },
@@ -128,20 +129,24 @@ bool Folder::libraryUsesFileProvider() const {
   return owner && owner->valueForKey("useFileProvider").boolValue();
 }
 
-std::optional<std::string> Folder::folderPath() const {
+std::optional<std::string> Folder::folderPath(Error* error) const {
   if (!isPlainFolder()) return systemFolderPath();
   Ptr parent = parentFolder();
+  if (!parent) return std::nullopt;
   std::string own = name();
-  if (!parent || !isValidFilename(own)) return std::nullopt;
+  if (!checkPathComponent(own, error)) return std::nullopt;
   if (parent->isRootFolder() && !isLocalRecord()) {
-    std::string wrapper = appendingPathExtension(identifier(), kFolderSharedFolderExtension);
+    if (!checkPathComponent(identifier(), error)) return std::nullopt;
     ManagedObjectPtr owner = library();
     auto shared = owner ? asFolder(owner->objectForKey("sharedFolder")) : nullptr;
     auto sharedPath = shared ? shared->folderPath() : std::nullopt;
-    if (identifier().empty() || !isValidFilename(wrapper) || !sharedPath) return std::nullopt;
-    return appendingPathComponent(appendingPathComponent(*sharedPath, wrapper), own);
+    if (!sharedPath) return std::nullopt;
+    auto wrapper = appendingCheckedPathComponent(
+        *sharedPath, appendingPathExtension(identifier(), kFolderSharedFolderExtension), error);
+    if (!wrapper) return std::nullopt;
+    return appendingPathComponent(*wrapper, own);
   }
-  std::optional<std::string> parentPath = parent->folderPath();
+  std::optional<std::string> parentPath = parent->folderPath(error);
   if (!parentPath) return std::nullopt;
   return appendingPathComponent(*parentPath, own);
 }
@@ -257,15 +262,17 @@ bool Folder::changeName(const std::string& newName, Error* error) {
   if (sanitized == name()) return true;
   auto oldPath = folderPath();
   if (isPlainFolder() && oldPath && somethingAt(*oldPath)) {
-    std::string newPath = appendingPathComponent(deletingLastPathComponent(*oldPath), sanitized);
-    if (newPath == *oldPath) return true;
-    DirectoryMove move{*oldPath, newPath, true,
+    auto newPath = appendingCheckedPathComponent(deletingLastPathComponent(*oldPath), sanitized, error);
+    if (!newPath) return false;
+    if (*newPath == *oldPath) return true;
+    DirectoryMove move{*oldPath, *newPath, true,
                        [&](const std::string& to) -> std::optional<Error> {
                          if (!directoryBelongsToAnother(to)) return std::nullopt;
                          return Error(kCocoaErrorDomain, kCocoaFileWriteFileExistsError,
                                       localizedString("An item with that name already exists."));
                        },
-                       true, "Error renaming folder: %@"};
+                       [&](const std::string& path, Error* failure) { return setAside(path, failure); },
+                       "Error renaming folder: %@"};
     if (!moveDirectory(move, error)) return false;
   }
   if (!sanitized.empty()) setName(sanitized);
@@ -426,18 +433,20 @@ bool Folder::moveToFolder(const Folder::Ptr& destination, const std::string& wan
          ++counter)
       sanitized = numbered(base, counter);
   }
-  std::string newPath = appendingPathComponent(*destinationPath, sanitized);
+  auto newPath = appendingCheckedPathComponent(*destinationPath, sanitized, error);
+  if (!newPath) return false;
   bool sameParent = sameID(previous, destination.get());
 
-  if (somethingAt(*oldPath) && newPath != *oldPath) {
-    DirectoryMove move{*oldPath, newPath, sameParent,
+  if (somethingAt(*oldPath) && *newPath != *oldPath) {
+    DirectoryMove move{*oldPath, *newPath, sameParent,
                        [&](const std::string& to) -> std::optional<Error> {
                          if (libraryUsesFileProvider() && !directoryBelongsToAnother(to)) return std::nullopt;
                          return Error(kCocoaErrorDomain, kCocoaFileWriteFileExistsError,
                                       localizedFormat("The folder “%@” contains an item with the filename “%@”.",
                                                       destination->name(), sanitized));
                        },
-                       false, "Error moving folder: %@"};
+                       [&](const std::string& path, Error* failure) { return setAside(path, failure); },
+                       "Error moving folder: %@"};
     if (!moveDirectory(move, error)) return false;
   }
   removeEmptySharedWrapper(*oldPath);
@@ -487,6 +496,22 @@ std::vector<ManagedObjectPtr> Folder::moveContentsToTrash(bool wasInTrash, const
   return doomed;
 }
 
+bool Folder::setAside(const std::string& path, Error* error) const {
+  ManagedObjectPtr owner = library();
+  auto trash = owner ? asFolder(owner->objectForKey("trashFolder")) : nullptr;
+  auto trashPath = trash ? trash->folderPath() : std::nullopt;
+  if (!trashPath) {
+    setError(error, folderError(kFolderNoURLErrorCode, localizedString("No folder URL.")));
+    return false;
+  }
+  if (!isDirectory(*trashPath) && !qlt::createDirectory(*trashPath, true, error)) return false;
+  std::string destination =
+      appendingPathComponent(*trashPath, makeFilenameUniqueInDirectory(lastPathComponent(path), *trashPath));
+  if (!moveItem(path, destination, error)) return false;
+  log("Set aside %@ as %@", path, destination);
+  return true;
+}
+
 void Folder::removeEmptySharedWrapper(const std::string& oldPath) const {
   std::string wrapper = deletingLastPathComponent(oldPath);
   if (pathExtension(wrapper) != kFolderSharedFolderExtension) return;
@@ -525,10 +550,10 @@ void Folder::awakeFromInsert() {
 }
 
 void Folder::awakeFromFetch() {
-  // A missing directory is not recreated here: another context may have
-  // moved or renamed it without having saved yet, and recreating the
-  // directory at the stored path would leave one that no folder owns.
   LibraryObject::awakeFromFetch();
+  if (folderExists()) return;
+  Error error;
+  if (!createFolder(&error)) log("Attempt to recreate folder (%@) failed: %@", identifier(), error);
 }
 
 void Folder::prepareForDeletion() {
