@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <mutex>
 #include <set>
 
 #include "model/cloud_share.h"
@@ -49,6 +50,34 @@ bool sameFile(const std::string& a, const std::string& b) {
   return ::lstat(a.c_str(), &first) == 0 && ::lstat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
          first.st_ino == second.st_ino;
 }
+
+// Folders whose directory a context of this process has moved, renamed or
+// removed without having saved yet. Until it saves, other contexts read the
+// old place from the store, and a directory missing there is on its way,
+// not lost.
+class DirectoriesInFlux {
+ public:
+  static DirectoriesInFlux& shared() {
+    static DirectoriesInFlux registry;
+    return registry;
+  }
+  void add(const ObjectID& id) {
+    std::lock_guard lock(mutex_);
+    ids_.insert(id.uriRepresentation());
+  }
+  void remove(const ObjectID& id) {
+    std::lock_guard lock(mutex_);
+    ids_.erase(id.uriRepresentation());
+  }
+  bool contains(const ObjectID& id) {
+    std::lock_guard lock(mutex_);
+    return ids_.count(id.uriRepresentation()) > 0;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::set<std::string> ids_;
+};
 
 Error folderError(long code, const std::string& message) { return Error(kFolderErrorDomain, code, message); }
 Error groupError(long code, const std::string& message) { return Error(kGroupErrorDomain, code, message); }
@@ -262,6 +291,7 @@ bool Folder::changeName(const std::string& newName, Error* error) {
   if (sanitized == name()) return true;
   auto oldPath = folderPath();
   if (isPlainFolder() && oldPath && somethingAt(*oldPath)) {
+    loadSubtree();
     auto newPath = appendingCheckedPathComponent(deletingLastPathComponent(*oldPath), sanitized, error);
     if (!newPath) return false;
     if (*newPath == *oldPath) return true;
@@ -274,6 +304,7 @@ bool Folder::changeName(const std::string& newName, Error* error) {
                        [&](const std::string& path, Error* failure) { return setAside(path, failure); },
                        "Error renaming folder: %@"};
     if (!moveDirectory(move, error)) return false;
+    DirectoriesInFlux::shared().add(objectID());
   }
   if (!sanitized.empty()) setName(sanitized);
   return true;
@@ -438,6 +469,7 @@ bool Folder::moveToFolder(const Folder::Ptr& destination, const std::string& wan
   bool sameParent = sameID(previous, destination.get());
 
   if (somethingAt(*oldPath) && *newPath != *oldPath) {
+    loadSubtree();
     DirectoryMove move{*oldPath, *newPath, sameParent,
                        [&](const std::string& to) -> std::optional<Error> {
                          if (libraryUsesFileProvider() && !directoryBelongsToAnother(to)) return std::nullopt;
@@ -448,6 +480,7 @@ bool Folder::moveToFolder(const Folder::Ptr& destination, const std::string& wan
                        [&](const std::string& path, Error* failure) { return setAside(path, failure); },
                        "Error moving folder: %@"};
     if (!moveDirectory(move, error)) return false;
+    DirectoriesInFlux::shared().add(objectID());
   }
   removeEmptySharedWrapper(*oldPath);
   setName(sanitized);
@@ -494,6 +527,10 @@ std::vector<ManagedObjectPtr> Folder::moveContentsToTrash(bool wasInTrash, const
   if (shared && !wasInTrash) setCloudShare(std::nullopt);
   for (const Ptr& folder : allSubfolders()) folder->setFavorite(false);
   return doomed;
+}
+
+void Folder::loadSubtree() const {
+  allSubfolders();
 }
 
 bool Folder::setAside(const std::string& path, Error* error) const {
@@ -551,9 +588,22 @@ void Folder::awakeFromInsert() {
 
 void Folder::awakeFromFetch() {
   LibraryObject::awakeFromFetch();
+  // A folder at or below one deleted, moved or renamed but not yet saved
+  // is looked for at a place it has left.
+  auto inFlux = [](const Folder& folder) {
+    return folder.isDeleted() || DirectoriesInFlux::shared().contains(folder.objectID());
+  };
+  if (inFlux(*this)) return;
+  for (Ptr folder = parentFolder(); folder; folder = folder->parentFolder())
+    if (inFlux(*folder)) return;
   if (folderExists()) return;
   Error error;
   if (!createFolder(&error)) log("Attempt to recreate folder (%@) failed: %@", identifier(), error);
+}
+
+void Folder::didSave() {
+  LibraryObject::didSave();
+  DirectoriesInFlux::shared().remove(objectID());
 }
 
 void Folder::prepareForDeletion() {
@@ -566,6 +616,7 @@ void Folder::prepareForDeletion() {
   if (directoryBelongsToAnother(*path)) return;
   Error failure;
   bool removed = false;
+  DirectoriesInFlux::shared().add(objectID());
   FileCoordinator coordinator;
   bool ran = coordinator.coordinateWriting(
       *path, FileCoordinator::kForDeleting, [&](const std::string& target) { removed = removeItem(target, &failure); },

@@ -265,6 +265,7 @@ class Folder : public Group {
  protected:
   void awakeFromInsert() override;
   void awakeFromFetch() override;
+  void didSave() override;
   void prepareForDeletion() override;
 
   virtual std::optional<std::string> systemFolderPath() const { return std::nullopt; }
@@ -277,6 +278,10 @@ class Folder : public Group {
   // Returns what must be deleted once the folder is in the trash.
   std::vector<ManagedObjectPtr> moveContentsToTrash(bool wasInTrash, const std::vector<ManagedObjectPtr>& items);
   void removeEmptySharedWrapper(const std::string& oldPath) const;
+  // Reads every folder below this one before its directory moves: a folder
+  // first read while the directories are on their way would find its own
+  // missing and recreate it at the old place.
+  void loadSubtree() const;
   // Moves what stands at `path`, which no library object owns, into the
   // library's deleted-files directory under a name free there, so that a
   // rename or move never destroys a user's file.
