@@ -8,6 +8,7 @@
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
 #include "platform/foundation/log.h"
+#include "store/path_component.h"
 
 namespace qlt {
 namespace {
@@ -30,6 +31,10 @@ std::optional<std::string> archiveOfItemAt(const Item& item, const std::string& 
                                 &error);
   if (!archive) {
     log("Cannot create archive of file at path %@: %@", path, error);
+    return std::nullopt;
+  }
+  if (!checkPathComponent(item.identifier(), &error)) {
+    log("Cannot save archive %@: %@", item.identifier(), error);
     return std::nullopt;
   }
   std::string archivePath =

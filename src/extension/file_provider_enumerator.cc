@@ -1,5 +1,6 @@
 #include "extension/file_provider_enumerator.h"
 
+#include "model/folder.h"
 #include "platform/fileprovider/file_provider_domain.h"
 #include "store/library.h"
 #include "store/library_manager.h"
@@ -12,11 +13,6 @@ namespace {
 
 // Items whose cloud record has no file.
 constexpr int kCloudFileDownloadStatusNoFile = 5;
-
-bool isKindOf(const ManagedObject& object, const char* entityName) {
-  const EntityDescription* entity = object.entity().model().entity(entityName);
-  return entity && object.entity().isKindOfEntity(*entity);
-}
 
 }  // namespace
 
@@ -100,12 +96,18 @@ ManagedObjectPtr FolderFileProviderEnumerator::folder() const {
 
 void FolderFileProviderEnumerator::setFolder(ManagedObjectPtr folder) {
   std::string identifier;
+  bool inTrash = false;
   auto libraryObject = std::dynamic_pointer_cast<LibraryObject>(folder);
   if (ManagedObjectContext* context = libraryObject ? libraryObject->managedObjectContext() : nullptr)
-    context->performAndWait([&] { identifier = libraryObject->fileProviderItemIdentifier(); });
+    context->performAndWait([&] {
+      identifier = libraryObject->fileProviderItemIdentifier();
+      auto asFolder = std::dynamic_pointer_cast<Folder>(libraryObject);
+      inTrash = asFolder && asFolder->isTrashFolder();
+    });
   std::lock_guard lock(mutex_);
   folder_ = std::move(folder);
   folderIdentifier_ = std::move(identifier);
+  folderInTrash_ = inTrash;
 }
 
 FetchRequest FolderFileProviderEnumerator::foldersFetchRequest() const {
@@ -118,10 +120,16 @@ FetchRequest FolderFileProviderEnumerator::foldersFetchRequest() const {
 }
 
 FetchRequest FolderFileProviderEnumerator::itemsFetchRequest() const {
-  ManagedObjectPtr folder = this->folder();
+  ManagedObjectPtr folder;
+  bool inTrash = false;
+  {
+    std::lock_guard lock(mutex_);
+    folder = folder_;
+    inTrash = folderInTrash_;
+  }
   Value folderID = folder ? Value(folder->objectID()) : Value();
   FetchRequest request(kItemEntityName);
-  if (folder && isKindOf(*folder, kTrashFolderEntityName))
+  if (folder && inTrash)
     request.predicate = Predicate::withFormat("folder == %@ AND filename != nil AND cloudFileDownloadStatus != %@",
                                               {folderID, Value(kCloudFileDownloadStatusNoFile)});
   else

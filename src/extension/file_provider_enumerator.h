@@ -122,6 +122,8 @@ class FolderFileProviderEnumerator : public FileProviderEnumerator {
  private:
   ManagedObjectPtr folder_;
   std::string folderIdentifier_;
+  // The trash folder or any folder below it.
+  bool folderInTrash_ = false;
 };
 
 // Everything the service tracks: every folder but the root, every filed

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <mutex>
 #include <set>
 
 #include "model/cloud_share.h"
@@ -19,6 +20,7 @@
 #include "store/library_manager.h"
 #include "store/library_model_constants.h"
 #include "store/main_thread_notification.h"
+#include "store/path_component.h"
 #include "platform/objectstore/managed_object_context.h"
 #include "util/file_manager.h"
 #include "util/filename_rules.h"
@@ -55,6 +57,34 @@ bool sameFile(const std::string& a, const std::string& b) {
          first.st_ino == second.st_ino;
 }
 
+// Folders whose directory a context of this process has moved, renamed or
+// removed without having saved yet. Until it saves, other contexts read the
+// old place from the store, and a directory missing there is on its way,
+// not lost.
+class DirectoriesInFlux {
+ public:
+  static DirectoriesInFlux& shared() {
+    static DirectoriesInFlux registry;
+    return registry;
+  }
+  void add(const ObjectID& id) {
+    std::lock_guard lock(mutex_);
+    ids_.insert(id.uriRepresentation());
+  }
+  void remove(const ObjectID& id) {
+    std::lock_guard lock(mutex_);
+    ids_.erase(id.uriRepresentation());
+  }
+  bool contains(const ObjectID& id) {
+    std::lock_guard lock(mutex_);
+    return ids_.count(id.uriRepresentation()) > 0;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::set<std::string> ids_;
+};
+
 Error folderError(long code, const std::string& message) { return Error(kFolderErrorDomain, code, message); }
 Error groupError(long code, const std::string& message) { return Error(kGroupErrorDomain, code, message); }
 
@@ -72,14 +102,14 @@ std::optional<std::string> systemDirectory(const ManagedObjectPtr& library, bool
 
 // Moves a folder's directory inside a coordinated write. Something already
 // at `to` (other than the directory itself) is refused with the error
-// `clashAt` returns for it, or else removed first (when `removalMatters`, a
-// failed removal ends the move).
+// `clashAt` returns for it, or else handed to `setAside`, whose failure ends
+// the move.
 struct DirectoryMove {
   std::string from;
   std::string to;
   bool sameParent = true;
   std::function<std::optional<Error>(const std::string& to)> clashAt;
-  bool removalMatters = true;
+  std::function<bool(const std::string& path, Error* error)> setAside;
   const char* logFormat = "";
 };
 
@@ -95,7 +125,7 @@ bool moveDirectory(const DirectoryMove& move, Error* error) {
             failure = *clash;
             return;
           }
-          if (!removeItem(to, move.removalMatters ? &failure : nullptr) && move.removalMatters) return;
+          if (!move.setAside(to, &failure)) return;
         }
         done = move.sameParent ? renameItem(from, lastPathComponent(to), &failure) : moveItem(from, to, &failure);
       },
@@ -134,20 +164,24 @@ bool Folder::libraryUsesFileProvider() const {
   return owner && owner->valueForKey("useFileProvider").boolValue();
 }
 
-std::optional<std::string> Folder::folderPath() const {
+std::optional<std::string> Folder::folderPath(Error* error) const {
   if (!isPlainFolder()) return systemFolderPath();
   Ptr parent = parentFolder();
+  if (!parent) return std::nullopt;
   std::string own = name();
-  if (!parent || !isValidFilename(own)) return std::nullopt;
+  if (!checkPathComponent(own, error)) return std::nullopt;
   if (parent->isRootFolder() && !isLocalRecord()) {
-    std::string wrapper = appendingPathExtension(identifier(), kFolderSharedFolderExtension);
+    if (!checkPathComponent(identifier(), error)) return std::nullopt;
     ManagedObjectPtr owner = library();
     auto shared = owner ? asFolder(owner->objectForKey("sharedFolder")) : nullptr;
     auto sharedPath = shared ? shared->folderPath() : std::nullopt;
-    if (identifier().empty() || !isValidFilename(wrapper) || !sharedPath) return std::nullopt;
-    return appendingPathComponent(appendingPathComponent(*sharedPath, wrapper), own);
+    if (!sharedPath) return std::nullopt;
+    auto wrapper = appendingCheckedPathComponent(
+        *sharedPath, appendingPathExtension(identifier(), kFolderSharedFolderExtension), error);
+    if (!wrapper) return std::nullopt;
+    return appendingPathComponent(*wrapper, own);
   }
-  std::optional<std::string> parentPath = parent->folderPath();
+  std::optional<std::string> parentPath = parent->folderPath(error);
   if (!parentPath) return std::nullopt;
   return appendingPathComponent(*parentPath, own);
 }
@@ -267,16 +301,20 @@ bool Folder::changeName(const std::string& newName, Error* error) {
   if (sanitized == name()) return true;
   auto oldPath = folderPath();
   if (isPlainFolder() && oldPath && somethingAt(*oldPath)) {
-    std::string newPath = appendingPathComponent(deletingLastPathComponent(*oldPath), sanitized);
-    if (newPath == *oldPath) return true;
-    DirectoryMove move{*oldPath, newPath, true,
+    loadSubtree();
+    auto newPath = appendingCheckedPathComponent(deletingLastPathComponent(*oldPath), sanitized, error);
+    if (!newPath) return false;
+    if (*newPath == *oldPath) return true;
+    DirectoryMove move{*oldPath, *newPath, true,
                        [&](const std::string& to) -> std::optional<Error> {
                          if (!directoryBelongsToAnother(to)) return std::nullopt;
                          return Error(kCocoaErrorDomain, kCocoaFileWriteFileExistsError,
                                       localizedString("An item with that name already exists."));
                        },
-                       true, "Error renaming folder: %@"};
+                       [&](const std::string& path, Error* failure) { return setAside(path, failure); },
+                       "Error renaming folder: %@"};
     if (!moveDirectory(move, error)) return false;
+    DirectoriesInFlux::shared().add(objectID());
   }
   if (!sanitized.empty()) setName(sanitized);
   return true;
@@ -445,19 +483,23 @@ bool Folder::moveToFolder(const Folder::Ptr& destination, const std::string& wan
          ++counter)
       sanitized = numbered(base, counter);
   }
-  std::string newPath = appendingPathComponent(*destinationPath, sanitized);
+  auto newPath = appendingCheckedPathComponent(*destinationPath, sanitized, error);
+  if (!newPath) return false;
   bool sameParent = sameID(previous, destination.get());
 
-  if (somethingAt(*oldPath) && newPath != *oldPath) {
-    DirectoryMove move{*oldPath, newPath, sameParent,
+  if (somethingAt(*oldPath) && *newPath != *oldPath) {
+    loadSubtree();
+    DirectoryMove move{*oldPath, *newPath, sameParent,
                        [&](const std::string& to) -> std::optional<Error> {
                          if (libraryUsesFileProvider() && !directoryBelongsToAnother(to)) return std::nullopt;
                          return Error(kCocoaErrorDomain, kCocoaFileWriteFileExistsError,
                                       localizedFormat("The folder “%@” contains an item with the filename “%@”.",
                                                       destination->name(), sanitized));
                        },
-                       false, "Error moving folder: %@"};
+                       [&](const std::string& path, Error* failure) { return setAside(path, failure); },
+                       "Error moving folder: %@"};
     if (!moveDirectory(move, error)) return false;
+    DirectoriesInFlux::shared().add(objectID());
   }
   removeEmptySharedWrapper(*oldPath);
   setName(sanitized);
@@ -506,6 +548,26 @@ std::vector<ManagedObjectPtr> Folder::moveContentsToTrash(bool wasInTrash, const
   return doomed;
 }
 
+void Folder::loadSubtree() const {
+  allSubfolders();
+}
+
+bool Folder::setAside(const std::string& path, Error* error) const {
+  ManagedObjectPtr owner = library();
+  auto trash = owner ? asFolder(owner->objectForKey("trashFolder")) : nullptr;
+  auto trashPath = trash ? trash->folderPath() : std::nullopt;
+  if (!trashPath) {
+    setError(error, folderError(kFolderNoURLErrorCode, localizedString("No folder URL.")));
+    return false;
+  }
+  if (!isDirectory(*trashPath) && !qlt::createDirectory(*trashPath, true, error)) return false;
+  std::string destination =
+      appendingPathComponent(*trashPath, makeFilenameUniqueInDirectory(lastPathComponent(path), *trashPath));
+  if (!moveItem(path, destination, error)) return false;
+  log("Set aside %@ as %@", path, destination);
+  return true;
+}
+
 void Folder::removeEmptySharedWrapper(const std::string& oldPath) const {
   std::string wrapper = deletingLastPathComponent(oldPath);
   if (pathExtension(wrapper) != kFolderSharedFolderExtension) return;
@@ -544,10 +606,23 @@ void Folder::awakeFromInsert() {
 }
 
 void Folder::awakeFromFetch() {
-  // A missing directory is not recreated here: another context may have
-  // moved or renamed it without having saved yet, and recreating the
-  // directory at the stored path would leave one that no folder owns.
   LibraryObject::awakeFromFetch();
+  // A folder at or below one deleted, moved or renamed but not yet saved
+  // is looked for at a place it has left.
+  auto inFlux = [](const Folder& folder) {
+    return folder.isDeleted() || DirectoriesInFlux::shared().contains(folder.objectID());
+  };
+  if (inFlux(*this)) return;
+  for (Ptr folder = parentFolder(); folder; folder = folder->parentFolder())
+    if (inFlux(*folder)) return;
+  if (folderExists()) return;
+  Error error;
+  if (!createFolder(&error)) log("Attempt to recreate folder (%@) failed: %@", identifier(), error);
+}
+
+void Folder::didSave() {
+  LibraryObject::didSave();
+  DirectoriesInFlux::shared().remove(objectID());
 }
 
 void Folder::prepareForDeletion() {
@@ -560,6 +635,7 @@ void Folder::prepareForDeletion() {
   if (directoryBelongsToAnother(*path)) return;
   Error failure;
   bool removed = false;
+  DirectoriesInFlux::shared().add(objectID());
   FileCoordinator coordinator;
   bool ran = coordinator.coordinateWriting(
       *path, FileCoordinator::kForDeleting, [&](const std::string& target) { removed = removeItem(target, &failure); },

@@ -67,8 +67,8 @@ class Folder : public Group {
 
   // Directory. Null when the folder has no directory: no library, a parent
   // without one, or a name (or, when shared with this user, an identifier)
-  // that is not a single path component.
-  std::optional<std::string> folderPath() const;
+  // that is not a single path component, which is refused with the error.
+  [[nodiscard]] std::optional<std::string> folderPath(Error* error = nullptr) const;
   std::optional<std::string> folderURL() const;
   bool folderExists() const;
   bool createFolder(Error* error = nullptr);
@@ -265,6 +265,7 @@ class Folder : public Group {
  protected:
   void awakeFromInsert() override;
   void awakeFromFetch() override;
+  void didSave() override;
   void prepareForDeletion() override;
 
   virtual std::optional<std::string> systemFolderPath() const { return std::nullopt; }
@@ -277,6 +278,14 @@ class Folder : public Group {
   // Returns what must be deleted once the folder is in the trash.
   std::vector<ManagedObjectPtr> moveContentsToTrash(bool wasInTrash, const std::vector<ManagedObjectPtr>& items);
   void removeEmptySharedWrapper(const std::string& oldPath) const;
+  // Reads every folder below this one before its directory moves: a folder
+  // first read while the directories are on their way would find its own
+  // missing and recreate it at the old place.
+  void loadSubtree() const;
+  // Moves what stands at `path`, which no library object owns, into the
+  // library's deleted-files directory under a name free there, so that a
+  // rename or move never destroys a user's file.
+  [[nodiscard]] bool setAside(const std::string& path, Error* error) const;
 
   mutable std::optional<std::pair<Bytes, std::optional<RecordSystemFields>>> cachedShare_;
 };

@@ -39,8 +39,9 @@ class Item : public LibraryObject {
   // The path of the item's file: `filename` in its folder's directory, or,
   // for an item shared to this user by someone else, in a directory named by
   // its identifier inside the shared folder's (created when missing).
-  // nullopt without a filename or a place.
-  std::optional<std::string> fileURL() const;
+  // nullopt without a filename or a place; a filename or identifier that is
+  // not one plain path component is refused with the error.
+  [[nodiscard]] std::optional<std::string> fileURL(Error* error = nullptr) const;
   bool fileExists() const;
 
   // Sharing. The share is the system fields archived in cloudShareData.

@@ -6,6 +6,7 @@
 #include "platform/files/file_system.h"
 #include "platform/foundation/log.h"
 #include "store/cloud_record_fields.h"
+#include "store/path_component.h"
 #include "platform/objectstore/property_description.h"
 
 namespace qlt {
@@ -41,15 +42,18 @@ void Item::updateRecordWithCurrentValues(CloudRecord& record) const {
     record.removeObjectForKey(kItemCloudTextRecognitionFileAssetKey);
     return;
   }
-  std::string path = appendingPathComponent(
-      temporaryDirectory(), appendingPathExtension(identifier(), kItemTextRecognitionTemporaryFileExtension));
-  const Bytes& data = *recognized.data();
   Error error;
-  if (!writeFileAtomically(path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &error)) {
+  std::optional<std::string> path;
+  if (checkPathComponent(identifier(), &error))
+    path = appendingCheckedPathComponent(
+        temporaryDirectory(), appendingPathExtension(identifier(), kItemTextRecognitionTemporaryFileExtension), &error);
+  const Bytes& data = *recognized.data();
+  if (!path ||
+      !writeFileAtomically(*path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &error)) {
     log("Couldn't save text recognition data in temporary file: %@", error);
     return;
   }
-  record.setObjectForKey(kItemCloudTextRecognitionFileAssetKey, CloudValue(CloudAsset{path}));
+  record.setObjectForKey(kItemCloudTextRecognitionFileAssetKey, CloudValue(CloudAsset{*path}));
 }
 
 std::set<std::string> Item::changedCloudRecordKeysForUpdatedProperties(

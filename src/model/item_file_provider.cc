@@ -10,6 +10,7 @@
 #include "platform/foundation/keyed_archiver.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/uniform_type.h"
+#include "store/path_component.h"
 #include "util/file_manager.h"
 
 namespace qlt {
@@ -50,9 +51,9 @@ bool Item::libraryStoresInCloudDatabase() const {
   return library && library->valueForKey("storeInCloudDatabase").boolValue();
 }
 
-std::optional<std::string> Item::fileURL() const {
+std::optional<std::string> Item::fileURL(Error* error) const {
   std::string file = filename();
-  if (file.empty() || !isValidFilename(file)) return std::nullopt;
+  if (!checkPathComponent(file, error)) return std::nullopt;
   std::shared_ptr<Folder> owner = folder();
   if (!owner) return std::nullopt;
   if (cloudShare() && !isLocalRecord()) {
@@ -60,13 +61,14 @@ std::optional<std::string> Item::fileURL() const {
     ManagedObjectPtr sharedFolder = library ? library->objectForKey("sharedFolder") : nullptr;
     std::optional<std::string> sharedPath = sharedFolder ? sharedFolder->as<Folder>()->folderPath() : std::nullopt;
     if (!sharedPath) return std::nullopt;
-    std::string directory = appendingPathComponent(*sharedPath, identifier());
-    Error error;
-    if (!qlt::fileExists(directory) && !createDirectory(directory, true, &error))
-      log("Cannot create shared folder: %@", error);
-    return appendingPathComponent(directory, file);
+    std::optional<std::string> directory = appendingCheckedPathComponent(*sharedPath, identifier(), error);
+    if (!directory) return std::nullopt;
+    Error failure;
+    if (!qlt::fileExists(*directory) && !createDirectory(*directory, true, &failure))
+      log("Cannot create shared folder: %@", failure);
+    return appendingPathComponent(*directory, file);
   }
-  std::optional<std::string> directory = owner->folderPath();
+  std::optional<std::string> directory = owner->folderPath(error);
   if (!directory) return std::nullopt;
   return appendingPathComponent(*directory, file);
 }

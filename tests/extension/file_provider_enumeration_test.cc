@@ -258,15 +258,43 @@ TEST_F(EnumerationTest, TheCurrentAnchorIsTheLatestChangeAndIgnoresDeletions) {
 }
 
 TEST_F(EnumerationTest, TrashItemsWithoutACloudFileAreNotListed) {
-  auto kept = item(trash_, "kept.txt", 1, 1);
-  auto noFile = item(trash_, "nofile.txt", 1, 1);
+  Folder::Ptr trashed = folder(folder(trash_, "Old", 1), "Older", 1);
+  Folder::Ptr kept = folder(root_, "Kept", 1);
+  for (const Folder::Ptr& parent : {trash_, trashed, kept}) {
+    item(parent, "kept.txt", 1, 1);
+    auto noFile = item(parent, "nofile.txt", 1, 1);
+    context_->performAndWait([&] {
+      noFile->setValueForKey("cloudFileDownloadStatus", 5);
+      EXPECT_TRUE(context_->save());
+    });
+  }
+  PageRecorder inTrash(10), below(10), page(10);
+  enumerator(kTrashContainerItemIdentifier)->enumerateItemsForObserver(inTrash, std::nullopt);
+  EXPECT_EQ(inTrash.names, (std::vector<std::string>{"Old", "kept.txt"}));
+  enumerator(identifierOf(trashed))->enumerateItemsForObserver(below, std::nullopt);
+  EXPECT_EQ(below.names, (std::vector<std::string>{"kept.txt"})) << "any folder below the trash";
+  enumerator(identifierOf(kept))->enumerateItemsForObserver(page, std::nullopt);
+  EXPECT_EQ(page.names, (std::vector<std::string>{"kept.txt", "nofile.txt"})) << "outside the trash all are listed";
+}
+
+TEST_F(EnumerationTest, ALibraryOfTheOlderLayoutKeepsShowingItsFiles) {
   context_->performAndWait([&] {
-    noFile->setValueForKey("cloudFileDownloadStatus", 5);
+    context_->fetch(FetchRequest("Library")).value().front()->setValueForKey("useFileProvider", true);
+    EXPECT_TRUE(root_->createFolder() && trash_->createFolder());
     EXPECT_TRUE(context_->save());
   });
-  PageRecorder page(10);
-  enumerator(kTrashContainerItemIdentifier)->enumerateItemsForObserver(page, std::nullopt);
-  EXPECT_EQ(page.names, (std::vector<std::string>{"kept.txt"}));
+  Folder::Ptr box = folder(root_, "Box", 10);
+  item(box, "one.txt", 1, 20);
+  std::string package = LibraryManager::sharedManager()->libraryFilePath();
+  // An older version kept the same directories without ".noindex".
+  ASSERT_TRUE(moveItem(package + "/Files.noindex", package + "/Files"));
+  ASSERT_TRUE(moveItem(package + "/Deleted Files.noindex", package + "/Deleted Files"));
+
+  ChangeRecorder changes(10);
+  enumerator(kWorkingSetContainerItemIdentifier)->enumerateChangesForObserver(changes, std::nullopt);
+  EXPECT_EQ(changes.names, (std::vector<std::string>{"Box", "one.txt"}));
+  EXPECT_TRUE(fileExists(package + "/Files.noindex/Box/one.txt"));
+  EXPECT_FALSE(fileExists(package + "/Files"));
 }
 
 TEST_F(EnumerationTest, IdentifiersNameOneIncarnationOfAnItem) {

@@ -83,6 +83,56 @@ TEST_F(FolderTest, NamesFromOutsideNeverLeaveTheParentDirectory) {
   EXPECT_TRUE(fs::is_directory(top + "/Inner"));
 }
 
+TEST_F(FolderTest, FetchedFoldersRecreateTheirDirectoriesAndAdoptTheOlderLayout) {
+  libraryObject->setValueForKey("useFileProvider", true);
+  Folder::Ptr docs = make(root, "Docs");
+  Folder::Ptr gone = make(docs, "Gone");
+  Folder::Ptr old = make(trash, "Old");
+  ASSERT_TRUE(context->save());
+  std::string package = manager->libraryFilePath();
+  touch(*docs->folderPath() + "/keep.txt");
+  fs::remove(*gone->folderPath());
+  // A library of an older version: the same directories without ".noindex".
+  fs::rename(package + "/Files.noindex", package + "/Files");
+  fs::rename(package + "/Deleted Files.noindex", package + "/Deleted Files");
+
+  EXPECT_TRUE(reread<Folder>(gone)->folderExists());
+  EXPECT_TRUE(fs::exists(package + "/Files.noindex/Docs/keep.txt"));
+  EXPECT_TRUE(fs::is_directory(package + "/Files.noindex/Docs/Gone"));
+  EXPECT_FALSE(fs::exists(package + "/Files"));
+  EXPECT_TRUE(reread<Folder>(old)->folderExists());
+  EXPECT_FALSE(fs::exists(package + "/Deleted Files"));
+}
+
+TEST_F(FolderTest, RenamesAndMovesSetAsideWhatNoFolderOwns) {
+  std::string top = *root->folderPath();
+  std::string deleted = *trash->folderPath();
+  Folder::Ptr notes = make(root, "Notes");
+  touch(top + "/Notes/own.txt");
+  fs::create_directory(top + "/Stray");
+  touch(top + "/Stray/user.txt");
+  Error error;
+  ASSERT_TRUE(notes->changeName("Stray", &error)) << error.description();
+  EXPECT_TRUE(fs::exists(top + "/Stray/own.txt"));
+  EXPECT_FALSE(fs::exists(top + "/Stray/user.txt"));
+  EXPECT_TRUE(fs::exists(deleted + "/Stray/user.txt")) << "set aside, not removed";
+
+  libraryObject->setValueForKey("useFileProvider", true);
+  ASSERT_TRUE(root->createFolder() && trash->createFolder());
+  top = *root->folderPath();
+  deleted = *trash->folderPath();
+  Folder::Ptr box = make(root, "Box");
+  Folder::Ptr pad = make(root, "Pad");
+  touch(top + "/Pad/own.txt");
+  fs::create_directories(top + "/Box/Pad");
+  touch(top + "/Box/Pad/user.txt");
+  fs::create_directory(deleted + "/Pad");
+  ASSERT_TRUE(pad->moveToFolder(box, &error)) << error.description();
+  EXPECT_TRUE(fs::exists(top + "/Box/Pad/own.txt"));
+  EXPECT_FALSE(fs::exists(top + "/Box/Pad/user.txt"));
+  EXPECT_TRUE(fs::exists(deleted + "/Pad 1/user.txt")) << "under a name free in the deleted-files directory";
+}
+
 TEST_F(FolderTest, NamesAreCleanedAndAnnouncedWithTheViewContextObject) {
   EXPECT_EQ(cleanedGroupName("  Plans \n"), "Plans");
   EXPECT_EQ(cleanedGroupName("a \n\t  b"), "a b");
