@@ -9,7 +9,6 @@
 #include "platform/files/file_system.h"
 #include "platform/dispatch/notification_center.h"
 #include "store/library_changes_container.h"
-#include "store/library_model_hooks.h"
 
 namespace qlt {
 namespace {

@@ -3,6 +3,7 @@
 #include <set>
 #include <unordered_set>
 
+#include "platform/foundation/contract.h"
 #include "platform/foundation/format.h"
 #include "platform/dispatch/notification_center.h"
 #include "platform/objectstore/context_save.h"
