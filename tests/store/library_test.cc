@@ -14,18 +14,16 @@ TEST_F(LibraryTest, ACloudRecordNeverTurnsTheFirstCloudStoreBackOff) {
   view().performAndWait([&] {
     CloudRecord record = library->cloudRecord();
     record.setObjectForKey("firstCloudStoreCompleted", CloudValue(false));
-    record.setObjectForKey("downloadItemsForIndexing", CloudValue(true));
     library->updateFromCloudRecord(record);
     EXPECT_FALSE(library->boolForKey("firstCloudStoreCompleted")) << "still off: nothing to keep";
-    EXPECT_TRUE(library->boolForKey("downloadItemsForIndexing"));
 
     library->setValueForKey("firstCloudStoreCompleted", true);
     library->updateFromCloudRecord(record);
     EXPECT_TRUE(library->boolForKey("firstCloudStoreCompleted"));
+    EXPECT_EQ(*record.objectForKey("firstCloudStoreCompleted"), CloudValue(false)) << "the caller's record is kept";
     record.removeObjectForKey("firstCloudStoreCompleted");
     library->updateFromCloudRecord(record);
     EXPECT_TRUE(library->boolForKey("firstCloudStoreCompleted"));
-    EXPECT_EQ(*record.objectForKey("downloadItemsForIndexing"), CloudValue(true)) << "the caller's record is kept";
   });
 }
 

@@ -184,7 +184,9 @@ TEST_F(CloudStoreTest, UnknownRecordsAndZones) {
 
   ModifyOutcome deleted = modify(privateDatabase(), {}, {recordID("Item|none")});
   EXPECT_EQ(cloudPartialErrors(*deleted.error)->at(recordID("Item|none")).code(), kCloudErrorUnknownItem);
-  EXPECT_EQ(modify(privateDatabase(), {}, {elsewhere}).recordError(elsewhere)->code(), kCloudErrorZoneNotFound);
+  ModifyOutcome deletedElsewhere = modify(privateDatabase(), {}, {elsewhere});
+  ASSERT_TRUE(deletedElsewhere.error);
+  EXPECT_EQ(cloudPartialErrors(*deletedElsewhere.error)->at(elsewhere).code(), kCloudErrorZoneNotFound);
 
   // The default zone always exists in the private database, never in the shared one.
   RecordID inDefault("Item|D", RecordZoneID());
