@@ -220,8 +220,9 @@ TEST_F(CloudStoreTest, RecordsDeletedByAnotherClientAreUnknownUnlessReplacedWhol
   ASSERT_FALSE(modify(privateDatabase(), {}, {mine.recordID()}).error);
 
   mine.setObjectForKey("name", "changed here");
-  EXPECT_EQ(modify(privateDatabase(), {mine}, {}, Policy::ChangedKeys).recordError(mine.recordID())->code(),
-            kCloudErrorUnknownItem);
+  ModifyOutcome refused = modify(privateDatabase(), {mine}, {}, Policy::ChangedKeys);
+  ASSERT_TRUE(refused.recordError(mine.recordID()));
+  EXPECT_EQ(refused.recordError(mine.recordID())->code(), kCloudErrorUnknownItem);
   EXPECT_EQ(fetch(privateDatabase(), {mine.recordID()}).recordError(mine.recordID())->code(), kCloudErrorUnknownItem);
   ASSERT_FALSE(modify(privateDatabase(), {mine}, {}, Policy::AllKeys).error);
   EXPECT_EQ(fetch(privateDatabase(), {mine.recordID()}).records.size(), 1u);
