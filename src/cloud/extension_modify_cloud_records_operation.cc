@@ -358,6 +358,11 @@ bool ExtensionModifyCloudRecordsOperation::resolveErrors(const CloudPartialError
             break;
           }
           log("Re-inserting deleted record: %@", recordID.recordName);
+          // The kept change tag names a server copy that is gone: the record
+          // goes back as a new one, and later uploads do not meet the tag again.
+          CloudRecord stale = object->cloudRecord();
+          object->setCloudRecord(
+              CloudRecord(RecordSystemFields{stale.recordType(), stale.recordID(), "", std::nullopt, std::nullopt}));
           auto item = std::dynamic_pointer_cast<Item>(object);
           resend.insert_or_assign(recordID, item ? cloudRecordWithFileAsset(*item) : object->cloudRecord());
           break;

@@ -2,6 +2,7 @@
 
 #include "platform/dispatch/notification_center.h"
 #include "platform/defaults/user_defaults.h"
+#include "store/cloud_record_fields.h"
 #include "store/main_thread_notification.h"
 #include "platform/objectstore/managed_object_context.h"
 
@@ -30,6 +31,17 @@ void Library::awakeFromInsert() {
 void Library::awakeFromFetch() {
   LibraryObject::awakeFromFetch();
   if (valueForKey("noLabelGroup").isNull()) insertSystemObject("NoLabelGroup", "noLabelGroup");
+}
+
+void Library::updateFromCloudRecord(const CloudRecord& record) {
+  constexpr const char* kKey = "firstCloudStoreCompleted";
+  if (!boolForKey(kKey) || valueFromCloudValue(record.objectForKey(kKey)).boolValue()) {
+    LibraryObject::updateFromCloudRecord(record);
+    return;
+  }
+  CloudRecord applied = record;
+  applied.setObjectForKey(kKey, CloudValue(true));
+  LibraryObject::updateFromCloudRecord(applied);
 }
 
 std::vector<ManagedObjectPtr> Library::fetchSorted(const std::string& entity, const std::string& format) const {

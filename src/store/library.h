@@ -1,8 +1,13 @@
 #pragma once
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/cloud/cloud_record_id.h"
+#include "platform/cloud/cloud_server_change_token.h"
 
 #include "store/library_object.h"
 
@@ -47,12 +52,33 @@ class Library : public LibraryObject {
   void addSearchGroup(const ManagedObjectPtr& searchGroup);
   void removeSearchGroup(const ManagedObjectPtr& searchGroup);
 
+  // Server change tokens, kept as secure keyed archives in the data
+  // attributes of the same name with "Data" appended. Nothing is stored for
+  // no token (or no zone entries); data that cannot be decoded is logged
+  // and reads as no token.
+  std::optional<ServerChangeToken> privateDatabaseServerChangeToken() const;
+  void setPrivateDatabaseServerChangeToken(const std::optional<ServerChangeToken>& token);
+  std::optional<ServerChangeToken> sharedDatabaseServerChangeToken() const;
+  void setSharedDatabaseServerChangeToken(const std::optional<ServerChangeToken>& token);
+  std::optional<ServerChangeToken> cloudNotificationsServerChangeToken() const;
+  void setCloudNotificationsServerChangeToken(const std::optional<ServerChangeToken>& token);
+  using ChangeTokensByRecordZone = std::map<RecordZoneID, ServerChangeToken>;
+  std::optional<ChangeTokensByRecordZone> changeTokensByRecordZone() const;
+  void setChangeTokensByRecordZone(const ChangeTokensByRecordZone& tokens);
+  // Sets or, for no token, removes the zone's entry.
+  void setServerChangeTokenForRecordZoneID(const std::optional<ServerChangeToken>& token, const RecordZoneID& zoneID);
+
+  // Never turns "firstCloudStoreCompleted" back to NO.
+  void updateFromCloudRecord(const CloudRecord& record) override;
+
  protected:
   void awakeFromInsert() override;
   void awakeFromFetch() override;
 
  private:
   ManagedObjectPtr insertSystemObject(const std::string& entityName, const std::string& relationship);
+  std::optional<ServerChangeToken> serverChangeToken(const char* key, const char* failureFormat) const;
+  void setServerChangeToken(const char* key, const std::optional<ServerChangeToken>& token);
   std::vector<ManagedObjectPtr> fetchSorted(const std::string& entity, const std::string& format) const;
   // Posts `name` on the main queue with this library as the main-thread
   // context sees it; nothing when it cannot be found there.

@@ -15,7 +15,8 @@ inline constexpr const char* kDatesForPersistentStoreHistoryKey = "DatesForPersi
 // The container of the changes database: its store lies in the library
 // package's "Library Changes" folder, is vacuumed when opened (unless the
 // defaults say otherwise), keeps history, and merges what other processes
-// wrote on a serial queue of its own.
+// wrote on a serial queue of its own. When the folder cannot be created the
+// container has no store location and loading its store fails.
 class LibraryChangesPersistentContainer : public PersistentContainer {
  public:
   // The package's "Library Changes" folder, created when missing; empty

@@ -136,10 +136,12 @@ std::optional<CloudRecord> LibraryObject::mergeChangesForServerRecordChange(
   const CloudRecord* server = cloudServerRecord(error);
   if (!server) return std::nullopt;
   CloudRecord result = *server;
+  // Newer only by a comparison of two dates: without either, every locally
+  // changed field keeps the client's value.
   std::optional<Date> changed = dateRecordChanged();
-  bool serverIsNewer = !changed || (server->modificationDate() &&
-                                    server->modificationDate()->timeIntervalSinceReferenceDate() >=
-                                        changed->timeIntervalSinceReferenceDate());
+  bool serverIsNewer = changed && server->modificationDate() &&
+                       server->modificationDate()->timeIntervalSinceReferenceDate() >=
+                           changed->timeIntervalSinceReferenceDate();
   std::set<std::string> serverChangedKeys = changedKeyNames(*server);
   std::set<std::string> noted;
   for (const std::string& key : changedKeys) {

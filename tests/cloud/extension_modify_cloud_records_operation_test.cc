@@ -164,6 +164,41 @@ TEST_F(CloudUploadTest, ResolvesConflictsMissingAssetsAndServerDeletions) {
   EXPECT_FALSE(serverRecord(CloudDatabaseScope::Private, deletedID)) << "a record of a deleted object is dropped";
 }
 
+TEST_F(CloudUploadTest, FreshStoreTakesUploadsAndRecordsDeletedByOthersGoBackIn) {
+  // A store nobody prepared: no zone of the library yet.
+  auto fresh = EmbeddedCloudStore::open(scratch.path("Fresh"), nullptr);
+  ASSERT_TRUE(fresh);
+  auto recording = std::make_shared<RecordingCloudService>(fresh);
+  installed.reset();
+  installed.emplace(kCloudContainerName, std::make_shared<RecordingCloudContainer>(recording, scratch.path("Fresh")));
+  auto item = newItem(root, "Kept");
+  ASSERT_TRUE(context->save());
+  Outcome first = upload({item});
+  ASSERT_FALSE(first.error) << first.error->description();
+
+  // The host application fetched the record; then another client deleted it.
+  CloudFetchRecordsRequest fetch;
+  fetch.recordIDs = {item->cloudRecordID()};
+  CloudFetchRecordsResult fetched = fresh->fetchRecords(CloudDatabaseScope::Private, fetch, cancellation);
+  ASSERT_EQ(fetched.records.size(), 1u);
+  item->setCloudRecord(fetched.records.at(item->cloudRecordID()));
+  ASSERT_TRUE(context->save());
+  CloudModifyRecordsRequest removal{{}, {item->cloudRecordID()}, CloudSavePolicy::ChangedKeys};
+  ASSERT_FALSE(fresh->modifyRecords(CloudDatabaseScope::Private, removal, cancellation).error);
+
+  size_t before = recording->requests().size();
+  Outcome again = upload({item});
+  EXPECT_FALSE(again.error);
+  EXPECT_EQ(recording->requests().size(), before + 2) << "refused as unknown, then re-inserted";
+  fetched = fresh->fetchRecords(CloudDatabaseScope::Private, fetch, cancellation);
+  ASSERT_EQ(fetched.records.size(), 1u);
+  EXPECT_EQ(*fetched.records.at(item->cloudRecordID()).objectForKey("name"), CloudValue("Kept"));
+
+  before = recording->requests().size();
+  EXPECT_FALSE(upload({item}).error);
+  EXPECT_EQ(recording->requests().size(), before + 1) << "the next upload goes through at once";
+}
+
 TEST_F(CloudUploadTest, UnresolvedErrorsEndTheUpload) {
   auto first = newItem(root, "First");
   auto second = newItem(root, "Second");

@@ -202,5 +202,27 @@ TEST_F(LibraryManagerTest, ChangesContainerMergesItsOwnTransactionsToo) {
   changes.viewContext().performAndWait([&] { EXPECT_EQ(mine->valueForKey("identifier"), Value("changed")); });
 }
 
+TEST_F(LibraryManagerTest, ChangesContainerFailsWithoutItsFolder) {
+  // A file where the folder belongs: the folder cannot be made.
+  std::string blocker = manager->libraryFilePath() + "/Library Changes";
+  ASSERT_TRUE(writeFileAtomically(blocker, "not a folder"));
+  auto model = [] {
+    ModelBuilder builder("LibraryChangesTest");
+    builder.entity("ChangeSet").attribute("identifier", AttributeType::String);
+    return builder.build();
+  }();
+  LibraryChangesPersistentContainer changes("LibraryChanges", model);
+  std::optional<Error> loadFailure;
+  changes.loadPersistentStores([&](const PersistentStoreDescription&, const Error* error) {
+    if (error) loadFailure = *error;
+  });
+  EXPECT_FALSE(changes.isLoaded());
+  ASSERT_TRUE(loadFailure);
+  EXPECT_EQ(loadFailure->code(), kPersistentStoreOpenError);
+  EXPECT_FALSE(fileExists("/LibraryChanges.sqlite"));
+  EXPECT_FALSE(fileExists("LibraryChanges.sqlite"));
+  EXPECT_EQ(readFile(blocker).value_or(""), "not a folder");
+}
+
 }  // namespace
 }  // namespace qlt

@@ -5,6 +5,8 @@
 #include <regex>
 
 #include "library_fixture.h"
+#include "store/cloud_record_fields.h"
+#include "platform/cloud/cloud_error.h"
 #include "store/library_model_constants.h"
 
 namespace qlt {
@@ -171,6 +173,33 @@ TEST_F(LibraryObjectTest, CopiesGetNewIdentifiersAndCopiesOfOwnedChildren) {
   EXPECT_EQ(children[0]->valueForKey("name"), Value("Child"));
   ASSERT_EQ(copy->objectsForKey("items").size(), 1u);
   EXPECT_EQ(item->objectForKey("folder"), folder);
+}
+
+TEST_F(LibraryObjectTest, ConflictMergeLetsTheServerWinOnlyWhatItChangedLater) {
+  auto label = insert("Label", "Local");
+  label->setValueForKey("colorType", 3);
+  CloudRecord client = label->cloudRecord();
+  CloudRecord server = client;
+  server.setSystemFields({"Label", client.recordID(), "7", Date(100), Date(100)});
+  server.setObjectForKey("name", CloudValue("Server"));
+  server.setObjectForKey("colorType", CloudValue(int64_t{5}));
+  setChangedKeyNames(server, {"name"});
+  Error conflict = cloudServerRecordChangedError(client, server);
+  auto mergedName = [&] {
+    auto merged = label->mergeChangesForServerRecordChange(conflict, {"name", "colorType"});
+    EXPECT_TRUE(merged);
+    EXPECT_EQ(*merged->objectForKey("colorType"), CloudValue(int64_t{3})) << "the server did not change it";
+    return merged ? *merged->objectForKey("name")->string() : std::string();
+  };
+
+  EXPECT_FALSE(label->dateRecordChanged());
+  EXPECT_EQ(mergedName(), "Local") << "without a local date nothing says the server is newer";
+  label->setDateRecordChanged(Date(50));
+  EXPECT_EQ(mergedName(), "Server");
+  label->setDateRecordChanged(Date(100));
+  EXPECT_EQ(mergedName(), "Server");
+  label->setDateRecordChanged(Date(150));
+  EXPECT_EQ(mergedName(), "Local");
 }
 
 }  // namespace

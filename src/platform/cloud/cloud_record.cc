@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/cloud/cloud_server_change_token.h"
 #include "platform/foundation/keyed_archiver.h"
 #include "platform/foundation/keyed_unarchiver.h"
 
@@ -77,6 +78,7 @@ void registerCloudRecordClasses() {
     registry.registerClass("CKRecordZoneID", decodeZoneID);
     registry.registerClass("CKRecordID", decodeRecordID);
     registry.registerClass("CKRecord", decodeSystemFields);
+    registry.registerClass("CKServerChangeToken", decodeServerChangeToken);
   });
 }
 

@@ -91,8 +91,8 @@ class CloudRecord {
   bool parentChanged_ = false;
 };
 
-// Registers the decoders of the classes above with the global registry;
-// safe to call more than once.
+// Registers the decoders of the classes above and of ServerChangeToken
+// with the global registry; safe to call more than once.
 void registerCloudRecordClasses();
 
 }  // namespace qlt

@@ -1,84 +1,34 @@
 #include "platform/cloud/embedded_cloud_store.h"
 
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <map>
 
+#include "platform/cloud/embedded_cloud_asset_lock.h"
 #include "platform/cloud/embedded_cloud_record_coding.h"
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
 #include "platform/foundation/uuid.h"
+#include "platform/sqlite/database.h"
+#include "platform/sqlite/transaction.h"
 
 namespace qlt {
 namespace {
 
-constexpr int kBusyTimeoutMilliseconds = 15000;
+constexpr std::chrono::milliseconds kBusyTimeout{15000};
 
-struct DatabaseCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-
-Error storeError(sqlite3* db, const std::string& what) {
-  return cloudError(kCloudErrorServiceUnavailable,
-                    "The cloud store cannot " + what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+Error storeError(const Error& cause, const std::string& what) {
+  Error error = cloudError(kCloudErrorServiceUnavailable,
+                           "The cloud store cannot " + what + ": " + cause.localizedDescription());
+  error.setUnderlyingError(cause);
+  return error;
 }
 
-// One prepared statement, finalized on destruction.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) statement_ = nullptr;
-  }
-  ~Statement() { sqlite3_finalize(statement_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  Statement& bind(int index, const std::string& text) {
-    if (statement_) sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Statement& bind(int index, int64_t value) {
-    if (statement_) sqlite3_bind_int64(statement_, index, value);
-    return *this;
-  }
-  Statement& bind(int index, double value) {
-    if (statement_) sqlite3_bind_double(statement_, index, value);
-    return *this;
-  }
-  Statement& bind(int index, const Bytes& data) {
-    if (statement_)
-      sqlite3_bind_blob(statement_, index, data.empty() ? "" : static_cast<const void*>(data.data()),
-                        static_cast<int>(data.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Statement& bindScope(int index, CloudDatabaseScope scope) { return bind(index, static_cast<int64_t>(scope)); }
-  Statement& bindZone(int index, const RecordZoneID& zone) { return bind(index, zone.zoneName).bind(index + 1, zone.ownerName); }
-
-  // SQLITE_ROW, SQLITE_DONE or an error code.
-  int step() { return statement_ ? sqlite3_step(statement_) : SQLITE_ERROR; }
-  bool run(const std::string& what, Error* error) {
-    if (step() == SQLITE_DONE) return true;
-    setError(error, storeError(db_, what));
-    return false;
-  }
-
-  std::string text(int column) const {
-    auto bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
-    return bytes ? std::string(bytes, static_cast<size_t>(sqlite3_column_bytes(statement_, column))) : std::string();
-  }
-  int64_t integer(int column) const { return sqlite3_column_int64(statement_, column); }
-  double real(int column) const { return sqlite3_column_double(statement_, column); }
-  Bytes blob(int column) const {
-    auto bytes = static_cast<const uint8_t*>(sqlite3_column_blob(statement_, column));
-    return bytes ? Bytes(bytes, bytes + sqlite3_column_bytes(statement_, column)) : Bytes();
-  }
-
- private:
-  sqlite3* db_;
-  sqlite3_stmt* statement_ = nullptr;
-};
+bool bindZone(Statement& statement, int index, CloudDatabaseScope scope, const RecordZoneID& zone, Error* error) {
+  return statement.bindInt64(index, static_cast<int64_t>(scope), error) &&
+         statement.bindText(index + 1, zone.zoneName, error) && statement.bindText(index + 2, zone.ownerName, error);
+}
 
 bool isDefaultZone(CloudDatabaseScope scope, const RecordZoneID& zone) {
   return scope == CloudDatabaseScope::Private && zone == RecordZoneID();
@@ -108,11 +58,40 @@ std::vector<std::string> assetNames(std::map<std::string, CloudValue> fields) {
   return names;
 }
 
-}  // namespace
 
-struct EmbeddedCloudStore::Connection {
-  std::unique_ptr<sqlite3, DatabaseCloser> db;
-};
+// The signed-in user's private zones come into being with the first record
+// saved into them, as the default zone always exists.
+bool isCreatedBySaving(CloudDatabaseScope scope, const RecordZoneID& zone) {
+  return scope == CloudDatabaseScope::Private && zone.ownerName == kCurrentUserDefaultName;
+}
+
+CachedStatement prepared(Database& database, const std::string& sql, const std::string& what, Error* error) {
+  Error failure;
+  CachedStatement statement = database.cachedStatement(sql, &failure);
+  if (!statement) setError(error, storeError(failure, what));
+  return statement;
+}
+
+// Runs a statement for its effect with the zone of `scope` bound from
+// parameter `index` on and, when given, a record name after it.
+bool runForZone(Database& database, const std::string& sql, CloudDatabaseScope scope, const RecordZoneID& zone,
+                const std::string& what, Error* error, const std::string* recordName = nullptr) {
+  CachedStatement statement = prepared(database, sql, what, error);
+  if (!statement) return false;
+  Error failure;
+  if (bindZone(*statement, 1, scope, zone, &failure) && (!recordName || statement->bindText(4, *recordName, &failure)) &&
+      statement->execute(&failure))
+    return true;
+  setError(error, storeError(failure, what));
+  return false;
+}
+
+Bytes blobColumn(const Statement& statement, int column) {
+  std::span<const uint8_t> blob = statement.columnBlob(column);
+  return Bytes(blob.begin(), blob.end());
+}
+
+}  // namespace
 
 // What one modify request changed beside its rows: asset files copied in
 // (removed again when the rows are rolled back) and asset files no longer
@@ -128,12 +107,14 @@ struct EmbeddedCloudStore::SaveEffects {
 };
 
 EmbeddedCloudStore::EmbeddedCloudStore(std::string directory, std::shared_ptr<CloudFaultInjector> faults,
-                                       std::unique_ptr<Connection> connection)
+                                       std::unique_ptr<Database> database,
+                                       std::unique_ptr<EmbeddedCloudAssetLock> assetLock)
     : directory_(std::move(directory)),
       assetsDirectory_(appendingPathComponent(directory_, "Assets")),
       downloadsDirectory_(appendingPathComponent(directory_, "Downloads")),
       faults_(std::move(faults)),
-      connection_(std::move(connection)) {}
+      database_(std::move(database)),
+      assetLock_(std::move(assetLock)) {}
 
 EmbeddedCloudStore::~EmbeddedCloudStore() = default;
 
@@ -144,45 +125,39 @@ std::shared_ptr<EmbeddedCloudStore> EmbeddedCloudStore::open(const std::string& 
     if (!createDirectory(appendingPathComponent(directory, folder), true, error)) return nullptr;
   }
   std::string path = appendingPathComponent(directory, "CloudStore.sqlite");
-  sqlite3* raw = nullptr;
-  int status = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                               nullptr);
-  auto connection = std::make_unique<Connection>();
-  connection->db.reset(raw);
-  if (status != SQLITE_OK) {
-    setError(error, storeError(raw, "open " + path));
+  DatabaseOptions options;
+  options.busyTimeout = kBusyTimeout;
+  options.foreignKeys = false;
+  Error failure;
+  std::unique_ptr<Database> database = Database::open(path, options, &failure);
+  if (!database) {
+    setError(error, storeError(failure, "open " + path));
     return nullptr;
   }
-  sqlite3_busy_timeout(raw, kBusyTimeoutMilliseconds);
-  if (!faults) faults = std::make_shared<CloudFaultInjector>();
-  std::shared_ptr<EmbeddedCloudStore> store(
-      new EmbeddedCloudStore(directory, std::move(faults), std::move(connection)));
-  static const char* const kSchema[] = {
-      "PRAGMA journal_mode=WAL",
-      "PRAGMA synchronous=NORMAL",
-      "BEGIN IMMEDIATE",
+  static const char* const kSchema =
       "CREATE TABLE IF NOT EXISTS zones (scope INTEGER NOT NULL, zone_name TEXT NOT NULL, owner_name TEXT NOT NULL, "
-      "PRIMARY KEY (scope, zone_name, owner_name))",
+      "PRIMARY KEY (scope, zone_name, owner_name));"
       "CREATE TABLE IF NOT EXISTS records (scope INTEGER NOT NULL, zone_name TEXT NOT NULL, owner_name TEXT NOT NULL, "
       "record_name TEXT NOT NULL, record_type TEXT NOT NULL, change_tag TEXT NOT NULL, created REAL NOT NULL, "
-      "modified REAL NOT NULL, body BLOB NOT NULL, PRIMARY KEY (scope, zone_name, owner_name, record_name))",
-      "CREATE TABLE IF NOT EXISTS counter (id INTEGER PRIMARY KEY CHECK (id = 1), value INTEGER NOT NULL)",
-      "INSERT OR IGNORE INTO counter VALUES (1, 0)",
-      "COMMIT",
-  };
-  for (const char* sql : kSchema) {
-    if (!store->execute(sql, error)) {
-      store->execute("ROLLBACK", nullptr);
-      return nullptr;
-    }
+      "modified REAL NOT NULL, body BLOB NOT NULL, PRIMARY KEY (scope, zone_name, owner_name, record_name));"
+      "CREATE TABLE IF NOT EXISTS counter (id INTEGER PRIMARY KEY CHECK (id = 1), value INTEGER NOT NULL);"
+      "INSERT OR IGNORE INTO counter VALUES (1, 0)";
+  auto transaction = Transaction::begin(*database, Transaction::Mode::Immediate, &failure);
+  if (!transaction || !database->execute(kSchema, &failure) || !transaction->commit(&failure)) {
+    setError(error, storeError(failure, "prepare " + path));
+    return nullptr;
   }
-  return store;
+  auto assetLock = EmbeddedCloudAssetLock::open(appendingPathComponent(directory, "Assets.lock"), error);
+  if (!assetLock) return nullptr;
+  if (!faults) faults = std::make_shared<CloudFaultInjector>();
+  return std::shared_ptr<EmbeddedCloudStore>(
+      new EmbeddedCloudStore(directory, std::move(faults), std::move(database), std::move(assetLock)));
 }
 
-bool EmbeddedCloudStore::execute(const char* sql, Error* error) {
-  sqlite3* db = connection_->db.get();
-  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
-  setError(error, storeError(db, std::string("run ") + sql));
+bool EmbeddedCloudStore::execute(const std::string& sql, Error* error) {
+  Error failure;
+  if (database_->execute(sql, &failure)) return true;
+  setError(error, storeError(failure, "run " + sql));
   return false;
 }
 
@@ -203,35 +178,44 @@ bool EmbeddedCloudStore::zoneExists(CloudDatabaseScope scope, const RecordZoneID
     exists = true;
     return true;
   }
-  Statement query(connection_->db.get(), "SELECT 1 FROM zones WHERE scope = ? AND zone_name = ? AND owner_name = ?");
-  query.bindScope(1, scope).bindZone(2, zoneID);
-  int status = query.step();
-  if (status != SQLITE_ROW && status != SQLITE_DONE) {
-    setError(error, storeError(connection_->db.get(), "read zones"));
+  CachedStatement query = prepared(
+      *database_, "SELECT 1 FROM zones WHERE scope = ? AND zone_name = ? AND owner_name = ?", "read zones", error);
+  if (!query) return false;
+  Error failure;
+  if (!bindZone(*query, 1, scope, zoneID, &failure)) {
+    setError(error, storeError(failure, "read zones"));
     return false;
   }
-  exists = status == SQLITE_ROW;
-  return true;
+  exists = query->step(&failure);
+  if (!query->failed()) return true;
+  setError(error, storeError(failure, "read zones"));
+  return false;
 }
 
 bool EmbeddedCloudStore::loadRecord(CloudDatabaseScope scope, const RecordID& recordID,
                                     std::optional<CloudRecord>& record, Error* error) {
   record.reset();
-  Statement query(connection_->db.get(),
-                  "SELECT record_type, change_tag, created, modified, body FROM records "
-                  "WHERE scope = ? AND zone_name = ? AND owner_name = ? AND record_name = ?");
-  query.bindScope(1, scope).bindZone(2, recordID.zoneID).bind(4, recordID.recordName);
-  int status = query.step();
-  if (status == SQLITE_DONE) return true;
-  if (status != SQLITE_ROW) {
-    setError(error, storeError(connection_->db.get(), "read records"));
+  CachedStatement query = prepared(*database_,
+                                   "SELECT record_type, change_tag, created, modified, body FROM records "
+                                   "WHERE scope = ? AND zone_name = ? AND owner_name = ? AND record_name = ?",
+                                   "read records", error);
+  if (!query) return false;
+  Error failure;
+  if (!bindZone(*query, 1, scope, recordID.zoneID, &failure) || !query->bindText(4, recordID.recordName, &failure)) {
+    setError(error, storeError(failure, "read records"));
     return false;
   }
-  RecordSystemFields system{query.text(0), recordID, query.text(1), Date(query.real(2)), Date(query.real(3))};
+  if (!query->step(&failure)) {
+    if (!query->failed()) return true;
+    setError(error, storeError(failure, "read records"));
+    return false;
+  }
+  RecordSystemFields system{std::string(query->columnText(0)), recordID, std::string(query->columnText(1)),
+                            Date(query->columnDouble(2)), Date(query->columnDouble(3))};
   std::map<std::string, CloudValue> fields;
   std::optional<CloudReference> parent;
   Error decodeError;
-  if (!decodeCloudRecordBody(query.blob(4), fields, parent, &decodeError)) {
+  if (!decodeCloudRecordBody(blobColumn(*query, 4), fields, parent, &decodeError)) {
     setError(error, cloudError(kCloudErrorServiceUnavailable, decodeError.localizedDescription()));
     return false;
   }
@@ -244,15 +228,17 @@ bool EmbeddedCloudStore::loadRecord(CloudDatabaseScope scope, const RecordID& re
 }
 
 std::optional<std::string> EmbeddedCloudStore::nextChangeTag(Error* error) {
-  if (!Statement(connection_->db.get(), "UPDATE counter SET value = value + 1 WHERE id = 1").run("count", error))
-    return std::nullopt;
-  Statement query(connection_->db.get(), "SELECT value FROM counter WHERE id = 1");
-  if (query.step() != SQLITE_ROW) {
-    setError(error, storeError(connection_->db.get(), "count"));
+  if (!execute("UPDATE counter SET value = value + 1 WHERE id = 1", error)) return std::nullopt;
+  CachedStatement query = prepared(*database_, "SELECT value FROM counter WHERE id = 1", "count", error);
+  if (!query) return std::nullopt;
+  Error failure;
+  if (!query->step(&failure)) {
+    setError(error, query->failed() ? storeError(failure, "count")
+                                    : cloudError(kCloudErrorServiceUnavailable, "The change counter is missing."));
     return std::nullopt;
   }
   char tag[32];
-  snprintf(tag, sizeof tag, "%llx", static_cast<unsigned long long>(query.integer(0)));
+  snprintf(tag, sizeof tag, "%llx", static_cast<unsigned long long>(query->columnInt64(0)));
   return std::string(tag);
 }
 
@@ -314,10 +300,16 @@ bool EmbeddedCloudStore::resolveAssets(CloudRecord& record, bool makeCopies, Err
   return true;
 }
 
-void EmbeddedCloudStore::removeAssetFiles(const std::vector<std::string>& names) {
+void EmbeddedCloudStore::discardUploadedAssets(const std::vector<std::string>& names) {
   for (const std::string& name : names) {
     if (isValidFilename(name)) removeItem(appendingPathComponent(assetsDirectory_, name));
   }
+}
+
+void EmbeddedCloudStore::removeReplacedAssets(const std::vector<std::string>& names) {
+  if (names.empty()) return;
+  EmbeddedCloudAssetLock::Holder exclusive(*assetLock_, EmbeddedCloudAssetLock::Mode::Exclusive);
+  discardUploadedAssets(names);
 }
 
 EmbeddedCloudStore::Outcome EmbeddedCloudStore::saveRecord(CloudDatabaseScope scope, const CloudRecord& client,
@@ -329,21 +321,20 @@ EmbeddedCloudStore::Outcome EmbeddedCloudStore::saveRecord(CloudDatabaseScope sc
     setError(error, cloudError(kCloudErrorInvalidArguments, "The record exists with another record type."));
     return Outcome::RecordFailed;
   }
-  if (policy == CloudSavePolicy::IfServerRecordUnchanged) {
-    if (server && server->recordChangeTag() != client.recordChangeTag()) {
-      CloudRecord serverCopy = *server;
-      Error resolveError;
-      if (!resolveAssets(serverCopy, false, &resolveError)) {
-        setError(error, resolveError);
-        return Outcome::StoreFailed;
-      }
-      setError(error, cloudServerRecordChangedError(client, serverCopy));
-      return Outcome::RecordFailed;
+  if (!server && !client.recordChangeTag().empty() && policy != CloudSavePolicy::AllKeys) {
+    setError(error, cloudError(kCloudErrorUnknownItem, "Record not found: " + client.recordID().recordName));
+    return Outcome::RecordFailed;
+  }
+  if (policy == CloudSavePolicy::IfServerRecordUnchanged && server &&
+      server->recordChangeTag() != client.recordChangeTag()) {
+    CloudRecord serverCopy = *server;
+    Error resolveError;
+    if (!resolveAssets(serverCopy, false, &resolveError)) {
+      setError(error, resolveError);
+      return Outcome::StoreFailed;
     }
-    if (!server && !client.recordChangeTag().empty()) {
-      setError(error, cloudError(kCloudErrorUnknownItem, "Record not found: " + client.recordID().recordName));
-      return Outcome::RecordFailed;
-    }
+    setError(error, cloudServerRecordChangedError(client, serverCopy));
+    return Outcome::RecordFailed;
   }
 
   std::map<std::string, CloudValue> fields;
@@ -374,7 +365,7 @@ EmbeddedCloudStore::Outcome EmbeddedCloudStore::saveRecord(CloudDatabaseScope sc
       return uploadAsset(asset, recordEffects, &uploadError);
     });
     if (!uploaded) {
-      removeAssetFiles(recordEffects.newAssets);
+      discardUploadedAssets(recordEffects.newAssets);
       setError(error, uploadError);
       return uploadError.code() == kCloudErrorServiceUnavailable ? Outcome::StoreFailed : Outcome::RecordFailed;
     }
@@ -386,7 +377,7 @@ EmbeddedCloudStore::Outcome EmbeddedCloudStore::saveRecord(CloudDatabaseScope sc
   }
 
   auto fail = [&] {
-    removeAssetFiles(recordEffects.newAssets);
+    discardUploadedAssets(recordEffects.newAssets);
     return Outcome::StoreFailed;
   };
   auto body = encodeCloudRecordBody(fields, parent, error);
@@ -395,18 +386,22 @@ EmbeddedCloudStore::Outcome EmbeddedCloudStore::saveRecord(CloudDatabaseScope sc
   if (!tag) return fail();
   Date now = Date::now();
   Date created = server && server->creationDate() ? *server->creationDate() : now;
-  Statement insert(connection_->db.get(),
-                   "INSERT OR REPLACE INTO records (scope, zone_name, owner_name, record_name, record_type, "
-                   "change_tag, created, modified, body) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  insert.bindScope(1, scope)
-      .bindZone(2, client.recordID().zoneID)
-      .bind(4, client.recordID().recordName)
-      .bind(5, client.recordType())
-      .bind(6, *tag)
-      .bind(7, created.timeIntervalSinceReferenceDate())
-      .bind(8, now.timeIntervalSinceReferenceDate())
-      .bind(9, *body);
-  if (!insert.run("write a record", error)) return fail();
+  CachedStatement insert = prepared(*database_,
+                                    "INSERT OR REPLACE INTO records (scope, zone_name, owner_name, record_name, "
+                                    "record_type, change_tag, created, modified, body) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                                    "write a record", error);
+  if (!insert) return fail();
+  Error failure;
+  bool stored = bindZone(*insert, 1, scope, client.recordID().zoneID, &failure) &&
+                  insert->bindText(4, client.recordID().recordName, &failure) &&
+                  insert->bindText(5, client.recordType(), &failure) && insert->bindText(6, *tag, &failure) &&
+                  insert->bindDouble(7, created.timeIntervalSinceReferenceDate(), &failure) &&
+                  insert->bindDouble(8, now.timeIntervalSinceReferenceDate(), &failure) &&
+                  insert->bindBlob(9, *body, &failure) && insert->execute(&failure);
+  if (!stored) {
+    setError(error, storeError(failure, "write a record"));
+    return fail();
+  }
 
   saved = client;
   saved.setSystemFields({client.recordType(), client.recordID(), *tag, created, now});
@@ -423,10 +418,10 @@ EmbeddedCloudStore::Outcome EmbeddedCloudStore::deleteRecord(CloudDatabaseScope 
     setError(error, cloudError(kCloudErrorUnknownItem, "Record not found: " + recordID.recordName));
     return Outcome::RecordFailed;
   }
-  Statement remove(connection_->db.get(),
-                   "DELETE FROM records WHERE scope = ? AND zone_name = ? AND owner_name = ? AND record_name = ?");
-  remove.bindScope(1, scope).bindZone(2, recordID.zoneID).bind(4, recordID.recordName);
-  if (!remove.run("delete a record", error)) return Outcome::StoreFailed;
+  if (!runForZone(*database_,
+                  "DELETE FROM records WHERE scope = ? AND zone_name = ? AND owner_name = ? AND record_name = ?",
+                  scope, recordID.zoneID, "delete a record", error, &recordID.recordName))
+    return Outcome::StoreFailed;
   for (const std::string& name : assetNames(server->fields())) effects.obsoleteAssets.push_back(name);
   return Outcome::Done;
 }
@@ -465,28 +460,38 @@ CloudModifyRecordsResult EmbeddedCloudStore::modifyRecords(CloudDatabaseScope sc
 
   std::lock_guard lock(mutex_);
   Error error;
-  if (!execute("BEGIN IMMEDIATE", &error)) {
-    result.error = error;
+  Error failure;
+  auto transaction = Transaction::begin(*database_, Transaction::Mode::Immediate, &failure);
+  if (!transaction) {
+    result.error = storeError(failure, "begin a transaction");
     return result;
   }
   SaveEffects effects;
   std::map<RecordID, CloudRecord> savedByID;
   auto abort = [&](const Error& cause) {
-    execute("ROLLBACK", nullptr);
-    removeAssetFiles(effects.newAssets);
+    transaction->rollback();
+    discardUploadedAssets(effects.newAssets);
     CloudModifyRecordsResult failed;
     failed.error = cause;
     return failed;
   };
   for (const RecordZoneID& zoneID : zoneOrder) {
+    const std::vector<Item>& items = itemsByZone[zoneID];
     if (!execute("SAVEPOINT zone", &error)) return abort(error);
     bool exists = false;
     if (!zoneExists(scope, zoneID, exists, &error)) return abort(error);
+    bool savesRecords = std::any_of(items.begin(), items.end(), [](const Item& item) { return item.record; });
+    if (!exists && savesRecords && isCreatedBySaving(scope, zoneID)) {
+      if (!runForZone(*database_, "INSERT OR IGNORE INTO zones VALUES (?, ?, ?)", scope, zoneID, "save a zone",
+                      &error))
+        return abort(error);
+      exists = true;
+    }
     SaveEffects zoneEffects;
     std::vector<CloudRecord> zoneSaved;
     std::vector<RecordID> zoneDeleted;
     bool zoneFailed = false;
-    for (const Item& item : itemsByZone[zoneID]) {
+    for (const Item& item : items) {
       Outcome outcome;
       Error itemError;
       CloudRecord saved("", item.recordID);
@@ -502,7 +507,7 @@ CloudModifyRecordsResult EmbeddedCloudStore::modifyRecords(CloudDatabaseScope sc
         outcome = deleteRecord(scope, item.recordID, zoneEffects, &itemError);
       }
       if (outcome == Outcome::StoreFailed) {
-        removeAssetFiles(zoneEffects.newAssets);
+        discardUploadedAssets(zoneEffects.newAssets);
         return abort(itemError);
       }
       if (outcome == Outcome::RecordFailed) {
@@ -515,27 +520,24 @@ CloudModifyRecordsResult EmbeddedCloudStore::modifyRecords(CloudDatabaseScope sc
       }
     }
     if (zoneFailed && request.atomic) {
-      if (!execute("ROLLBACK TO zone", &error) || !execute("RELEASE zone", &error)) {
-        removeAssetFiles(zoneEffects.newAssets);
-        return abort(error);
-      }
-      removeAssetFiles(zoneEffects.newAssets);
-      for (const Item& item : itemsByZone[zoneID]) {
+      discardUploadedAssets(zoneEffects.newAssets);
+      if (!execute("ROLLBACK TO zone", &error) || !execute("RELEASE zone", &error)) return abort(error);
+      for (const Item& item : items) {
         if (!result.recordErrors.count(item.recordID))
           result.recordErrors.emplace(item.recordID, cloudError(kCloudErrorBatchRequestFailed));
       }
       continue;
     }
     if (!execute("RELEASE zone", &error)) {
-      removeAssetFiles(zoneEffects.newAssets);
+      discardUploadedAssets(zoneEffects.newAssets);
       return abort(error);
     }
     effects.append(std::move(zoneEffects));
     for (CloudRecord& record : zoneSaved) savedByID.insert_or_assign(record.recordID(), std::move(record));
     result.deletedRecordIDs.insert(result.deletedRecordIDs.end(), zoneDeleted.begin(), zoneDeleted.end());
   }
-  if (!execute("COMMIT", &error)) return abort(error);
-  removeAssetFiles(effects.obsoleteAssets);
+  if (!transaction->commit(&failure)) return abort(storeError(failure, "commit"));
+  removeReplacedAssets(effects.obsoleteAssets);
   for (const CloudRecord& record : request.recordsToSave) {
     auto saved = savedByID.find(record.recordID());
     if (saved != savedByID.end()) result.savedRecords.push_back(saved->second);
@@ -557,11 +559,12 @@ CloudFetchRecordsResult EmbeddedCloudStore::fetchRecords(CloudDatabaseScope scop
     return result;
   }
   std::lock_guard lock(mutex_);
+  // Taken before the rows are read, so that the assets they name stay
+  // until the copies are made.
+  EmbeddedCloudAssetLock::Holder shared(*assetLock_, EmbeddedCloudAssetLock::Mode::Shared);
   Error error;
-  if (!execute("BEGIN", &error)) {
-    result.error = error;
-    return result;
-  }
+  auto transaction = Transaction::begin(*database_, Transaction::Mode::Deferred, &error);
+  if (!transaction) return {storeError(error, "begin a transaction"), {}, {}};
   for (const RecordID& recordID : request.recordIDs) {
     if (auto injected = fault.recordErrors.find(recordID); injected != fault.recordErrors.end()) {
       result.recordErrors.insert_or_assign(recordID, injected->second);
@@ -569,10 +572,8 @@ CloudFetchRecordsResult EmbeddedCloudStore::fetchRecords(CloudDatabaseScope scop
     }
     bool exists = false;
     std::optional<CloudRecord> record;
-    if (!zoneExists(scope, recordID.zoneID, exists, &error) || (exists && !loadRecord(scope, recordID, record, &error))) {
-      execute("ROLLBACK", nullptr);
+    if (!zoneExists(scope, recordID.zoneID, exists, &error) || (exists && !loadRecord(scope, recordID, record, &error)))
       return {error, {}, {}};
-    }
     if (!exists) {
       result.recordErrors.insert_or_assign(recordID,
                                            cloudError(kCloudErrorZoneNotFound, "Zone not found: " + recordID.zoneID.zoneName));
@@ -600,7 +601,7 @@ CloudFetchRecordsResult EmbeddedCloudStore::fetchRecords(CloudDatabaseScope scop
     }
     result.records.insert_or_assign(recordID, std::move(answer));
   }
-  execute("COMMIT", nullptr);
+  transaction->commit();
   return result;
 }
 
@@ -615,58 +616,61 @@ CloudModifyRecordZonesResult EmbeddedCloudStore::modifyRecordZones(CloudDatabase
   }
   std::lock_guard lock(mutex_);
   Error error;
-  if (!execute("BEGIN IMMEDIATE", &error)) {
-    result.error = error;
-    return result;
-  }
+  auto transaction = Transaction::begin(*database_, Transaction::Mode::Immediate, &error);
+  if (!transaction) return {storeError(error, "begin a transaction"), {}, {}};
   SaveEffects effects;
   auto ok = [&] {
     for (const RecordZoneID& zoneID : zonesToSave) {
       if (!isDefaultZone(scope, zoneID) &&
-          !Statement(connection_->db.get(), "INSERT OR IGNORE INTO zones VALUES (?, ?, ?)")
-               .bindScope(1, scope)
-               .bindZone(2, zoneID)
-               .run("save a zone", &error))
+          !runForZone(*database_, "INSERT OR IGNORE INTO zones VALUES (?, ?, ?)", scope, zoneID, "save a zone",
+                      &error))
         return false;
       result.savedZoneIDs.push_back(zoneID);
     }
     for (const RecordZoneID& zoneID : zoneIDsToDelete) {
-      Statement bodies(connection_->db.get(), "SELECT body FROM records WHERE scope = ? AND zone_name = ? AND owner_name = ?");
-      bodies.bindScope(1, scope).bindZone(2, zoneID);
-      while (bodies.step() == SQLITE_ROW) {
+      CachedStatement bodies = prepared(
+          *database_, "SELECT body FROM records WHERE scope = ? AND zone_name = ? AND owner_name = ?", "read a zone",
+          &error);
+      if (!bodies) return false;
+      Error failure;
+      if (!bindZone(*bodies, 1, scope, zoneID, &failure)) {
+        error = storeError(failure, "read a zone");
+        return false;
+      }
+      while (bodies->step(&failure)) {
         std::map<std::string, CloudValue> fields;
         std::optional<CloudReference> parent;
-        if (decodeCloudRecordBody(bodies.blob(0), fields, parent))
+        if (decodeCloudRecordBody(blobColumn(*bodies, 0), fields, parent))
           for (const std::string& name : assetNames(fields)) effects.obsoleteAssets.push_back(name);
       }
-      if (!Statement(connection_->db.get(), "DELETE FROM records WHERE scope = ? AND zone_name = ? AND owner_name = ?")
-               .bindScope(1, scope)
-               .bindZone(2, zoneID)
-               .run("delete a zone", &error) ||
-          !Statement(connection_->db.get(), "DELETE FROM zones WHERE scope = ? AND zone_name = ? AND owner_name = ?")
-               .bindScope(1, scope)
-               .bindZone(2, zoneID)
-               .run("delete a zone", &error))
+      if (bodies->failed()) {
+        error = storeError(failure, "read a zone");
+        return false;
+      }
+      if (!runForZone(*database_, "DELETE FROM records WHERE scope = ? AND zone_name = ? AND owner_name = ?", scope,
+                      zoneID, "delete a zone", &error) ||
+          !runForZone(*database_, "DELETE FROM zones WHERE scope = ? AND zone_name = ? AND owner_name = ?", scope,
+                      zoneID, "delete a zone", &error))
         return false;
       result.deletedZoneIDs.push_back(zoneID);
     }
-    return execute("COMMIT", &error);
+    Error failure;
+    if (transaction->commit(&failure)) return true;
+    error = storeError(failure, "commit");
+    return false;
   }();
   if (!ok) {
-    execute("ROLLBACK", nullptr);
+    transaction->rollback();
     return {error, {}, {}};
   }
-  removeAssetFiles(effects.obsoleteAssets);
+  removeReplacedAssets(effects.obsoleteAssets);
   return result;
 }
 
 bool EmbeddedCloudStore::saveZone(CloudDatabaseScope scope, const RecordZoneID& zoneID, Error* error) {
   if (isDefaultZone(scope, zoneID)) return true;
   std::lock_guard lock(mutex_);
-  return Statement(connection_->db.get(), "INSERT OR IGNORE INTO zones VALUES (?, ?, ?)")
-      .bindScope(1, scope)
-      .bindZone(2, zoneID)
-      .run("save a zone", error);
+  return runForZone(*database_, "INSERT OR IGNORE INTO zones VALUES (?, ?, ?)", scope, zoneID, "save a zone", error);
 }
 
 CloudFetchRecordZonesResult EmbeddedCloudStore::fetchAllRecordZones(CloudDatabaseScope scope,
@@ -678,12 +682,16 @@ CloudFetchRecordZonesResult EmbeddedCloudStore::fetchAllRecordZones(CloudDatabas
   }
   std::lock_guard lock(mutex_);
   if (scope == CloudDatabaseScope::Private) result.zoneIDs.push_back(RecordZoneID());
-  Statement query(connection_->db.get(),
-                  "SELECT zone_name, owner_name FROM zones WHERE scope = ? ORDER BY zone_name, owner_name");
-  query.bindScope(1, scope);
-  int status;
-  while ((status = query.step()) == SQLITE_ROW) result.zoneIDs.emplace_back(query.text(0), query.text(1));
-  if (status != SQLITE_DONE) return {storeError(connection_->db.get(), "read zones"), {}};
+  Error error;
+  CachedStatement query = prepared(
+      *database_, "SELECT zone_name, owner_name FROM zones WHERE scope = ? ORDER BY zone_name, owner_name",
+      "read zones", &error);
+  if (!query) return {error, {}};
+  Error failure;
+  if (!query->bindInt64(1, static_cast<int64_t>(scope), &failure)) return {storeError(failure, "read zones"), {}};
+  while (query->step(&failure))
+    result.zoneIDs.emplace_back(std::string(query->columnText(0)), std::string(query->columnText(1)));
+  if (query->failed()) return {storeError(failure, "read zones"), {}};
   return result;
 }
 

@@ -9,21 +9,28 @@
 
 namespace qlt {
 
+class Database;
+class EmbeddedCloudAssetLock;
+
 // The cloud service over a folder of this machine: "CloudStore.sqlite"
 // holds zones and records of both database scopes, "Assets" the uploaded
 // asset files, and "Downloads" the copies handed out by fetches. Several
 // processes (and several stores in one process) may open one folder at
 // once; each request is one transaction.
 //
-// Server rules: the private database always has the default zone; other
-// zones exist once saved, and records of a missing zone fail with zone not
-// found. Every save assigns a new change tag and modification date. With
-// IfServerRecordUnchanged a save whose change tag differs from the server
-// copy's (an empty tag included) fails with server record changed, and one
-// with a tag whose server copy is gone with unknown item; the other
-// policies create missing records. Saves other than AllKeys write the
-// client's changed keys only. Requests name at most 400 records. Fetched
-// assets are fresh copies in "Downloads", which the caller may remove.
+// Server rules: the private database always has the default zone, and a
+// zone of the signed-in user comes into being there with the first record
+// saved into it; other zones exist once saved, and records of a missing
+// zone fail with zone not found. Every save assigns a new change tag and
+// modification date. With IfServerRecordUnchanged a save whose change tag
+// differs from the server copy's (an empty tag included) fails with server
+// record changed. Under any policy but AllKeys a save with a change tag
+// whose server copy is gone (deleted by another client) fails with unknown
+// item; records without a tag are created. Saves other than AllKeys write
+// the client's changed keys only. Requests name at most 400 records.
+// Fetched assets are fresh copies in "Downloads", which the caller may
+// remove; stored assets that a save replaces are removed only once no
+// fetch of any process is copying (see EmbeddedCloudAssetLock).
 class EmbeddedCloudStore final : public CloudService {
  public:
   static constexpr size_t kMaximumRecordsPerRequest = 400;
@@ -48,12 +55,11 @@ class EmbeddedCloudStore final : public CloudService {
                                                   const CloudCancellation& cancellation) override;
 
  private:
-  struct Connection;
   struct SaveEffects;
   enum class Outcome { Done, RecordFailed, StoreFailed };
 
   EmbeddedCloudStore(std::string directory, std::shared_ptr<CloudFaultInjector> faults,
-                     std::unique_ptr<Connection> connection);
+                     std::unique_ptr<Database> database, std::unique_ptr<EmbeddedCloudAssetLock> assetLock);
 
   // The request's answer when a planned fault ends it before the server
   // looks at it.
@@ -72,15 +78,19 @@ class EmbeddedCloudStore final : public CloudService {
   // The record with its stored asset names turned into paths: of fresh
   // copies in the download folder, or of the stored files.
   bool resolveAssets(CloudRecord& record, bool makeCopies, Error* error);
-  bool execute(const char* sql, Error* error);
-  void removeAssetFiles(const std::vector<std::string>& names);
+  bool execute(const std::string& sql, Error* error);
+  // Stored copies that no committed record names.
+  void discardUploadedAssets(const std::vector<std::string>& names);
+  // Stored copies that committed records named until now.
+  void removeReplacedAssets(const std::vector<std::string>& names);
 
   std::string directory_;
   std::string assetsDirectory_;
   std::string downloadsDirectory_;
   std::shared_ptr<CloudFaultInjector> faults_;
   std::mutex mutex_;
-  std::unique_ptr<Connection> connection_;
+  std::unique_ptr<Database> database_;
+  std::unique_ptr<EmbeddedCloudAssetLock> assetLock_;
 };
 
 }  // namespace qlt

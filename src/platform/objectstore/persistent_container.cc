@@ -9,7 +9,7 @@ namespace qlt {
 PersistentContainer::PersistentContainer(std::string name, std::shared_ptr<const ManagedObjectModel> model,
                                          const std::string& directory)
     : name_(std::move(name)), model_(std::move(model)) {
-  description_.path = directory + "/" + name_ + ".sqlite";
+  if (!directory.empty()) description_.path = directory + "/" + name_ + ".sqlite";
 }
 
 PersistentContainer::~PersistentContainer() {
@@ -21,6 +21,11 @@ PersistentContainer::~PersistentContainer() {
 void PersistentContainer::loadPersistentStores(LoadCompletion completion) {
   auto load = [this, completion = std::move(completion)] {
     Error error;
+    if (description_.path.empty()) {
+      error = Error(kCocoaErrorDomain, kPersistentStoreOpenError, "The store has no location.");
+      if (completion) completion(description_, &error);
+      return;
+    }
     auto store = PersistentStore::open(description_.path, model_, description_.options, &error);
     if (!store) {
       if (completion) completion(description_, &error);

@@ -36,7 +36,8 @@ class PersistentContainer {
   using LoadCompletion = std::function<void(const PersistentStoreDescription&, const Error*)>;
 
   // The store lies in `directory` as "<name>.sqlite" unless the
-  // description's path is changed before loading.
+  // description's path is changed before loading. Without a directory (and
+  // a path set later) loading fails.
   PersistentContainer(std::string name, std::shared_ptr<const ManagedObjectModel> model,
                       const std::string& directory);
   virtual ~PersistentContainer();

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "platform/cloud/cloud_record_zone_operations.h"
 #include "platform/files/file_system.h"
 #include "platform/cloud/cloud_test_support.h"
@@ -180,14 +184,48 @@ TEST_F(CloudStoreTest, UnknownRecordsAndZones) {
 
   ModifyOutcome deleted = modify(privateDatabase(), {}, {recordID("Item|none")});
   EXPECT_EQ(cloudPartialErrors(*deleted.error)->at(recordID("Item|none")).code(), kCloudErrorUnknownItem);
-  EXPECT_EQ(modify(privateDatabase(), {CloudRecord("Item", elsewhere)}).recordError(elsewhere)->code(),
-            kCloudErrorZoneNotFound);
+  ModifyOutcome deletedElsewhere = modify(privateDatabase(), {}, {elsewhere});
+  ASSERT_TRUE(deletedElsewhere.error);
+  EXPECT_EQ(cloudPartialErrors(*deletedElsewhere.error)->at(elsewhere).code(), kCloudErrorZoneNotFound);
 
   // The default zone always exists in the private database, never in the shared one.
   RecordID inDefault("Item|D", RecordZoneID());
   EXPECT_FALSE(modify(privateDatabase(), {CloudRecord("Item", inDefault)}).error);
   EXPECT_EQ(modify(*container->sharedCloudDatabase(), {CloudRecord("Item", inDefault)}).recordError(inDefault)->code(),
             kCloudErrorZoneNotFound);
+}
+
+TEST_F(CloudStoreTest, FirstSaveCreatesTheUsersPrivateZone) {
+  RecordID first("Item|1", RecordZoneID("Fresh", kCurrentUserDefaultName));
+  ModifyOutcome saved = modify(privateDatabase(), {CloudRecord("Item", first)}, {}, Policy::ChangedKeys);
+  ASSERT_FALSE(saved.error) << saved.error->description();
+  EXPECT_EQ(fetch(privateDatabase(), {first}).records.size(), 1u);
+
+  // An atomic request that fails in a new zone leaves no zone behind.
+  RecordID other("Item|2", RecordZoneID("Other", kCurrentUserDefaultName));
+  CloudRecord stale = saved.saved[0];
+  stale.setSystemFields({"Item", other, "1", std::nullopt, std::nullopt});
+  ASSERT_TRUE(modify(privateDatabase(), {stale}).error);
+  EXPECT_EQ(fetch(privateDatabase(), {other}).recordError(other)->code(), kCloudErrorZoneNotFound);
+
+  RecordID shared("Item|S", RecordZoneID("Fresh", "_otherUser"));
+  EXPECT_EQ(modify(*container->sharedCloudDatabase(), {CloudRecord("Item", shared)}).recordError(shared)->code(),
+            kCloudErrorZoneNotFound);
+}
+
+TEST_F(CloudStoreTest, RecordsDeletedByAnotherClientAreUnknownUnlessReplacedWhole) {
+  ModifyOutcome first = modify(privateDatabase(), {newRecord("Item|A")});
+  ASSERT_EQ(first.saved.size(), 1u);
+  CloudRecord mine = first.saved[0];
+  ASSERT_FALSE(modify(privateDatabase(), {}, {mine.recordID()}).error);
+
+  mine.setObjectForKey("name", "changed here");
+  ModifyOutcome refused = modify(privateDatabase(), {mine}, {}, Policy::ChangedKeys);
+  ASSERT_TRUE(refused.recordError(mine.recordID()));
+  EXPECT_EQ(refused.recordError(mine.recordID())->code(), kCloudErrorUnknownItem);
+  EXPECT_EQ(fetch(privateDatabase(), {mine.recordID()}).recordError(mine.recordID())->code(), kCloudErrorUnknownItem);
+  ASSERT_FALSE(modify(privateDatabase(), {mine}, {}, Policy::AllKeys).error);
+  EXPECT_EQ(fetch(privateDatabase(), {mine.recordID()}).records.size(), 1u);
 }
 
 TEST_F(CloudStoreTest, ScopesAreSeparateAndZonesCanBeManaged) {
@@ -233,6 +271,45 @@ TEST_F(CloudStoreTest, TwoContainersOnOneFolderShareRecords) {
   EXPECT_NE(second.saved[0].recordChangeTag(), first.saved[0].recordChangeTag());
   EXPECT_EQ(modify(privateDatabase(), {first.saved[0]}).recordError(record.recordID())->code(),
             kCloudErrorServerRecordChanged);
+}
+
+TEST_F(CloudStoreTest, ReplacingAnAssetWaitsForAFetchCopyingIt) {
+  std::string source = scratch.path("doc.txt");
+  ASSERT_TRUE(writeFileAtomically(source, "first"));
+  // Two more stores on the folder, as other processes would open it.
+  auto reader = EmbeddedCloudStore::open(scratch.path("Cloud"), nullptr);
+  auto writer = EmbeddedCloudStore::open(scratch.path("Cloud"), nullptr);
+  ASSERT_TRUE(reader && writer);
+  CloudRecord record = newRecord("Item|A");
+  record.setObjectForKey("file", CloudAsset{source});
+  CloudModifyRecordsRequest save{{record}, {}, Policy::AllKeys};
+  CloudCancellation never;
+  ASSERT_FALSE(writer->modifyRecords(CloudDatabaseScope::Private, save, never).error);
+  ASSERT_TRUE(writeFileAtomically(source, "second"));
+
+  std::atomic<bool> replaced = false;
+  std::thread replacing;
+  CloudFetchRecordsRequest request;
+  request.recordIDs = {record.recordID()};
+  request.progress = [&](const RecordID&, double) {
+    if (replacing.joinable()) return;
+    replacing = std::thread([&] {
+      EXPECT_FALSE(writer->modifyRecords(CloudDatabaseScope::Private, save, never).error);
+      replaced = true;
+    });
+    // Room for the replacement to finish (and remove the stored file) while
+    // the fetch is about to copy it.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    while (!replaced && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  };
+  CloudFetchRecordsResult fetched = reader->fetchRecords(CloudDatabaseScope::Private, request, never);
+  replacing.join();
+  ASSERT_EQ(fetched.records.size(), 1u) 
+      << (fetched.recordErrors.empty() ? std::string() : fetched.recordErrors.begin()->second.description());
+  EXPECT_EQ(readFile(fetched.records.at(record.recordID()).objectForKey("file")->asset()->filePath), "first");
+  EXPECT_TRUE(replaced);
+  EXPECT_EQ(contentsOfDirectory(scratch.path("Cloud/Assets"))->size(), 1u) << "the replaced file is gone";
 }
 
 }  // namespace
