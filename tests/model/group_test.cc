@@ -257,6 +257,25 @@ TEST_F(GroupTest, ChildrenOrderAndLookups) {
 
 }
 
+TEST_F(GroupTest, SharingLimitsWhereItemsMayGo) {
+  Folder::Ptr team = sharedWithMe("Team"), docs = make(team, "Docs"), mine = make(root, "Mine");
+  Folder::Ptr own = make(root, "Own");
+  own->setCloudShare(share("S-own", true));
+  auto theirs = fileItem(docs, "a.txt");
+  Error error;
+  EXPECT_TRUE(theirs->canMoveToFolder(*team));
+  EXPECT_FALSE(theirs->canMoveToFolder(*mine, &error));
+  EXPECT_TRUE(error.is(kItemErrorDomain, kItemCannotMoveSharedItemErrorCode)) << error.description();
+  EXPECT_EQ(error.localizedDescription(), "Shared items that you do not own cannot be moved outside the shared folder.");
+
+  auto single = fileItem(mine, "b.txt");
+  storeCloudShare(*single, share("S-b", true));
+  EXPECT_FALSE(single->canMoveToFolder(*own, &error));
+  EXPECT_TRUE(error.is(kItemErrorDomain, kItemCannotMoveSharedItemErrorCode)) << error.description();
+  EXPECT_EQ(error.localizedDescription(), "Individually shared items cannot be moved to a shared folder.");
+  EXPECT_TRUE(single->canMoveToFolder(*root));
+}
+
 TEST_F(GroupTest, SharedItemsFollowTheirItemsFolder) {
   Folder::Ptr box = make(root, "Box"), other = make(root, "Other");
   auto one = insert<Item>("Item"), two = insert<Item>("Item");
