@@ -47,27 +47,24 @@ bool setFinderTagNames(const std::string& path, const std::vector<std::string>& 
   return data && setFinderTagsAttribute(path, *data, error);
 }
 
-bool updateItemTagDataFromFile(const ManagedObjectPtr& item, const std::string& path, const ManagedObjectPtr& library,
-                               bool itemIsLocalRecord) {
-  if (!item) return false;
-  auto fileData = finderTagsAttribute(path);
-  if (!fileData) return false;
-  Value stored = item->valueForKey("fileProviderTagData");
-  const Bytes* storedData = stored.data();
-  if (storedData && *storedData == *fileData) return false;
+namespace {
 
-  auto names = tagNamesFromTagData(*fileData);
-  auto colors = tagLabelColorsFromTagData(*fileData);
-  if (!names || !colors) return false;
+// Gives the item the file's tag data, rebuilt from the library's tags (with
+// the file's colours) when names and colours pair up.
+bool normalizeItemTagData(ManagedObject& item, const Bytes& fileData, const std::vector<std::string>& names,
+                          const std::vector<int64_t>& colors, const ManagedObjectPtr& library) {
+  Value stored = item.valueForKey("fileProviderTagData");
+  const Bytes* storedData = stored.data();
+  if (storedData && *storedData == fileData) return false;
   bool changed = false;
-  Bytes newData = *fileData;
-  if (names->size() == colors->size()) {
+  Bytes newData = fileData;
+  if (names.size() == colors.size()) {
     std::vector<Tag::Ptr> tags;
-    for (size_t i = 0; i < names->size(); ++i) {
-      Tag::Ptr tag = Tag::tagWithName((*names)[i], library);
+    for (size_t i = 0; i < names.size(); ++i) {
+      Tag::Ptr tag = Tag::tagWithName(names[i], library);
       if (!tag) continue;
-      if (tag->fileLabelColor() != (*colors)[i]) {
-        tag->setFileLabelColor((*colors)[i]);
+      if (tag->fileLabelColor() != colors[i]) {
+        tag->setFileLabelColor(colors[i]);
         changed = true;
       }
       tags.push_back(tag);
@@ -78,28 +75,42 @@ bool updateItemTagDataFromFile(const ManagedObjectPtr& item, const std::string& 
   std::optional<std::vector<std::string>> oldNames;
   if (storedData) oldNames = tagNamesFromTagData(*storedData);
   bool sameNames = oldNames && std::set<std::string>(oldNames->begin(), oldNames->end()) ==
-                                   std::set<std::string>(names->begin(), names->end());
+                                   std::set<std::string>(names.begin(), names.end());
   if (!(sameNames && storedData && *storedData == newData)) {
-    item->setValueForKey("fileProviderTagData", newData);
+    item.setValueForKey("fileProviderTagData", newData);
     changed = true;
   }
+  return changed;
+}
 
+bool updateItemTagsFromNames(ManagedObject& item, const std::vector<std::string>& names,
+                             const ManagedObjectPtr& library) {
   const UserDefaults& defaults = UserDefaults::standard();
-  if (itemIsLocalRecord && defaults.boolForKey(kItemImportFinderTagsKey) &&
-      defaults.boolForKey(kItemUpdateFinderTagsKey)) {
-    std::vector<ManagedObjectPtr> newTags;
-    for (const Tag::Ptr& tag : Tag::tagsWithNames(*names, library, true)) newTags.push_back(tag);
-    std::vector<ManagedObjectPtr> oldTags = item->objectsForKey("tags");
-    if (objectIDs(oldTags) != objectIDs(newTags)) {
-      Value identifier = item->valueForKey("identifier");
-      log("Updating tags from Finder for %@ Old: %@ New: %@",
-          identifier.string() ? *identifier.string() : std::string(), identifierList(oldTags),
-          identifierList(newTags));
-      item->setObjectsForKey("tags", newTags);
-      Tag::updateTagNamesOfItem(*item);
-      changed = true;
-    }
-  }
+  if (!defaults.boolForKey(kItemImportFinderTagsKey) || !defaults.boolForKey(kItemUpdateFinderTagsKey)) return false;
+  std::vector<ManagedObjectPtr> newTags;
+  for (const Tag::Ptr& tag : Tag::tagsWithNames(names, library, true)) newTags.push_back(tag);
+  std::vector<ManagedObjectPtr> oldTags = item.objectsForKey("tags");
+  if (objectIDs(oldTags) == objectIDs(newTags)) return false;
+  Value identifier = item.valueForKey("identifier");
+  log("Updating tags from Finder for %@ Old: %@ New: %@", identifier.string() ? *identifier.string() : std::string(),
+      identifierList(oldTags), identifierList(newTags));
+  item.setObjectsForKey("tags", newTags);
+  Tag::updateTagNamesOfItem(item);
+  return true;
+}
+
+}  // namespace
+
+bool updateItemTagDataFromFile(const ManagedObjectPtr& item, const std::string& path, const ManagedObjectPtr& library,
+                               bool itemIsLocalRecord) {
+  if (!item) return false;
+  auto fileData = finderTagsAttribute(path);
+  if (!fileData) return false;
+  auto names = tagNamesFromTagData(*fileData);
+  auto colors = tagLabelColorsFromTagData(*fileData);
+  if (!names || !colors) return false;
+  bool changed = normalizeItemTagData(*item, *fileData, *names, *colors, library);
+  if (itemIsLocalRecord && updateItemTagsFromNames(*item, *names, library)) changed = true;
   return changed;
 }
 

@@ -5,7 +5,6 @@
 
 #include "model/cloud_share.h"
 #include "model/folder.h"
-#include "model/folder_item_hooks.h"
 #include "model/item.h"
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
@@ -48,6 +47,11 @@ std::optional<std::string> standardizedInside(const std::string& directory, cons
   std::string standardized = standardizingPath(path);
   if (!isDescendant(standardized, directory)) return std::nullopt;
   return standardized;
+}
+
+void updateSharedItemsForFolder(const std::vector<ManagedObjectPtr>& items) {
+  for (const ManagedObjectPtr& object : items)
+    if (auto item = std::dynamic_pointer_cast<Item>(object)) item->updateCloudSharedItemForFolder();
 }
 
 }  // namespace
@@ -471,19 +475,13 @@ void Folder::removeItemsObject(const ManagedObjectPtr& item) { removeItems({item
 void Folder::addItems(const std::vector<ManagedObjectPtr>& items) {
   for (const ManagedObjectPtr& item : items)
     if (item) addObjectForKey("items", item);
-  const auto& update = FolderItemHooks::installed().updateCloudSharedItemForFolder;
-  if (update)
-    for (const ManagedObjectPtr& item : items)
-      if (item) update(item);
+  updateSharedItemsForFolder(items);
 }
 
 void Folder::removeItems(const std::vector<ManagedObjectPtr>& items) {
   for (const ManagedObjectPtr& item : items)
     if (item) removeObjectForKey("items", item);
-  const auto& update = FolderItemHooks::installed().updateCloudSharedItemForFolder;
-  if (update)
-    for (const ManagedObjectPtr& item : items)
-      if (item) update(item);
+  updateSharedItemsForFolder(items);
 }
 
 void Folder::setParent(const Ptr& parent) { setObjectForKey("parent", parent); }

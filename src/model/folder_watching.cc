@@ -3,7 +3,6 @@
 
 #include "model/folder.h"
 #include "model/item.h"
-#include "model/listing_item_hooks.h"
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
 #include "platform/foundation/log.h"
@@ -38,8 +37,7 @@ void checkSubitem(const ObjectID& folderID, const std::string& url) {
     if (UserDefaults::standard().boolForKey(kImportLoggingKey))
       log("Updating file attributes for %@", item->identifier());
     Error error;
-    const auto& update = ListingItemHooks::installed().updateMetadataFromFile;
-    bool done = !update || update(item, url, &error);
+    bool done = item->updateMetadataFromFile(&error);
     if (done && context->hasChanges()) done = context->save(&error);
     if (!done) log("Error updating file attributes for item %@: %@", item->identifier(), error);
   });

@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "model/folder.h"
-#include "model/listing_item_hooks.h"
+#include "model/item.h"
 #include "model/sort_descriptor_archive.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/localized_strings.h"
@@ -31,9 +31,9 @@ bool Group::containsItem(const ManagedObject& item) const {
 }
 
 bool Group::canAcceptItems(const std::vector<ManagedObjectPtr>& items) const {
-  const auto& canAdd = ListingItemHooks::installed().canAddToGroup;
-  return std::all_of(items.begin(), items.end(), [&](const ManagedObjectPtr& item) {
-    return item && (canAdd ? canAdd(item, *this, nullptr) : canAcceptExistingItems());
+  return std::all_of(items.begin(), items.end(), [&](const ManagedObjectPtr& object) {
+    auto item = std::dynamic_pointer_cast<Item>(object);
+    return item && item->canAddToGroup(*this);
   });
 }
 

@@ -12,6 +12,7 @@
 #include "platform/foundation/date.h"
 #include "platform/fileprovider/file_provider_item.h"
 #include "platform/foundation/property_list.h"
+#include "model/item_error.h"
 #include "store/library_object.h"
 
 namespace qlt {
@@ -20,6 +21,7 @@ namespace qlt {
 // Dates, type and source go through the typed setters below so that the
 // values derived from them stay right; other attributes are set by key.
 class Folder;
+class Group;
 class CloudRecord;
 
 inline constexpr const char* kItemCloudFileAssetKey = "itemAssetFile";
@@ -36,6 +38,30 @@ class Item : public LibraryObject {
   std::string uniqueFilename(const std::string& filename, const Folder& folder) const;
 
   std::shared_ptr<Folder> folder() const;
+
+  // Whether the item may go to `folder` under `filename` (empty: its
+  // current one). Refusals are kItemErrorDomain errors; a clash with another
+  // item names that item's identifier under
+  // kItemExistingItemErrorUserInfoKey, one with a subfolder holds the folder
+  // (a ManagedObjectPtr) under kItemExistingFolderErrorUserInfoKey.
+  [[nodiscard]] bool canMoveToFolder(const Folder& folder, const std::string& filename,
+                                     Error* error = nullptr) const;
+  [[nodiscard]] bool canMoveToFolder(const Folder& folder, Error* error = nullptr) const {
+    return canMoveToFolder(folder, filename(), error);
+  }
+  // Whether the item may join `group`: it must be able to move to the
+  // folder that holds the group's items. A group other than a folder or the
+  // library group leaves an item outside the trash in its current folder.
+  [[nodiscard]] bool canAddToGroup(const Group& group, Error* error = nullptr) const;
+
+  // Gives the item's shared-item record, when it has one, the identifier of
+  // the item's current folder (none without a folder).
+  void updateCloudSharedItemForFolder();
+
+  // Refreshes dates, name, hidden extension, tags and size from the item's
+  // file, and clears the file's immutable flag. Fails only when the file's
+  // attributes cannot be read.
+  [[nodiscard]] bool updateMetadataFromFile(Error* error = nullptr);
   // The path of the item's file: `filename` in its folder's directory, or,
   // for an item shared to this user by someone else, in a directory named by
   // its identifier inside the shared folder's (created when missing).

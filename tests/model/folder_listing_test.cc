@@ -7,9 +7,12 @@
 #include "model/folder.h"
 #include "model/group_classes.h"
 #include "model/item.h"
-#include "model/listing_item_hooks.h"
+#include "model/finder_tags.h"
+#include "model/tag.h"
+#include "model/tag_data.h"
 #include "model/sort_descriptor_archive.h"
 #include "folder_fixture.h"
+#include "platform/files/file_attributes.h"
 #include "platform/files/file_path.h"
 #include "platform/fileprovider/file_provider_domain.h"
 #include "platform/files/file_system.h"
@@ -26,7 +29,8 @@ class FolderListingTest : public FolderFixture {
  protected:
   void TearDown() override {
     UserDefaults::standard().removeObjectForKey(kFolderShowAllItemsKey);
-    ListingItemHooks::installed() = {};
+    UserDefaults::standard().removeObjectForKey(kItemImportFinderTagsKey);
+    UserDefaults::standard().removeObjectForKey(kItemUpdateFinderTagsKey);
   }
 
   std::set<std::string> listed(const Group& group) {
@@ -217,15 +221,43 @@ TEST_F(FolderListingTest, OutlineAnswers) {
             (std::vector<std::string>{"identifier", "name", "favorite", "parent", "cloudShareData", "cloudRecordData",
                                       "fileProviderTagData"}));
   EXPECT_TRUE(b->canAcceptItems({}));
+}
+
+TEST_F(FolderListingTest, GroupsAcceptItemsThatCanMoveToTheirItemsFolder) {
+  Folder::Ptr b = make(root, "B"), elsewhere = make(root, "Elsewhere");
   auto recents =
       std::dynamic_pointer_cast<Group>(LibraryObject::libraryObject(*context, "RecentsGroup", "RecentsGroup"));
-  auto x = item(b, "y");
-  EXPECT_FALSE(recents->canAcceptItems({x}));
-  ListingItemHooks::installed().canAddToGroup = [](const ManagedObjectPtr&, const Group& g, Error*) {
-    return !g.isFolder();
-  };
+  auto x = item(elsewhere, "y");
+  auto clash = item(b, "Y");
+  auto rootClash = item(root, "y");
+  make(b, "sub");
+  auto named = item(elsewhere, "sub");
+
   EXPECT_FALSE(b->canAcceptItems({x}));
+  Error error;
+  EXPECT_FALSE(x->canAddToGroup(*b, &error));
+  EXPECT_TRUE(error.is(kItemErrorDomain, kItemFileExistsErrorCode)) << error.description();
+  EXPECT_EQ(error.localizedDescription(), "An item already exists with the same name.");
+  EXPECT_EQ(error.userInfoString(kItemExistingItemErrorUserInfoKey), clash->identifier());
+  EXPECT_FALSE(x->canAddToGroup(*b)) << "the answer does not depend on an error being asked for";
+
+  EXPECT_FALSE(named->canAddToGroup(*b, &error));
+  EXPECT_TRUE(error.is(kItemErrorDomain, kItemFolderExistsErrorCode)) << error.description();
+  EXPECT_EQ(error.localizedDescription(), "A folder already exists with the same name.");
+  EXPECT_TRUE(clash->canAddToGroup(*b)) << "an item does not clash with itself";
+  EXPECT_TRUE(trash->canAcceptItems({x, named, clash}));
+
+  EXPECT_TRUE(recents->canAcceptItems({x})) << "a special group leaves the item in its own folder";
+  EXPECT_FALSE(libraryGroup->canAcceptItems({x})) << "the library group's items go to the root folder";
+  x->setObjectForKey("folder", trash);
+  EXPECT_FALSE(recents->canAcceptItems({x})) << "from the trash an item goes back to the root folder";
+  rootClash->setValueForKey("filename", "other");
   EXPECT_TRUE(recents->canAcceptItems({x}));
+
+  x->setValueForKey("filename", Value());
+  EXPECT_FALSE(x->canAddToGroup(*b, &error));
+  EXPECT_TRUE(error.is(kItemErrorDomain, kItemInvalidFilenameErrorCode));
+  EXPECT_EQ(error.localizedDescription(), "No filename provided.");
 }
 
 TEST_F(FolderListingTest, ExpansionIsAnnouncedOnlyWhenItChanges) {
@@ -249,25 +281,39 @@ TEST_F(FolderListingTest, ExpansionIsAnnouncedOnlyWhenItChanges) {
 TEST_F(FolderListingTest, ChangedFilesRefreshTheirItems) {
   Folder::Ptr folder = make(root, "Watched");
   auto note = item(folder, "note.txt");
+  auto hidden = item(folder, ".hidden");
   ASSERT_TRUE(context->save());
   std::string directory = *folder->folderPath();
-  std::ofstream(directory + "/note.txt") << "text";
+  std::string path = directory + "/note.txt";
+  std::ofstream(path) << "text";
   std::ofstream(directory + "/.hidden") << "text";
   createDirectory(directory + "/plain", false);
-  std::mutex mutex;
-  std::vector<std::string> refreshed;
-  ListingItemHooks::installed().updateMetadataFromFile = [&](const ManagedObjectPtr& it, const std::string& url,
-                                                             Error*) {
-    std::lock_guard lock(mutex);
-    refreshed.push_back(url);
-    it->setValueForKey("size", int64_t{4});
-    return true;
-  };
+  const struct timespec created {1600000000, 0}, modified {1700000000, 0};
+  ASSERT_TRUE(setModificationTime(path, modified));
+  auto tags = finderTagListData({{"Work", 4}});
+  bool withAttributes = setCreationTime(path, created) && setExtensionHidden(path, true) &&
+                        setFinderTagsAttribute(path, *tags);
+  UserDefaults::standard().setBool(true, kItemImportFinderTagsKey);
+  UserDefaults::standard().setBool(true, kItemUpdateFinderTagsKey);
+
   for (const char* name : {"note.txt", ".hidden", "plain", "missing"})
     folder->presentedSubitemDidChangeAtURL(fileURLFromPath(directory + "/" + name));
   Folder::checkFilesOperationQueue().waitUntilAllOperationsAreFinished();
-  EXPECT_EQ(refreshed, std::vector<std::string>{fileURLFromPath(directory + "/note.txt")});
-  EXPECT_EQ(reread<Item>(note)->valueForKey("size"), Value(int64_t{4})) << "the check saves its context";
+
+  auto refreshed = reread<Item>(note);
+  EXPECT_EQ(refreshed->valueForKey("size"), Value(int64_t{4})) << "the check saves its context";
+  EXPECT_TRUE(refreshed->dateModified()->matchesToTheSecond(Date::fromTimespec(modified)));
+  EXPECT_TRUE(reread<Item>(hidden)->valueForKey("size").isNull()) << "hidden files are not checked";
+  if (!withAttributes) GTEST_SKIP() << "no user extended attributes here";
+  EXPECT_TRUE(refreshed->dateCreated()->matchesToTheSecond(Date::fromTimespec(created)));
+  EXPECT_EQ(refreshed->name(), "note");
+  EXPECT_TRUE(refreshed->extensionHidden());
+  Value tagData = refreshed->valueForKey("fileProviderTagData");
+  ASSERT_TRUE(tagData.data());
+  EXPECT_EQ(Tag::tagNamesFromFileProviderTagData(*tagData.data()), std::vector<std::string>{"Work"});
+  std::vector<ManagedObjectPtr> itemTags = refreshed->objectsForKey("tags");
+  ASSERT_EQ(itemTags.size(), 1u);
+  EXPECT_EQ(std::dynamic_pointer_cast<Tag>(itemTags.front())->fileLabelColor(), 4);
 }
 
 TEST_F(FolderListingTest, SignalsTheFolderEnumeratorOnlyForALibraryShownThroughTheFileProvider) {

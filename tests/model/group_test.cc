@@ -7,7 +7,6 @@
 
 #include "model/cloud_share.h"
 #include "model/folder.h"
-#include "model/folder_item_hooks.h"
 #include "model/group_classes.h"
 #include "model/item.h"
 #include "model/item_group.h"
@@ -230,7 +229,7 @@ TEST_F(GroupTest, BundlesAndSearchGroupsInTheTree) {
   ASSERT_TRUE(context->save());
 }
 
-TEST_F(GroupTest, ChildrenOrderLookupsAndItemHooks) {
+TEST_F(GroupTest, ChildrenOrderAndLookups) {
   Folder::Ptr box = make(root, "Box");
   Folder::Ptr c = make(box, "c10"), a = make(box, "C2"), b = make(box, "b");
   Folder::Ptr inner = make(a, "z"), inner2 = make(a, "c10");
@@ -256,14 +255,43 @@ TEST_F(GroupTest, ChildrenOrderLookupsAndItemHooks) {
   libraryObject->setObjectForKey("defaultImportGroup", a);
   EXPECT_FALSE(a->canReorder());
 
-  std::vector<ManagedObjectPtr> updated;
-  FolderItemHooks::installed().updateCloudSharedItemForFolder = [&](const ManagedObjectPtr& i) { updated.push_back(i); };
+}
+
+TEST_F(GroupTest, SharingLimitsWhereItemsMayGo) {
+  Folder::Ptr team = sharedWithMe("Team"), docs = make(team, "Docs"), mine = make(root, "Mine");
+  Folder::Ptr own = make(root, "Own");
+  own->setCloudShare(share("S-own", true));
+  auto theirs = fileItem(docs, "a.txt");
+  Error error;
+  EXPECT_TRUE(theirs->canMoveToFolder(*team));
+  EXPECT_FALSE(theirs->canMoveToFolder(*mine, &error));
+  EXPECT_TRUE(error.is(kItemErrorDomain, kItemCannotMoveSharedItemErrorCode)) << error.description();
+  EXPECT_EQ(error.localizedDescription(), "Shared items that you do not own cannot be moved outside the shared folder.");
+
+  auto single = fileItem(mine, "b.txt");
+  storeCloudShare(*single, share("S-b", true));
+  EXPECT_FALSE(single->canMoveToFolder(*own, &error));
+  EXPECT_TRUE(error.is(kItemErrorDomain, kItemCannotMoveSharedItemErrorCode)) << error.description();
+  EXPECT_EQ(error.localizedDescription(), "Individually shared items cannot be moved to a shared folder.");
+  EXPECT_TRUE(single->canMoveToFolder(*root));
+}
+
+TEST_F(GroupTest, SharedItemsFollowTheirItemsFolder) {
+  Folder::Ptr box = make(root, "Box"), other = make(root, "Other");
   auto one = insert<Item>("Item"), two = insert<Item>("Item");
+  auto sharedItem = insert<LibraryObject>("SharedItem");
+  one->setObjectForKey("sharedItem", sharedItem);
+  auto folderIdentifier = [&] { return sharedItem->valueForKey("folderIdentifier"); };
+
   box->addItems({one, two});
-  box->removeItemsObject(one);
-  FolderItemHooks::installed().updateCloudSharedItemForFolder = nullptr;
-  EXPECT_EQ(updated, (std::vector<ManagedObjectPtr>{one, two, one}));
-  EXPECT_EQ(box->objectsForKey("items"), std::vector<ManagedObjectPtr>{two});
+  EXPECT_EQ(folderIdentifier(), Value(box->identifier()));
+  other->addItemsObject(one);
+  EXPECT_EQ(folderIdentifier(), Value(other->identifier()));
+  other->removeItems({one});
+  EXPECT_TRUE(folderIdentifier().isNull());
+  box->removeItemsObject(two);
+  EXPECT_TRUE(box->objectsForKey("items").empty());
+  EXPECT_FALSE(two->objectForKey("sharedItem")) << "an item without a shared item gets none";
 }
 
 TEST_F(GroupTest, SystemGroupsAndFavoriteNotices) {

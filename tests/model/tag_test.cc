@@ -163,6 +163,9 @@ TEST_F(TagTest, ItemTagDataFollowsTheFileFinderTags) {
   std::set<std::string> tagNames;
   for (const auto& t : fresh->objectsForKey("tags")) tagNames.insert(*t->valueForKey("name").string());
   EXPECT_EQ(tagNames, (std::set<std::string>{"Work", "Home"}));
+  fresh->setObjectsForKey("tags", {tag("Old")});
+  EXPECT_TRUE(updateItemTagDataFromFile(fresh, file, lib, true));
+  EXPECT_EQ(fresh->objectsForKey("tags").size(), 2u) << "tags follow the names even when the tag data is unchanged";
   auto shared = item({tag("Old")});
   updateItemTagDataFromFile(shared, file, lib, false);
   EXPECT_EQ(shared->objectsForKey("tags").size(), 1u) << "shared items keep their tags";
