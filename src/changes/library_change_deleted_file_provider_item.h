@@ -28,11 +28,11 @@ class LibraryChangeDeletedFileProviderItem : public ManagedObject {
   // deleted and the context saved. nullopt with the error when the fetch
   // (nothing removed) or the save (deletions left unsaved in the context)
   // fails. REQUIRES: called inside the context's queue.
-  static std::optional<std::vector<std::string>> consumeDeletedItemIdentifiers(
+  [[nodiscard]] static std::optional<std::vector<std::string>> consumeDeletedItemIdentifiers(
       ManagedObjectContext& context, const std::optional<Date>& afterDate, Error* error = nullptr);
 
   std::string fileProviderItemIdentifier() const;
-  std::optional<Date> dateDeleted() const;
+  [[nodiscard]] std::optional<Date> dateDeleted() const;
 };
 
 }  // namespace qlt

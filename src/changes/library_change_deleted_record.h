@@ -22,7 +22,7 @@ class LibraryChangeDeletedRecord : public ManagedObject {
   static Ptr deletedRecord(const RecordID& recordID, ManagedObjectContext& context);
 
   std::string recordName() const;
-  std::optional<Date> dateRecordDeleted() const;
+  [[nodiscard]] std::optional<Date> dateRecordDeleted() const;
 };
 
 }  // namespace qlt

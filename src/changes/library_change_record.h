@@ -34,14 +34,14 @@ class LibraryChangeRecord : public ManagedObject {
 
   // Decoded from recordIDData (secure coding) and kept until that data
   // changes; nullopt when there is no data or it cannot be decoded.
-  std::optional<RecordID> recordID() const;
+  [[nodiscard]] std::optional<RecordID> recordID() const;
   // Archives the identifier into recordIDData and copies its record name;
   // nullopt clears both.
   void setRecordID(const std::optional<RecordID>& recordID);
   std::string recordName() const;
 
   // changedKeyNames split at ","; nullopt when it is empty or unset.
-  std::optional<std::set<std::string>> changedKeys() const;
+  [[nodiscard]] std::optional<std::set<std::string>> changedKeys() const;
   // Joined by "," with no spaces; an empty set clears changedKeyNames.
   void setChangedKeys(const std::set<std::string>& keys);
 

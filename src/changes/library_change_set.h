@@ -41,7 +41,7 @@ class LibraryChangeSet : public ManagedObject {
   static std::vector<LibraryChangeRecord::Ptr> changeRecordsForDeletedRecordIDs(const RecordIDSet& recordIDs,
                                                                                 ManagedObjectContext& context);
 
-  std::optional<Date> date() const;
+  [[nodiscard]] std::optional<Date> date() const;
   std::string identifier() const;
   LibraryChangeSetStatus status() const;
   void setStatus(LibraryChangeSetStatus status);

@@ -285,7 +285,8 @@ void ExtensionModifyCloudRecordsOperation::batchCompleted(const std::vector<Clou
       item->setValueForKey("cloudUploadCompleted", true);
       item->setValueForKey("cloudFileUploadStatus", 2);
     }
-    if (context_->hasChanges()) context_->save();
+    Error saveError;
+    if (context_->hasChanges() && !context_->save(&saveError)) log("Cannot save cloud record data: %@", saveError);
   });
   saveBatchOfRecords();
 }

@@ -72,7 +72,7 @@ class ExtensionModifyCloudRecordsOperation : public AsyncOperation {
   void saveRecords(std::vector<CloudRecord> records, CloudDatabaseScope scope);
   void recordProgress(const CloudRecord& record, double progress);
   void batchCompleted(const std::vector<CloudRecord>& savedRecords, const Error* error);
-  bool resolveErrors(const CloudPartialErrors& errors, Error* error);
+  [[nodiscard]] bool resolveErrors(const CloudPartialErrors& errors, Error* error);
   std::vector<CloudRecord> sorted(const std::vector<CloudRecord>& records);
 
   std::shared_ptr<ManagedObjectContext> context_;

@@ -26,7 +26,8 @@ std::optional<std::string> archiveOfItemAt(const Item& item, const std::string& 
   std::shared_ptr<ArchiveFile> archive;
   Error error;
   FileCoordinator coordinator;
-  coordinator.coordinateReading(path, FileCoordinator::kWithoutChanges,
+  // A failed coordination leaves `archive` empty, which the caller reports.
+  (void)coordinator.coordinateReading(path, FileCoordinator::kWithoutChanges,
                                 [&](const std::string& readPath) { archive = ArchiveFile::withURL(readPath, &error); },
                                 &error);
   if (!archive) {

@@ -12,7 +12,7 @@ namespace qlt {
 
 // The user's caches directory ($XDG_CACHE_HOME, else ~/.cache) plus
 // "Cloud File Assets", created when missing; nullopt when it cannot be.
-std::optional<std::string> itemAssetsCacheFolder();
+[[nodiscard]] std::optional<std::string> itemAssetsCacheFolder();
 
 // The item's cloudRecord with its file attached.
 CloudRecord cloudRecordWithFileAsset(Item& item);
@@ -28,7 +28,7 @@ bool addFileAtURL(Item& item, const std::string& path, CloudRecord& record);
 // The library object's merge of a server-record-changed error; items then
 // attach their file when the client record carried one and its
 // "dateModified" is not earlier than the server's.
-std::optional<CloudRecord> mergeChangesForServerRecordChange(LibraryObject& object, const Error& error,
+[[nodiscard]] std::optional<CloudRecord> mergeChangesForServerRecordChange(LibraryObject& object, const Error& error,
                                                              const std::set<std::string>& changedKeys);
 
 }  // namespace qlt

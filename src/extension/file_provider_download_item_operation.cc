@@ -214,7 +214,8 @@ void FileProviderDownloadItemOperation::complete(const Error* error) {
   context->performAndWait([&] {
     descriptor = fileProviderItem(item_);
     item_->setValueForKey("fileProviderMaterialized", true);
-    if (context->hasChanges()) context->save();
+    Error saveError;
+    if (context->hasChanges() && !context->save(&saveError)) log("Cannot save materialized state: %@", saveError);
   });
   completion_(temporaryContentsURL(), descriptor, nullptr);
 }

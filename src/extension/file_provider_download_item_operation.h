@@ -29,16 +29,16 @@ class FileProviderDownloadItemOperation final : public FileProviderOperation {
   FileProviderDownloadItemOperation(const ManagedObjectPtr& item, FileProviderDomain domain);
 
   void setDownloadOperationCompletionBlock(Completion completion) { completion_ = std::move(completion); }
-  std::optional<std::string> temporaryContentsURL() const;
+  [[nodiscard]] std::optional<std::string> temporaryContentsURL() const;
   std::shared_ptr<Item> item() const { return item_; }
 
   // Copies the item's file to "<temporary folder>/<identifier>[.<extension
   // of the filename>]", replacing an earlier copy. REQUIRES: called inside
   // the operation's context.
-  bool copyItemFileToTempoaryLocation(Error* error = nullptr);
+  [[nodiscard]] bool copyItemFileToTempoaryLocation(Error* error = nullptr);
   // Writes the downloaded file into the library and hands out a copy.
   // REQUIRES: called inside the operation's context.
-  bool processDownloadedRecord(const CloudRecord& record, Error* error = nullptr);
+  [[nodiscard]] bool processDownloadedRecord(const CloudRecord& record, Error* error = nullptr);
 
  protected:
   void main() override;

@@ -26,7 +26,7 @@ inline constexpr long kFileProviderEnumeratorErrorCode = 10001;
 // Sync anchors and item versions: a secure archive of one number holding a
 // date in seconds since the reference date (0 for no date).
 Bytes syncAnchorForDate(const std::optional<Date>& date);
-std::optional<Date> dateFromSyncAnchor(const Bytes& anchor);
+[[nodiscard]] std::optional<Date> dateFromSyncAnchor(const Bytes& anchor);
 // Page tokens: {"foldersReturned":F,"itemsReturned":I} as compact JSON.
 Bytes pageTokenForOffsets(uint64_t foldersReturned, uint64_t itemsReturned);
 
@@ -71,10 +71,10 @@ class FileProviderEnumerator {
   // The anchor of the library's present state: the latest change date of
   // any item or folder; nullopt for an empty library.
   void currentSyncAnchorWithCompletionHandler(const std::function<void(std::optional<Bytes>)>& completion);
-  std::optional<Bytes> currentSyncAnchor();
+  [[nodiscard]] std::optional<Bytes> currentSyncAnchor();
   // Identifiers of items deleted after `date` (all without one), taken out
   // of the changes database so that each is reported once.
-  std::optional<std::vector<std::string>> deletedItemIdentifiersSinceSyncAnchorDate(const std::optional<Date>& date,
+  [[nodiscard]] std::optional<std::vector<std::string>> deletedItemIdentifiersSinceSyncAnchorDate(const std::optional<Date>& date,
                                                                                     Error* error = nullptr);
 
   // Drops the library, the private library and the private context.

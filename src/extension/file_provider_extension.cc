@@ -201,7 +201,8 @@ void FileProviderExtension::importDidFinish(Completion completion) {
   target->perform([context = std::move(context), libraryID, completion = std::move(completion)] {
     if (ManagedObjectPtr library = context->existingObjectWithID(libraryID)) {
       library->setValueForKey("fileProviderImportComplete", true);
-      context->save();
+      Error saveError;
+      if (!context->save(&saveError)) log("Cannot save import state: %@", saveError);
     }
     postDistributedNotification(kFileProviderImportDidEndNotification);
     if (completion) completion();

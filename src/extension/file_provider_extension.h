@@ -80,7 +80,7 @@ class FileProviderExtension : public FileProviding, public std::enable_shared_fr
   // Waits until the loading started by the constructor is over. True when a
   // library is there; otherwise `error` tells why (the load error, or a
   // time-out).
-  bool waitUntilLoaded(std::chrono::milliseconds timeout, Error* error = nullptr) const;
+  [[nodiscard]] bool waitUntilLoaded(std::chrono::milliseconds timeout, Error* error = nullptr) const;
 
   // An enumerator for a container: the working set, or a folder resolved
   // with folderForContainerItemIdentifier(). Null with the lookup's error

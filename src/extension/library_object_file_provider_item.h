@@ -23,13 +23,13 @@ class LibraryObjectFileProviderItem : public FileProviderItem {
   std::string parentItemIdentifier() const override { return parentItemIdentifier_; }
   std::string filename() const override { return filename_; }
   std::string contentType() const override { return contentType_; }
-  std::optional<Date> creationDate() const override { return creationDate_; }
-  std::optional<Date> contentModificationDate() const override { return contentModificationDate_; }
-  std::optional<Date> lastUsedDate() const override { return lastUsedDate_; }
+  [[nodiscard]] std::optional<Date> creationDate() const override { return creationDate_; }
+  [[nodiscard]] std::optional<Date> contentModificationDate() const override { return contentModificationDate_; }
+  [[nodiscard]] std::optional<Date> lastUsedDate() const override { return lastUsedDate_; }
   uint64_t capabilities() const override { return capabilities_; }
   FileProviderItemVersion itemVersion() const override { return itemVersion_; }
   std::map<std::string, Bytes> extendedAttributes() const override { return extendedAttributes_; }
-  std::optional<Bytes> tagData() const override { return tagData_; }
+  [[nodiscard]] std::optional<Bytes> tagData() const override { return tagData_; }
   bool isShared() const override { return isShared_; }
   bool isSharedByCurrentUser() const override { return isSharedByCurrentUser_; }
   bool isUploaded() const override { return isUploaded_; }
@@ -72,7 +72,7 @@ class ItemFileProviderItem final : public LibraryObjectFileProviderItem {
   // REQUIRES: called inside the item's context.
   explicit ItemFileProviderItem(Item& item);
 
-  std::optional<uint64_t> documentSize() const override { return documentSize_; }
+  [[nodiscard]] std::optional<uint64_t> documentSize() const override { return documentSize_; }
   uint64_t fileSystemFlags() const override;
   bool isUploading() const override { return isUploading_; }
   bool isDownloaded() const override { return isDownloaded_; }
@@ -93,7 +93,7 @@ class FolderFileProviderItem final : public LibraryObjectFileProviderItem {
   // REQUIRES: called inside the folder's context.
   explicit FolderFileProviderItem(Folder& folder);
 
-  std::optional<uint64_t> childItemCount() const override { return childItemCount_; }
+  [[nodiscard]] std::optional<uint64_t> childItemCount() const override { return childItemCount_; }
 
  private:
   std::optional<uint64_t> childItemCount_;

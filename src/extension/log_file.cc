@@ -47,7 +47,7 @@ std::optional<std::string> prepareNewLogFile(const std::string& groupContainerPa
     std::stable_sort(entries.begin(), entries.end(),
                      [](const LogEntry& a, const LogEntry& b) { return a.creationDate < b.creationDate; });
     size_t excess = entries.size() - kOldLogFilesKept;
-    for (size_t i = 0; i < excess; ++i) removeItem(entries[i].path);
+    for (size_t i = 0; i < excess; ++i) (void)removeItem(entries[i].path);  // retried at the next start
   }
 
   std::string name = std::string(kLogFileNamePrefix) + "_" + now.formattedLocal("yyyy-MM-dd-HHmmss") + ".log";

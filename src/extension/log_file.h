@@ -21,7 +21,7 @@ std::string logFolderPath(const std::string& groupContainerPath);
 // skipped, sub-folders searched), the oldest by creation date are deleted so
 // that nine remain. Returns the path of the new log, named after `now` in
 // local time; nullopt when the folder cannot be created.
-std::optional<std::string> prepareNewLogFile(const std::string& groupContainerPath, Date now = Date::now());
+[[nodiscard]] std::optional<std::string> prepareNewLogFile(const std::string& groupContainerPath, Date now = Date::now());
 
 // prepareNewLogFile(), then standard error reopened on the new file with
 // mode "w". Returns the stream (standard error itself), or null when no log

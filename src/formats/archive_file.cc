@@ -256,12 +256,14 @@ bool ArchiveFile::writeToURL(const std::string& path, Error* error) const {
              Error(kArchiveFileErrorDomain, kArchiveFileRestoreErrorCode, localizedString("Unable to restore file.")));
     return false;
   }
-  if (values.originalDateCreated) setCreationTime(path, values.originalDateCreated->toTimespec());
-  if (values.originalDateModified) setModificationTime(path, values.originalDateModified->toTimespec());
-  setExtensionHidden(path, values.fileExtensionHidden);
+  // Attributes are restored as far as the file system allows; the contents
+  // are what counts.
+  if (values.originalDateCreated) (void)setCreationTime(path, values.originalDateCreated->toTimespec());
+  if (values.originalDateModified) (void)setModificationTime(path, values.originalDateModified->toTimespec());
+  (void)setExtensionHidden(path, values.fileExtensionHidden);
   if (values.fileTypeCode.value_or(0) > 0 || values.fileCreatorCode.value_or(0) > 0) {
-    setTypeCode(path, values.fileTypeCode.value_or(0));
-    setCreatorCode(path, values.fileCreatorCode.value_or(0));
+    (void)setTypeCode(path, values.fileTypeCode.value_or(0));
+    (void)setCreatorCode(path, values.fileCreatorCode.value_or(0));
   }
   return true;
 }

@@ -38,22 +38,22 @@ class ArchiveFile final : public Codable {
 
   // Restores the snapshot at `path`, replacing what is there in one step; a
   // failure leaves no partial tree.
-  bool writeToURL(const std::string& path, Error* error = nullptr) const;
-  bool writeArchiveToURL(const std::string& path, Error* error = nullptr) const;
+  [[nodiscard]] bool writeToURL(const std::string& path, Error* error = nullptr) const;
+  [[nodiscard]] bool writeArchiveToURL(const std::string& path, Error* error = nullptr) const;
 
   std::shared_ptr<FileWrapper> dataWrapper() const;
   void setDataWrapper(std::shared_ptr<FileWrapper> wrapper);
   bool fileExtensionHidden() const;
   void setFileExtensionHidden(bool hidden);
-  std::optional<Date> originalDateCreated() const;
+  [[nodiscard]] std::optional<Date> originalDateCreated() const;
   void setOriginalDateCreated(std::optional<Date> date);
-  std::optional<Date> originalDateModified() const;
+  [[nodiscard]] std::optional<Date> originalDateModified() const;
   void setOriginalDateModified(std::optional<Date> date);
   std::string originalFileExtension() const;
   void setOriginalFileExtension(std::string extension);
-  std::optional<uint32_t> fileTypeCode() const;
+  [[nodiscard]] std::optional<uint32_t> fileTypeCode() const;
   void setFileTypeCode(std::optional<uint32_t> code);
-  std::optional<uint32_t> fileCreatorCode() const;
+  [[nodiscard]] std::optional<uint32_t> fileCreatorCode() const;
   void setFileCreatorCode(std::optional<uint32_t> code);
 
   std::string className() const override { return kClassName; }

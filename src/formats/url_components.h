@@ -20,7 +20,7 @@ class URLComponents {
   };
 
   // Empty text is no URL.
-  static std::optional<URLComponents> fromString(std::string_view text);
+  [[nodiscard]] static std::optional<URLComponents> fromString(std::string_view text);
 
   const std::string& string() const { return text_; }
   // Empty when absent.
@@ -32,15 +32,15 @@ class URLComponents {
   bool isFileURL() const;
 
   // The byte offset of the host in string(), when there is a host.
-  std::optional<size_t> hostOffset() const;
+  [[nodiscard]] std::optional<size_t> hostOffset() const;
   // The offset of the "?" that opens the query, when there is one.
-  std::optional<size_t> queryOffset() const;
+  [[nodiscard]] std::optional<size_t> queryOffset() const;
 
   // Names and values with their escapes decoded ("+" stays as it is).
   std::vector<QueryItem> queryItems() const;
 
   // The same URL under another scheme.
-  std::optional<URLComponents> withScheme(std::string_view scheme) const;
+  [[nodiscard]] std::optional<URLComponents> withScheme(std::string_view scheme) const;
 
   bool operator==(const URLComponents& other) const { return text_ == other.text_; }
   bool operator<(const URLComponents& other) const { return text_ < other.text_; }
@@ -57,6 +57,6 @@ class URLComponents {
 };
 
 // `text` with its percent escapes decoded; nullopt for a malformed escape.
-std::optional<std::string> removingPercentEscapes(std::string_view text);
+[[nodiscard]] std::optional<std::string> removingPercentEscapes(std::string_view text);
 
 }  // namespace qlt

@@ -218,7 +218,7 @@ bool WebLinkFile::writeToURL(const std::string& path, Error* error) const {
   if (auto attributes = attributesOfItem(path)) extensionHidden = attributes->extensionHidden;
   auto data = webLinkData(error);
   if (!data || !writeFileContents(path, *data, error)) return false;
-  setExtensionHidden(path, extensionHidden);
+  (void)setExtensionHidden(path, extensionHidden);  // a display flag: the file is written
   return true;
 }
 

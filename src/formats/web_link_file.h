@@ -29,7 +29,7 @@ class WebLinkFile {
   WebLinkFile() = default;
 
   // A web link read from the file at `path`.
-  static std::optional<WebLinkFile> withFileURL(const std::string& path, Error* error = nullptr);
+  [[nodiscard]] static std::optional<WebLinkFile> withFileURL(const std::string& path, Error* error = nullptr);
 
   // Whether the scheme begins with "http" (as written, case-sensitive).
   static bool canInitWithURL(const URLComponents& url);
@@ -41,13 +41,13 @@ class WebLinkFile {
   static std::string summaryStringForURL(const URLComponents& url);
   // The distinct web addresses on `pasteboard`, cleaned for import; nullopt
   // when it offers attributed strings but gives none.
-  static std::optional<std::vector<URLComponents>> webLinkURLsOnPasteboard(const Pasteboard& pasteboard);
+  [[nodiscard]] static std::optional<std::vector<URLComponents>> webLinkURLsOnPasteboard(const Pasteboard& pasteboard);
 
-  bool readFromURL(const std::string& path, Error* error = nullptr);
-  std::optional<Bytes> webLinkData(Error* error = nullptr) const;
+  [[nodiscard]] bool readFromURL(const std::string& path, Error* error = nullptr);
+  [[nodiscard]] std::optional<Bytes> webLinkData(Error* error = nullptr) const;
   // Keeps the hidden-extension flag of the file it replaces; a new file gets
   // a hidden extension.
-  bool writeToURL(const std::string& path, Error* error = nullptr) const;
+  [[nodiscard]] bool writeToURL(const std::string& path, Error* error = nullptr) const;
 
   // Empty without URL.
   std::string summaryString() const;

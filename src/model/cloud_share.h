@@ -10,7 +10,7 @@ namespace qlt {
 // The cloud share of a folder or item: the system fields of its share
 // record, kept in cloudShareData. nullopt when there is none or the data
 // cannot be read.
-std::optional<RecordSystemFields> decodedCloudShare(const ManagedObject& object);
+[[nodiscard]] std::optional<RecordSystemFields> decodedCloudShare(const ManagedObject& object);
 // Stores the share's record name and system fields; nullopt clears both.
 void storeCloudShare(ManagedObject& object, const std::optional<RecordSystemFields>& share);
 // Whether the share's record lies in this user's library zone.

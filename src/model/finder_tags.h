@@ -19,11 +19,11 @@ inline constexpr const char* kItemUpdateFinderTagsKey = "QLTItemUpdateFinderTags
 
 // The attribute's bytes; nullopt (ENODATA for a missing attribute) when
 // there are none.
-std::optional<Bytes> finderTagsAttribute(const std::string& path, Error* error = nullptr);
-bool setFinderTagsAttribute(const std::string& path, const Bytes& data, Error* error = nullptr);
+[[nodiscard]] std::optional<Bytes> finderTagsAttribute(const std::string& path, Error* error = nullptr);
+[[nodiscard]] bool setFinderTagsAttribute(const std::string& path, const Bytes& data, Error* error = nullptr);
 // Writes `names` as the file's tag names: a Finder tag list without
 // colours. An empty list removes the attribute.
-bool setFinderTagNames(const std::string& path, const std::vector<std::string>& names, Error* error = nullptr);
+[[nodiscard]] bool setFinderTagNames(const std::string& path, const std::vector<std::string>& names, Error* error = nullptr);
 
 // Brings an item's fileProviderTagData in line with the Finder tags of its
 // file at `path`, creating missing tags and taking their colours from the

@@ -207,7 +207,7 @@ bool Folder::moveLegacyDirectory(Error* error, bool* handled) {
   *handled = true;
   Error moveError;
   if (moveItem(legacy, *path, &moveError)) {
-    setExtensionHidden(*path, true);
+    (void)setExtensionHidden(*path, true);  // a display flag: the move is what counts
     return true;
   }
   log(isRootFolder() ? "Error moving legacy FP root folder: %@" : "Error moving legacy FP trash folder: %@", moveError);
@@ -227,7 +227,7 @@ bool Folder::createFolder(Error* error) {
   // Served through the file provider, the ".noindex" of the system folders
   // stays out of sight.
   if ((isRootFolder() || isTrashFolderItself()) && libraryUsesFileProvider()) {
-    if (auto path = folderPath()) setExtensionHidden(*path, true);
+    if (auto path = folderPath()) (void)setExtensionHidden(*path, true);  // a display flag
   }
   return true;
 }
@@ -245,7 +245,8 @@ bool Folder::createDirectory(Error* error) {
   if (somethingAt(*path)) {
     if (!isSymbolicLink(*path)) return true;
     log("File at URL is an alias or symbolic link: %@", fileURLFromPath(*path));
-    removeItem(*path);
+    Error removeError;
+    if (!removeItem(*path, &removeError)) log("Error removing folder: %@", removeError);
   }
   return qlt::createDirectory(*path, true, error);
 }
@@ -516,7 +517,7 @@ bool Folder::moveToFolder(const Folder::Ptr& destination, const std::string& wan
       if (libraryGroup) libraryGroup->addObjectForKey("items", item);
     }
   }
-  Group::moveToFolder(destination);
+  (void)Group::moveToFolder(destination);  // fails only without a destination, checked above
   if (ManagedObjectContext* context = managedObjectContext())
     for (const ManagedObjectPtr& object : doomed) context->deleteObject(object);
   return true;

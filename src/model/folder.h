@@ -71,7 +71,7 @@ class Folder : public Group {
   [[nodiscard]] std::optional<std::string> folderPath(Error* error = nullptr) const;
   std::optional<std::string> folderURL() const;
   bool folderExists() const;
-  bool createFolder(Error* error = nullptr);
+  [[nodiscard]] bool createFolder(Error* error = nullptr);
 
   // Tree.
   bool isTrashFolder() const;
@@ -80,7 +80,7 @@ class Folder : public Group {
   Ptr topLevelFolder();
 
   // Sharing.
-  std::optional<RecordSystemFields> cloudShare() const;
+  [[nodiscard]] std::optional<RecordSystemFields> cloudShare() const;
   // Stores the share (nullopt clears it) and posts
   // kFolderCloudShareDidChangeNotification.
   void setCloudShare(const std::optional<RecordSystemFields>& share);
@@ -104,12 +104,12 @@ class Folder : public Group {
   std::string parentItemIdentifier() const;
   std::string contentType() const;
   std::string filename() const;
-  std::optional<uint64_t> childItemCount() const;
+  [[nodiscard]] std::optional<uint64_t> childItemCount() const;
   bool isUploaded() const;
-  std::optional<Bytes> tagData() const;
-  std::optional<Date> creationDate() const;
-  std::optional<Date> contentModificationDate() const;
-  std::optional<Date> lastUsedDate() const;
+  [[nodiscard]] std::optional<Bytes> tagData() const;
+  [[nodiscard]] std::optional<Date> creationDate() const;
+  [[nodiscard]] std::optional<Date> contentModificationDate() const;
+  [[nodiscard]] std::optional<Date> lastUsedDate() const;
   FileProviderItemVersion itemVersion() const;
   std::map<std::string, Bytes> extendedAttributes() const;
 
@@ -148,8 +148,8 @@ class Folder : public Group {
   // What the file manager shows for `path`: the path itself when it lies
   // directly in this directory, the package holding it when it lies deeper;
   // null otherwise, and for hidden names.
-  std::optional<std::string> subitemPathFromPath(const std::string& path) const;
-  std::optional<std::string> subitemFileURLFromURL(const std::string& url) const;
+  [[nodiscard]] std::optional<std::string> subitemPathFromPath(const std::string& path) const;
+  [[nodiscard]] std::optional<std::string> subitemFileURLFromURL(const std::string& url) const;
 
   // Collections.
   std::vector<Ptr> subfolders() const;
@@ -185,11 +185,11 @@ class Folder : public Group {
   void setParent(const Ptr& parent);
 
   // Naming.
-  bool canChangeName(const std::string& newName, Error* error = nullptr) const override;
-  bool changeName(const std::string& newName, Error* error = nullptr) override;
+  [[nodiscard]] bool canChangeName(const std::string& newName, Error* error = nullptr) const override;
+  [[nodiscard]] bool changeName(const std::string& newName, Error* error = nullptr) override;
   std::string uniqueName(const std::string& name, const Folder& folder) const;
   std::string uniqueNameInFolder(const Folder& folder) const { return uniqueName(name(), folder); }
-  bool makeNameUniqueInFolder(const Folder& folder, Error* error = nullptr);
+  [[nodiscard]] bool makeNameUniqueInFolder(const Folder& folder, Error* error = nullptr);
   std::string uniqueNameForSubfolder(const std::string& name) const;
   // A new plain folder below this one, named after `name` (sanitized, made
   // unique among the subfolders and items), with its directory. Null with
@@ -197,18 +197,18 @@ class Folder : public Group {
   Ptr createSubfolder(const std::string& name, Error* error = nullptr);
 
   // Moving (the first two use the current name).
-  bool canMoveToFolder(const Folder& destination, Error* error = nullptr) const override {
+  [[nodiscard]] bool canMoveToFolder(const Folder& destination, Error* error = nullptr) const override {
     return canMoveToFolder(destination, name(), error);
   }
-  bool moveToFolder(const Folder::Ptr& destination, Error* error = nullptr) override {
+  [[nodiscard]] bool moveToFolder(const Folder::Ptr& destination, Error* error = nullptr) override {
     return moveToFolder(destination, name(), error);
   }
-  bool canMoveToFolder(const Folder& destination, const std::string& name, Error* error = nullptr) const;
-  bool moveToFolder(const Folder::Ptr& destination, const std::string& name, Error* error = nullptr);
+  [[nodiscard]] bool canMoveToFolder(const Folder& destination, const std::string& name, Error* error = nullptr) const;
+  [[nodiscard]] bool moveToFolder(const Folder::Ptr& destination, const std::string& name, Error* error = nullptr);
 
   // Deletes the folder and everything below it, directory included; a
   // directory that another folder or item also maps to is left in place.
-  bool remove(Error* error = nullptr);
+  [[nodiscard]] bool remove(Error* error = nullptr);
 
   // Listing. Whether items of subfolders are listed follows the user
   // default kFolderShowAllItemsKey: 0 never, 1 while collapsed, 2 always.
@@ -217,7 +217,7 @@ class Folder : public Group {
   // Items of this folder, or with `includeSubfolders` of every folder below
   // it and of the bundles in that tree too.
   PredicatePtr itemsPredicate(bool includeSubfolders) const;
-  std::optional<FetchRequest> itemsFetchRequest() const override;
+  [[nodiscard]] std::optional<FetchRequest> itemsFetchRequest() const override;
   // A saved search group decides by its includeChildrenOfTargetFolder,
   // another by showAllItems.
   PredicatePtr predicateForSearchGroup(const Group& searchGroup) const override;
@@ -253,7 +253,7 @@ class Folder : public Group {
   // the check-files queue, in a background context of its own, that lets
   // the item refresh its metadata from the file. Both queues run at most
   // five operations at once.
-  std::optional<std::string> presentedItemURL() const { return folderURL(); }
+  [[nodiscard]] std::optional<std::string> presentedItemURL() const { return folderURL(); }
   static OperationQueue& sharedPresentedItemOperationQueue();
   static OperationQueue& checkFilesOperationQueue();
   OperationQueue& presentedItemOperationQueue() const { return sharedPresentedItemOperationQueue(); }
@@ -268,13 +268,13 @@ class Folder : public Group {
   void didSave() override;
   void prepareForDeletion() override;
 
-  virtual std::optional<std::string> systemFolderPath() const { return std::nullopt; }
+  [[nodiscard]] virtual std::optional<std::string> systemFolderPath() const { return std::nullopt; }
 
  private:
-  bool createDirectory(Error* error);
-  bool moveLegacyDirectory(Error* error, bool* handled);
+  [[nodiscard]] bool createDirectory(Error* error);
+  [[nodiscard]] bool moveLegacyDirectory(Error* error, bool* handled);
   bool directoryBelongsToAnother(const std::string& path) const;
-  std::optional<bool> sharingAllowsMove(const Folder& destination, Error* error) const;
+  [[nodiscard]] std::optional<bool> sharingAllowsMove(const Folder& destination, Error* error) const;
   // Returns what must be deleted once the folder is in the trash.
   std::vector<ManagedObjectPtr> moveContentsToTrash(bool wasInTrash, const std::vector<ManagedObjectPtr>& items);
   void removeEmptySharedWrapper(const std::string& oldPath) const;
@@ -296,7 +296,7 @@ class RootFolder : public Folder {
  public:
   // The custom files directory, kept in customFolderURLData as its UTF-8
   // path; nullopt when none is set.
-  std::optional<std::string> customFolderURL() const;
+  [[nodiscard]] std::optional<std::string> customFolderURL() const;
   // nullopt or an empty path clears it.
   void setCustomFolderURL(const std::optional<std::string>& path);
   bool canReorderChildren() const override;
@@ -306,7 +306,7 @@ class RootFolder : public Folder {
  protected:
   void awakeFromInsert() override;
   void awakeFromFetch() override;
-  std::optional<std::string> systemFolderPath() const override;
+  [[nodiscard]] std::optional<std::string> systemFolderPath() const override;
 
  private:
   void ensureUnfiledGroup();
@@ -320,12 +320,12 @@ class TrashFolder : public Folder {
 
   // Everything in the trash, however deep, newest deleted first unless
   // other descriptors are stored; nothing is inherited.
-  std::optional<FetchRequest> itemsFetchRequest() const override;
+  [[nodiscard]] std::optional<FetchRequest> itemsFetchRequest() const override;
   std::vector<ItemSortOption> itemSortOptions() const override;
   std::vector<SortDescriptor> itemSortDescriptors() const override;
 
  protected:
-  std::optional<std::string> systemFolderPath() const override;
+  [[nodiscard]] std::optional<std::string> systemFolderPath() const override;
   std::vector<SortDescriptor> inheritedItemSortDescriptors() const override;
 };
 
@@ -337,7 +337,7 @@ class SharedFolder : public Folder {
   std::shared_ptr<Item> itemWithFilePath(const std::string& path) const override;
 
  protected:
-  std::optional<std::string> systemFolderPath() const override;
+  [[nodiscard]] std::optional<std::string> systemFolderPath() const override;
 };
 
 }  // namespace qlt

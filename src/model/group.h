@@ -40,7 +40,7 @@ class Group : public LibraryObject {
   // Stores the cleaned name and posts kGroupNameDidChangeNotification.
   void setName(const std::string& name);
   // Cleans `value` in place (nothing when absent) and accepts it.
-  static bool validateName(std::optional<std::string>& value, Error* error = nullptr);
+  [[nodiscard]] static bool validateName(std::optional<std::string>& value, Error* error = nullptr);
   // Names arriving from property lists, cloud records and copies go
   // through validateName.
   [[nodiscard]] bool validateValue(Value& value, const std::string& key, Error* error = nullptr) const override;
@@ -68,16 +68,16 @@ class Group : public LibraryObject {
 
   // Renaming: any name is acceptable; one that cleans to nothing changes
   // nothing.
-  virtual bool canChangeName(const std::string& newName, Error* error = nullptr) const;
-  virtual bool changeName(const std::string& newName, Error* error = nullptr);
+  [[nodiscard]] virtual bool canChangeName(const std::string& newName, Error* error = nullptr) const;
+  [[nodiscard]] virtual bool changeName(const std::string& newName, Error* error = nullptr);
 
   // Moving into the trash needs canRemove, any other move canMove; with
   // cloud storage no group goes below kFolderMaxCloudFolderDepth.
-  virtual bool canMoveToFolder(const Folder& destination, Error* error = nullptr) const;
+  [[nodiscard]] virtual bool canMoveToFolder(const Folder& destination, Error* error = nullptr) const;
   // Appends the group to the destination's children without any check and
   // clears the library's default import group when it is this group,
   // unless the destination is the root folder. Callers check first.
-  virtual bool moveToFolder(const std::shared_ptr<Folder>& destination, Error* error = nullptr);
+  [[nodiscard]] virtual bool moveToFolder(const std::shared_ptr<Folder>& destination, Error* error = nullptr);
 
   bool isDescendentOfFolder(const Folder& folder) const;
   // Puts the group at `index` among its parent's children (the end when
@@ -92,7 +92,7 @@ class Group : public LibraryObject {
 
   // Listing. A plain group has no fetch request of its own; the fetch
   // request is built anew on every call.
-  virtual std::optional<FetchRequest> itemsFetchRequest() const;
+  [[nodiscard]] virtual std::optional<FetchRequest> itemsFetchRequest() const;
   // The condition a search group targeting this group narrows its items
   // to; null when the group has no fetch request.
   virtual PredicatePtr predicateForSearchGroup(const Group& searchGroup) const;
@@ -130,7 +130,7 @@ class Group : public LibraryObject {
   // What the group shows when it stores no descriptors.
   virtual std::vector<SortDescriptor> inheritedItemSortDescriptors() const;
   // nullopt when nothing (or nothing readable) is stored.
-  std::optional<std::vector<SortDescriptor>> storedItemSortDescriptors() const;
+  [[nodiscard]] std::optional<std::vector<SortDescriptor>> storedItemSortDescriptors() const;
   // nullopt clears the stored descriptors.
   void storeItemSortDescriptors(const std::optional<std::vector<SortDescriptor>>& descriptors);
 

@@ -71,7 +71,7 @@ class Item : public LibraryObject {
   bool fileExists() const;
 
   // Sharing. The share is the system fields archived in cloudShareData.
-  std::optional<RecordSystemFields> cloudShare() const;
+  [[nodiscard]] std::optional<RecordSystemFields> cloudShare() const;
   // Its own share lives in the library's zone, or, without a share of its
   // own, its folder is a local record; an item without a folder is not.
   bool isLocalRecord() const;
@@ -89,9 +89,9 @@ class Item : public LibraryObject {
   // The type of fileType, else of the filename's extension, else generic
   // data.
   std::string contentType() const;
-  std::optional<uint64_t> documentSize() const;
+  [[nodiscard]] std::optional<uint64_t> documentSize() const;
   // The file's Finder tags when it has them, else the stored tag data.
-  std::optional<Bytes> tagData() const;
+  [[nodiscard]] std::optional<Bytes> tagData() const;
   FileProviderItemVersion itemVersion() const;
   std::map<std::string, Bytes> extendedAttributes() const;
   bool isUploaded() const;
@@ -104,7 +104,7 @@ class Item : public LibraryObject {
   // record's file into the item's place (restoring archives of packages),
   // unless the file on disk is newer. Sets the transfer state either way.
   static std::vector<std::string> desiredKeysForAssetDownloads();
-  bool updateFileFromRecord(const CloudRecord& record, Error* error = nullptr);
+  [[nodiscard]] bool updateFileFromRecord(const CloudRecord& record, Error* error = nullptr);
 
   // Empty when unset.
   std::string name() const;
@@ -113,11 +113,11 @@ class Item : public LibraryObject {
   std::string highLevelFileType() const;
   int64_t fileProviderIdentifierVersion() const;
 
-  std::optional<Date> dateAdded() const;
-  std::optional<Date> dateCreated() const;
-  std::optional<Date> dateModified() const;
-  std::optional<Date> dateLastViewed() const;
-  std::optional<Date> mostRecentDate() const;
+  [[nodiscard]] std::optional<Date> dateAdded() const;
+  [[nodiscard]] std::optional<Date> dateCreated() const;
+  [[nodiscard]] std::optional<Date> dateModified() const;
+  [[nodiscard]] std::optional<Date> dateLastViewed() const;
+  [[nodiscard]] std::optional<Date> mostRecentDate() const;
 
   // Each recomputes mostRecentDate. A dateModified at least one second away
   // from the stored one (or the first one) also marks metadata and
@@ -139,11 +139,11 @@ class Item : public LibraryObject {
   void setSourceURL(const std::optional<std::string>& url);
   // The URL parsed from `source`, percent-encoded first when it does not
   // parse as it is; nullopt when `source` is empty or cannot be made a URL.
-  std::optional<std::string> sourceURL() const;
+  [[nodiscard]] std::optional<std::string> sourceURL() const;
 
   // Viewing state, kept as a secure keyed archive in stateInfoData. nullopt
   // when none is stored or the archive cannot be read (which is logged).
-  std::optional<PropertyListDictionary> stateInfo() const;
+  [[nodiscard]] std::optional<PropertyListDictionary> stateInfo() const;
   // Nothing happens when `info` equals the current state; nullopt (or a
   // value that cannot be archived) stores nil, also over data that cannot
   // be read.
@@ -165,7 +165,7 @@ class Item : public LibraryObject {
   void awakeFromFetch() override;
 
  private:
-  std::optional<Date> dateForKey(const char* key) const;
+  [[nodiscard]] std::optional<Date> dateForKey(const char* key) const;
   std::string stringForKey(const char* key) const;
   void updateMostRecentDate();
 

@@ -67,7 +67,7 @@ bool replaceWithCopy(const std::string& destination, const std::string& source, 
   if (fileExists(staged) && !removeItem(staged, error)) return false;
   if (!copyItem(source, staged, error)) return false;
   if (replaceItem(destination, staged, error)) return true;
-  removeItem(staged);
+  (void)removeItem(staged);  // best effort: the reported error is the replacement's
   return false;
 }
 
@@ -117,7 +117,7 @@ bool Item::updateFileFromRecord(const CloudRecord& record, Error* error) {
             localDate.formattedLocal(Date::Style::Short, Date::Style::Medium),
             serverDate.formattedLocal(Date::Style::Short, Date::Style::Medium));
         markDone();
-        setExtensionHidden(*destination, extensionHidden());
+        (void)setExtensionHidden(*destination, extensionHidden());  // a display flag
         return true;
       }
     }
@@ -172,10 +172,10 @@ bool Item::updateFileFromRecord(const CloudRecord& record, Error* error) {
   setValueForKey("indexingState", 0);
   auto code = [&](const char* key) { return static_cast<uint32_t>(valueForKey(key).numberValue().value_or(0)); };
   if (code("fileTypeCode") || code("fileCreatorCode")) {
-    setTypeCode(*destination, code("fileTypeCode"));
-    setCreatorCode(*destination, code("fileCreatorCode"));
+    (void)setTypeCode(*destination, code("fileTypeCode"));  // legacy codes, kept where the file system allows
+    (void)setCreatorCode(*destination, code("fileCreatorCode"));
   }
-  removeItem(asset->filePath);
+  (void)removeItem(asset->filePath);  // the downloaded copy, already applied
   return true;
 }
 

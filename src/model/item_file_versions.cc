@@ -57,7 +57,7 @@ bool ItemFileVersions::addVersionOfItem(const std::string& identifier, const std
   std::string version = appendingPathComponent(folder, std::string(sequence) + " " + lastPathComponent(path));
   if (!copyItem(path, version, error)) return false;
   versions.push_back(version);
-  for (size_t index = 0; index + kMaximumItemFileVersions < versions.size(); ++index) removeItem(versions[index]);
+  for (size_t index = 0; index + kMaximumItemFileVersions < versions.size(); ++index) (void)removeItem(versions[index]);  // retried with the next version
   return true;
 }
 

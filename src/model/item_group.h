@@ -20,8 +20,8 @@ class Bundle : public ItemGroup {
   bool canMove() const override { return true; }
   bool canChangeColor() const override { return true; }
   // The group checks, and never into a shared folder.
-  bool canMoveToFolder(const Folder& destination, Error* error = nullptr) const override;
-  bool moveToFolder(const std::shared_ptr<Folder>& destination, Error* error = nullptr) override;
+  [[nodiscard]] bool canMoveToFolder(const Folder& destination, Error* error = nullptr) const override;
+  [[nodiscard]] bool moveToFolder(const std::shared_ptr<Folder>& destination, Error* error = nullptr) override;
 
  protected:
   void awakeFromInsert() override;

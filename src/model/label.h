@@ -37,9 +37,9 @@ class Label : public Group {
   static LabelColorType defaultColorType() { return LabelColorType::Custom; }
   // The standard colour of a non-custom type; nullopt for Custom and for
   // codes outside 0 to 7.
-  static std::optional<RGBA> standardColorForColorType(int64_t colorType);
+  [[nodiscard]] static std::optional<RGBA> standardColorForColorType(int64_t colorType);
   // The localized colour name of codes 0 to 7; nullopt for other codes.
-  static std::optional<std::string> localizedNameForColorType(int64_t colorType);
+  [[nodiscard]] static std::optional<std::string> localizedNameForColorType(int64_t colorType);
 
   // Built from the stored components on every call: the four values are
   // the colour, so there is nothing worth caching that could not go stale.

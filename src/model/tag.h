@@ -26,9 +26,9 @@ class Tag : public Group {
 
   // File-provider tag data of `tags` in the order given (callers sort by
   // name first); nullopt when archiving fails, which is logged.
-  static std::optional<Bytes> fileProviderTagData(const std::vector<Ptr>& tags);
-  static std::optional<std::vector<std::string>> tagNamesFromFileProviderTagData(const Bytes& data);
-  static std::optional<std::vector<int64_t>> tagLabelColorsFromFileProviderTagData(const Bytes& data);
+  [[nodiscard]] static std::optional<Bytes> fileProviderTagData(const std::vector<Ptr>& tags);
+  [[nodiscard]] static std::optional<std::vector<std::string>> tagNamesFromFileProviderTagData(const Bytes& data);
+  [[nodiscard]] static std::optional<std::vector<int64_t>> tagLabelColorsFromFileProviderTagData(const Bytes& data);
 
   // The first tag whose name equals `name` ignoring case.
   static Ptr existingTagWithName(const std::string& name, const ManagedObjectPtr& library);
@@ -57,9 +57,9 @@ class Tag : public Group {
   // Trimmed of whitespace and newlines, an empty name or the current one is
   // accepted; a name that another tag of the library has (ignoring case) is
   // refused with kTagWithNameAlreadyExistsErrorCode.
-  bool canChangeName(const std::string& newName, Error* error = nullptr) const override;
+  [[nodiscard]] bool canChangeName(const std::string& newName, Error* error = nullptr) const override;
   // Renames after the check and recomputes the tagNames of the tag's items.
-  bool changeName(const std::string& newName, Error* error = nullptr) override;
+  [[nodiscard]] bool changeName(const std::string& newName, Error* error = nullptr) override;
 };
 
 }  // namespace qlt

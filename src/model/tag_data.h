@@ -20,19 +20,19 @@ struct TagDataEntry {
 // File-provider tag data: a secure keyed archive of the dictionary
 // {"v": 1, "t": [[name, colour], ...]} with the entries in the order given.
 // nullopt when archiving fails (a name that is not UTF-8), which is logged.
-std::optional<Bytes> fileProviderTagData(const std::vector<TagDataEntry>& entries, Error* error = nullptr);
+[[nodiscard]] std::optional<Bytes> fileProviderTagData(const std::vector<TagDataEntry>& entries, Error* error = nullptr);
 
 // Readers of tag data in either form: file-provider tag data, or a Finder
 // tag list (a property list whose root is an array of "name\ncolour"
 // strings). Names and colours are read separately and may differ in
 // number; callers that pair them check that. nullopt for empty data and for
 // data of neither form (logged); entries of unexpected types are skipped.
-std::optional<std::vector<std::string>> tagNamesFromTagData(const Bytes& data);
-std::optional<std::vector<int64_t>> tagLabelColorsFromTagData(const Bytes& data);
+[[nodiscard]] std::optional<std::vector<std::string>> tagNamesFromTagData(const Bytes& data);
+[[nodiscard]] std::optional<std::vector<int64_t>> tagLabelColorsFromTagData(const Bytes& data);
 
 // A Finder tag list in binary property-list form: "name\ncolour" for each
 // entry, or the bare name when `withColors` is false.
-std::optional<Bytes> finderTagListData(const std::vector<TagDataEntry>& entries, bool withColors = true,
+[[nodiscard]] std::optional<Bytes> finderTagListData(const std::vector<TagDataEntry>& entries, bool withColors = true,
                                        Error* error = nullptr);
 
 }  // namespace qlt

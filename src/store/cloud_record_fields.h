@@ -36,7 +36,7 @@ uint64_t estimatedRecordSize(const CloudRecord& record);
 
 // Attribute values as record fields and back; nullopt for nil and for
 // values that have no counterpart.
-std::optional<CloudValue> cloudValueFromValue(const Value& value);
+[[nodiscard]] std::optional<CloudValue> cloudValueFromValue(const Value& value);
 Value valueFromCloudValue(const CloudValue* value);
 
 }  // namespace qlt

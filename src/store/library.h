@@ -56,14 +56,14 @@ class Library : public LibraryObject {
   // attributes of the same name with "Data" appended. Nothing is stored for
   // no token (or no zone entries); data that cannot be decoded is logged
   // and reads as no token.
-  std::optional<ServerChangeToken> privateDatabaseServerChangeToken() const;
+  [[nodiscard]] std::optional<ServerChangeToken> privateDatabaseServerChangeToken() const;
   void setPrivateDatabaseServerChangeToken(const std::optional<ServerChangeToken>& token);
-  std::optional<ServerChangeToken> sharedDatabaseServerChangeToken() const;
+  [[nodiscard]] std::optional<ServerChangeToken> sharedDatabaseServerChangeToken() const;
   void setSharedDatabaseServerChangeToken(const std::optional<ServerChangeToken>& token);
-  std::optional<ServerChangeToken> cloudNotificationsServerChangeToken() const;
+  [[nodiscard]] std::optional<ServerChangeToken> cloudNotificationsServerChangeToken() const;
   void setCloudNotificationsServerChangeToken(const std::optional<ServerChangeToken>& token);
   using ChangeTokensByRecordZone = std::map<RecordZoneID, ServerChangeToken>;
-  std::optional<ChangeTokensByRecordZone> changeTokensByRecordZone() const;
+  [[nodiscard]] std::optional<ChangeTokensByRecordZone> changeTokensByRecordZone() const;
   void setChangeTokensByRecordZone(const ChangeTokensByRecordZone& tokens);
   // Sets or, for no token, removes the zone's entry.
   void setServerChangeTokenForRecordZoneID(const std::optional<ServerChangeToken>& token, const RecordZoneID& zoneID);
@@ -77,7 +77,7 @@ class Library : public LibraryObject {
 
  private:
   ManagedObjectPtr insertSystemObject(const std::string& entityName, const std::string& relationship);
-  std::optional<ServerChangeToken> serverChangeToken(const char* key, const char* failureFormat) const;
+  [[nodiscard]] std::optional<ServerChangeToken> serverChangeToken(const char* key, const char* failureFormat) const;
   void setServerChangeToken(const char* key, const std::optional<ServerChangeToken>& token);
   std::vector<ManagedObjectPtr> fetchSorted(const std::string& entity, const std::string& format) const;
   // Posts `name` on the main queue with this library as the main-thread

@@ -15,7 +15,7 @@ std::string LibraryChangesPersistentContainer::defaultDirectoryPath() {
 
 void LibraryChangesPersistentContainer::removeChangesFile() {
   std::string folder = LibraryManager::sharedManager()->libraryChangesFolderPath();
-  if (!folder.empty()) removeItem(folder);
+  if (!folder.empty()) (void)removeItem(folder);  // what cannot go now is gone with the next reset
 }
 
 LibraryChangesPersistentContainer::LibraryChangesPersistentContainer(const std::string& name,
@@ -52,7 +52,8 @@ void LibraryChangesPersistentContainer::setLastDateForPersistentHistory(Date dat
   PropertyList& dates = metadata[kDatesForPersistentStoreHistoryKey];
   if (!dates.dictionary()) dates = PropertyListDictionary{};
   (*dates.dictionary())[mainBundleIdentifier()] = date;
-  this->setMetadata(metadata);
+  Error error;
+  if (!this->setMetadata(metadata, &error)) log("Cannot save the history date of the changes database: %@", error);
 }
 
 void LibraryChangesPersistentContainer::updatePersistentHistory() {
@@ -74,7 +75,8 @@ void LibraryChangesPersistentContainer::updatePersistentHistory() {
       if (foreign) view.setStalenessInterval(-1);
     }
     setLastDateForPersistentHistory(Date::now());
-    if (view.hasChanges()) view.save();
+    Error saveError;
+    if (view.hasChanges() && !view.save(&saveError)) log("Cannot save merged changes: %@", saveError);
   });
 }
 

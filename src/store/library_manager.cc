@@ -142,10 +142,11 @@ std::string LibraryManager::libraryEncryptedItemsFolderPath() {
   std::string path = appendingPathComponent(libraryFilePath(), "Encrypted.noindex");
   if (fileExists(path)) return path;
   std::string old = appendingPathComponent(libraryFilePath(), "Encrypted");
-  if (isDirectory(old)) moveItem(old, path);
+  Error moveError;
+  if (isDirectory(old) && !moveItem(old, path, &moveError)) log("Cannot move the encrypted items folder: %@", moveError);
   Error error;
   if (isDirectory(path) || createDirectory(path, true, &error))
-    setExtensionHidden(path, true);
+    (void)setExtensionHidden(path, true);  // a display flag
   else
     log("Cannot create encrypted items folder: %@", error.description());
   return path;
@@ -359,7 +360,8 @@ void LibraryManager::updatePersistentStoreHistory() {
       modelDelegate_->consolidateDuplicateTagNames(view);
     }
     processingPersistentHistory_ = false;
-    if (view.hasChanges()) view.save();
+    Error saveError;
+    if (view.hasChanges() && !view.save(&saveError)) log("Cannot save merged history: %@", saveError);
     if (processed > 0) NotificationCenter::defaultCenter().post(kLibraryManagerDidUpdatePersistentHistoryNotification, this);
   });
 }

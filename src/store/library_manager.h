@@ -64,7 +64,7 @@ class LibraryManager : public std::enable_shared_from_this<LibraryManager> {
   // Null until loadLibrary() created it.
   std::shared_ptr<PersistentContainer> container() const;
   std::shared_ptr<const ManagedObjectModel> libraryModel();
-  std::optional<FileProviderDomain> fileProviderDomain() const;
+  [[nodiscard]] std::optional<FileProviderDomain> fileProviderDomain() const;
   void setFileProviderDomain(FileProviderDomain domain);
 
   // Opens (or first creates) the library; `completion` runs on the calling
@@ -74,9 +74,9 @@ class LibraryManager : public std::enable_shared_from_this<LibraryManager> {
   void loadLibrary(LoadCompletion completion);
   // REQUIRES: inside the view context's queue, as are saveLibrary() and
   // checkFilesLocation().
-  bool checkLibrary(Error* error = nullptr);
-  bool checkFilesLocation(Error* error = nullptr);
-  bool saveLibrary(Error* error = nullptr);
+  [[nodiscard]] bool checkLibrary(Error* error = nullptr);
+  [[nodiscard]] bool checkFilesLocation(Error* error = nullptr);
+  [[nodiscard]] bool saveLibrary(Error* error = nullptr);
   // A private-queue context named "QLTBackgroundContext" whose merge policy
   // is object-trumps; null without a library.
   std::shared_ptr<ManagedObjectContext> newBackgroundContext();

@@ -36,7 +36,7 @@ class LibraryObject : public ManagedObject {
   // The identifier given on insertion: fixed for system objects, else new.
   virtual std::string defaultIdentifier() const;
   std::string identifier() const;
-  std::optional<Date> dateRecordChanged() const;
+  [[nodiscard]] std::optional<Date> dateRecordChanged() const;
   void setDateRecordChanged(Date date);
   // Depth in the folder tree; 0 but for folders and items.
   virtual unsigned depth() const { return 0; }
@@ -78,7 +78,7 @@ class LibraryObject : public ManagedObject {
   // holds both sides): the server record with the client's values of the
   // locally changed names, except those the server changed more recently.
   // nullopt when the error carries no server record.
-  virtual std::optional<CloudRecord> mergeChangesForServerRecordChange(const Error& error,
+  [[nodiscard]] virtual std::optional<CloudRecord> mergeChangesForServerRecordChange(const Error& error,
                                                                        const std::set<std::string>& changedKeys) const;
   // Every record that deleting this object cascades to, recursively.
   std::set<RecordID> childRecordIDs() const;
@@ -139,7 +139,7 @@ class LibraryObject : public ManagedObject {
                                                      const std::string& libraryObjectIdentifier,
                                                      int64_t fileProviderIdentifierVersion);
   // nullopt when the identifier holds no separator.
-  static std::optional<std::string> libraryObjectIdentifierFromFileProviderIdentifier(const std::string& identifier);
+  [[nodiscard]] static std::optional<std::string> libraryObjectIdentifierFromFileProviderIdentifier(const std::string& identifier);
   static std::string entityNameFromFileProviderIdentifier(const std::string& identifier);
   static int64_t versionFromFileProviderIdentifier(const std::string& identifier);
   // Null when nothing matches, and for an item whose version moved on since

@@ -16,6 +16,6 @@ bool isExcludedFromPropertyList(const PropertyDescription& property);
 bool isExcludedFromCloudDatabase(const PropertyDescription& property);
 bool isExcludedFromMetadata(const PropertyDescription& property);
 // The entity's rank among cloud records; nullopt when it has none.
-std::optional<int64_t> cloudRecordOrdering(const EntityDescription& entity);
+[[nodiscard]] std::optional<int64_t> cloudRecordOrdering(const EntityDescription& entity);
 
 }  // namespace qlt

@@ -10,6 +10,6 @@ namespace qlt {
 std::string systemObjectIdentifier(const std::string& entityName);
 // The group-type code a group of `entityName` gets when first inserted;
 // nullopt for entities that are not groups.
-std::optional<int64_t> groupTypeForEntity(const std::string& entityName);
+[[nodiscard]] std::optional<int64_t> groupTypeForEntity(const std::string& entityName);
 
 }  // namespace qlt

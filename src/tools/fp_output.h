@@ -36,7 +36,7 @@ nlohmann::json optionalDate(const std::optional<Date>& date);
 nlohmann::json pageTokenJSON(const std::optional<Bytes>& token);
 // A token given on the command line: a JSON object whose only keys are
 // "foldersReturned" and "itemsReturned", unsigned integers.
-std::optional<Bytes> parsePageToken(const std::string& text, Error* error = nullptr);
-std::optional<Bytes> parseSyncAnchor(const std::string& text, Error* error = nullptr);
+[[nodiscard]] std::optional<Bytes> parsePageToken(const std::string& text, Error* error = nullptr);
+[[nodiscard]] std::optional<Bytes> parseSyncAnchor(const std::string& text, Error* error = nullptr);
 
 }  // namespace qlt::tool

@@ -117,7 +117,7 @@ void serveConnection(int socket, const BoundConnection& bound) {
     std::optional<std::string> frame = readFrame(socket, kMaxRequestSize, &error);
     if (!frame) {
       if (error.domain() == kServiceSocketErrorDomain && error.code() == kServiceSocketFrameTooLargeErrorCode)
-        writeFrame(socket, errorReply(error).dump());
+        (void)writeFrame(socket, errorReply(error).dump());  // the peer may be gone; the connection ends
       return;
     }
     std::optional<nlohmann::json> reply = answerRequest(*bound.provider, *frame);
@@ -125,7 +125,7 @@ void serveConnection(int socket, const BoundConnection& bound) {
       Error malformed(kServiceRequestErrorDomain, kMalformedServiceRequestErrorCode,
                       "A request is a JSON object with \"op\" \"materializeURL\" and a string \"url\", or \"op\" "
                       "\"reimportItemsBelowItemWithIdentifier\" and a string \"identifier\".");
-      writeFrame(socket, errorReply(malformed).dump());
+      (void)writeFrame(socket, errorReply(malformed).dump());  // the peer may be gone; the connection ends
       return;
     }
     if (!writeFrame(socket, reply->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))) return;
@@ -223,7 +223,7 @@ int serveCommand(const CommonOptions& common) {
     }
     std::optional<BoundConnection> bound = bindServiceConnection(session->extension(), &error);
     if (!bound) {
-      writeFrame(socket->get(), errorReply(error).dump());
+      (void)writeFrame(socket->get(), errorReply(error).dump());  // the peer may be gone
       continue;
     }
     connections.start(std::move(*socket), std::move(*bound));

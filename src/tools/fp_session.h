@@ -25,9 +25,9 @@ struct CommonOptions {
 // standard error; every command starts with it.
 void prepareEnvironment(const CommonOptions& options);
 // The group container in use, or nullopt with the error.
-std::optional<std::string> groupContainer(Error* error = nullptr);
+[[nodiscard]] std::optional<std::string> groupContainer(Error* error = nullptr);
 // Where `serve` listens: "<group container>/<service name>.sock".
-std::optional<std::string> serviceSocketPath(Error* error = nullptr);
+[[nodiscard]] std::optional<std::string> serviceSocketPath(Error* error = nullptr);
 
 // A loaded extension for the chosen domain, invalidated on destruction.
 class ExtensionSession {
@@ -51,7 +51,7 @@ class Awaited {
   void set(T value) {
     std::call_once(once_, [&] { promise_.set_value(std::move(value)); });
   }
-  std::optional<T> wait(std::chrono::seconds timeout = kRequestTimeout) {
+  [[nodiscard]] std::optional<T> wait(std::chrono::seconds timeout = kRequestTimeout) {
     if (future_.wait_for(timeout) != std::future_status::ready) return std::nullopt;
     return future_.get();
   }

@@ -90,7 +90,7 @@ bool renameItem(const std::string& path, const std::string& newName, Error* erro
   bool moved = moveItem(path, aside, error);
   if (moved && !moveItem(aside, destination, error)) {
     moved = false;
-    moveItem(aside, appendingPathComponent(directory, oldName));
+    (void)moveItem(aside, appendingPathComponent(directory, oldName));  // undo; the reported error is the rename's
   }
   ::rmdir(pattern.c_str());
   return moved;

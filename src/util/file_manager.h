@@ -26,14 +26,14 @@ inline constexpr const char* kCloudDriveRootsKey = "QLTCloudDriveRoots";
 // An existing item at the destination is an error, and so is a `newName`
 // that is not a single path component ("", ".", "..", "/" or NUL inside,
 // over 255 bytes), which leaves everything untouched.
-bool renameItem(const std::string& path, const std::string& newName, Error* error = nullptr);
+[[nodiscard]] bool renameItem(const std::string& path, const std::string& newName, Error* error = nullptr);
 
 // The size in bytes of a file, or of everything inside a directory or
 // package: the sum over its entries, hidden ones (".name") left out, with
 // subdirectories counted by their own size and symbolic links by their own
 // size, not their target's. A subdirectory whose size cannot be read counts
 // as 0; failing to read `path` itself or its listing gives nothing.
-std::optional<uint64_t> sizeOfFile(const std::string& path, Error* error = nullptr);
+[[nodiscard]] std::optional<uint64_t> sizeOfFile(const std::string& path, Error* error = nullptr);
 
 // Extended attributes in the "user." namespace, named without that prefix as
 // platform/extended_attributes.h does. Symbolic links at `path` are
@@ -41,7 +41,7 @@ std::optional<uint64_t> sizeOfFile(const std::string& path, Error* error = nullp
 std::map<std::string, Bytes> extendedAttributes(const std::string& path);
 // Nothing when the attribute does not exist; empty data when it was written
 // empty.
-std::optional<Bytes> xattrDataValue(const std::string& key, const std::string& path);
+[[nodiscard]] std::optional<Bytes> xattrDataValue(const std::string& key, const std::string& path);
 // Creates or replaces the attribute.
 bool setXAttrDataValue(const Bytes& data, const std::string& key, const std::string& path);
 

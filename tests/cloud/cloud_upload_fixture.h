@@ -161,7 +161,7 @@ class CloudUploadTest : public ::testing::Test, private GroupClassesRegisteredFo
     item->setValueForKey("name", filename);
     item->setObjectForKey("folder", folder);
     if (withFile) {
-      folder->createFolder();
+      EXPECT_TRUE(folder->createFolder());
       std::ofstream(*item->fileURL()) << "contents of " << filename;
     }
     return item;

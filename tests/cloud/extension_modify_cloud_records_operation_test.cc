@@ -103,7 +103,7 @@ TEST_F(CloudUploadTest, ItemRecordsLeaveOutLargeThumbnailsAndArchivePackages) {
 
   ScopedEnvironment cache("XDG_CACHE_HOME", scratch.path("Caches").c_str());
   auto package = newItem(root, "Bundle.rtfd");
-  root->createFolder();
+  EXPECT_TRUE(root->createFolder());
   std::filesystem::create_directories(*package->fileURL());
   std::ofstream(*package->fileURL() + "/TXT.rtf") << "{\\rtf1 hello}";
   CloudRecord record = package->cloudRecord();

@@ -317,10 +317,10 @@ TEST_F(ContentsTest, FiveMaterializationsRunAtOnceAndTheSixthWaits) {
   for (const std::string& path : paths) {
     writers.emplace_back([&, path] {
       FileCoordinator coordinator;
-      coordinator.coordinateWriting(path, FileCoordinator::kNoOptions, [&](const std::string&) {
+      EXPECT_TRUE(coordinator.coordinateWriting(path, FileCoordinator::kNoOptions, [&](const std::string&) {
         ++holding;
         released.wait();
-      });
+      }));
     });
   }
   while (holding < 6) std::this_thread::sleep_for(1ms);

@@ -28,9 +28,9 @@ namespace {
 class FolderListingTest : public FolderFixture {
  protected:
   void TearDown() override {
-    UserDefaults::standard().removeObjectForKey(kFolderShowAllItemsKey);
-    UserDefaults::standard().removeObjectForKey(kItemImportFinderTagsKey);
-    UserDefaults::standard().removeObjectForKey(kItemUpdateFinderTagsKey);
+    EXPECT_TRUE(UserDefaults::standard().removeObjectForKey(kFolderShowAllItemsKey));
+    EXPECT_TRUE(UserDefaults::standard().removeObjectForKey(kItemImportFinderTagsKey));
+    EXPECT_TRUE(UserDefaults::standard().removeObjectForKey(kItemUpdateFinderTagsKey));
   }
 
   std::set<std::string> listed(const Group& group) {
@@ -63,27 +63,27 @@ TEST_F(FolderListingTest, ShowAllItemsFollowsTheDefaultExpansionAndBundles) {
     if (saved) {
       ASSERT_TRUE(context->save());
     }
-    UserDefaults::standard().removeObjectForKey(kFolderShowAllItemsKey);
+    EXPECT_TRUE(UserDefaults::standard().removeObjectForKey(kFolderShowAllItemsKey));
     top->setExpanded(false);
     EXPECT_EQ(listed(*top), ownOnly) << "no value shows only the folder's own items";
-    UserDefaults::standard().setInteger(1, kFolderShowAllItemsKey);
+    EXPECT_TRUE(UserDefaults::standard().setInteger(1, kFolderShowAllItemsKey));
     EXPECT_EQ(listed(*top), all) << "1 while collapsed; the bundle's item lives in another folder";
     EXPECT_TRUE(top->showContainerGroupForItems());
     EXPECT_TRUE(top->containsItem(*elsewhere));
     top->setExpanded(true);
     EXPECT_EQ(listed(*top), ownOnly);
     EXPECT_FALSE(top->containsItem(*deep));
-    UserDefaults::standard().setInteger(2, kFolderShowAllItemsKey);
+    EXPECT_TRUE(UserDefaults::standard().setInteger(2, kFolderShowAllItemsKey));
     EXPECT_EQ(listed(*top), all);
     top->setExpanded(false);
     EXPECT_EQ(listed(*top), all);
-    UserDefaults::standard().setInteger(0, kFolderShowAllItemsKey);
+    EXPECT_TRUE(UserDefaults::standard().setInteger(0, kFolderShowAllItemsKey));
     EXPECT_EQ(listed(*top), ownOnly);
     EXPECT_EQ(listed(*other), Names{"elsewhere"}) << "folders without bundles list as before";
   }
 
   auto search = std::dynamic_pointer_cast<Group>(context->insertNewObject("SearchGroup"));
-  UserDefaults::standard().setInteger(2, kFolderShowAllItemsKey);
+  EXPECT_TRUE(UserDefaults::standard().setInteger(2, kFolderShowAllItemsKey));
   search->setValueForKey("saved", true);
   FetchRequest request("Item");
   request.predicate = top->predicateForSearchGroup(*search);
@@ -287,14 +287,14 @@ TEST_F(FolderListingTest, ChangedFilesRefreshTheirItems) {
   std::string path = directory + "/note.txt";
   std::ofstream(path) << "text";
   std::ofstream(directory + "/.hidden") << "text";
-  createDirectory(directory + "/plain", false);
+  EXPECT_TRUE(createDirectory(directory + "/plain", false));
   const struct timespec created {1600000000, 0}, modified {1700000000, 0};
   ASSERT_TRUE(setModificationTime(path, modified));
   auto tags = finderTagListData({{"Work", 4}});
   bool withAttributes = setCreationTime(path, created) && setExtensionHidden(path, true) &&
                         setFinderTagsAttribute(path, *tags);
-  UserDefaults::standard().setBool(true, kItemImportFinderTagsKey);
-  UserDefaults::standard().setBool(true, kItemUpdateFinderTagsKey);
+  EXPECT_TRUE(UserDefaults::standard().setBool(true, kItemImportFinderTagsKey));
+  EXPECT_TRUE(UserDefaults::standard().setBool(true, kItemUpdateFinderTagsKey));
 
   for (const char* name : {"note.txt", ".hidden", "plain", "missing"})
     folder->presentedSubitemDidChangeAtURL(fileURLFromPath(directory + "/" + name));

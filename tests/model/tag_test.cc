@@ -153,8 +153,8 @@ TEST_F(TagTest, ItemTagDataFollowsTheFileFinderTags) {
       << "without pairs the file's data is taken as it is";
   EXPECT_TRUE(plain->objectsForKey("tags").empty());
 
-  UserDefaults::standard().setBool(true, kItemImportFinderTagsKey);
-  UserDefaults::standard().setBool(true, kItemUpdateFinderTagsKey);
+  EXPECT_TRUE(UserDefaults::standard().setBool(true, kItemImportFinderTagsKey));
+  EXPECT_TRUE(UserDefaults::standard().setBool(true, kItemUpdateFinderTagsKey));
   ASSERT_TRUE(setFinderTagsAttribute(file, *data));
   testing::internal::CaptureStderr();
   auto fresh = item({tag("Old")});
@@ -169,8 +169,8 @@ TEST_F(TagTest, ItemTagDataFollowsTheFileFinderTags) {
   auto shared = item({tag("Old")});
   updateItemTagDataFromFile(shared, file, lib, false);
   EXPECT_EQ(shared->objectsForKey("tags").size(), 1u) << "shared items keep their tags";
-  UserDefaults::standard().removeObjectForKey(kItemImportFinderTagsKey);
-  UserDefaults::standard().removeObjectForKey(kItemUpdateFinderTagsKey);
+  EXPECT_TRUE(UserDefaults::standard().removeObjectForKey(kItemImportFinderTagsKey));
+  EXPECT_TRUE(UserDefaults::standard().removeObjectForKey(kItemUpdateFinderTagsKey));
 }
 
 TEST_F(TagTest, LabelColorTypeSetsStandardColours) {

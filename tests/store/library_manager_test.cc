@@ -72,7 +72,7 @@ TEST_F(LibraryManagerTest, LayoutAndReloading) {
   EXPECT_EQ(manager->libraryChangesStorePath(), package + "/Library Changes/Library Changes");
 
   ASSERT_TRUE(createDirectory(package + "/Encrypted", false));
-  writeFileAtomically(package + "/Encrypted/secret", "x");
+  ASSERT_TRUE(writeFileAtomically(package + "/Encrypted/secret", "x"));
   EXPECT_EQ(manager->libraryEncryptedItemsFolderPath(), package + "/Encrypted.noindex");
   EXPECT_TRUE(fileExists(package + "/Encrypted.noindex/secret"));
 

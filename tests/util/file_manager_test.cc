@@ -144,7 +144,7 @@ TEST(FileManagerTest, CloudDriveIsWhatTheUserDefaultNames) {
   EXPECT_TRUE(isPathInCloudDrive(scratch.path("Cloud/sub/../file")));
   EXPECT_FALSE(isPathInCloudDrive(scratch.path("CloudOther/file")));
   EXPECT_FALSE(isPathInCloudDrive("relative/file"));
-  defaults.removeObjectForKey(kCloudDriveRootsKey);
+  EXPECT_TRUE(defaults.removeObjectForKey(kCloudDriveRootsKey));
 }
 
 }  // namespace

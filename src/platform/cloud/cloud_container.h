@@ -43,7 +43,7 @@ std::string cloudStoreDefaultsSuite();
 // The folder of the embedded store for `identifier`: the setting when it
 // is a non-empty string, else "Library/Cloud Store/<identifier>" in the
 // group container of the defaults suite.
-std::optional<std::string> cloudStoreDirectory(const std::string& identifier, Error* error = nullptr);
+[[nodiscard]] std::optional<std::string> cloudStoreDirectory(const std::string& identifier, Error* error = nullptr);
 
 // Makes containerWithIdentifier() answer `container` for its identifier
 // (null removes the installed one), and returns what was installed before.

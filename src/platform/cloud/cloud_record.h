@@ -27,7 +27,7 @@ struct RecordSystemFields {
 
   // "CKRecord" keyed archive holding the system fields only.
   Bytes archivedData() const;
-  static std::optional<RecordSystemFields> fromArchivedData(const Bytes& data, Error* error = nullptr);
+  [[nodiscard]] static std::optional<RecordSystemFields> fromArchivedData(const Bytes& data, Error* error = nullptr);
 };
 
 // The record type of share records, whose system fields folders and items
@@ -46,7 +46,7 @@ class CloudRecord {
   CloudRecord(std::string recordType, RecordID recordID);
   // The server copy's identity, type, change tag and dates, without fields.
   explicit CloudRecord(const RecordSystemFields& systemFields);
-  static std::optional<CloudRecord> fromSystemFieldsData(const Bytes& data, Error* error = nullptr);
+  [[nodiscard]] static std::optional<CloudRecord> fromSystemFieldsData(const Bytes& data, Error* error = nullptr);
 
   const std::string& recordType() const { return systemFields_.recordType; }
   const RecordID& recordID() const { return systemFields_.recordID; }

@@ -55,7 +55,7 @@ class RecordID final : public Codable {
 
   // A secure keyed archive of this identifier, and back.
   Bytes archivedData() const;
-  static std::optional<RecordID> fromArchivedData(const Bytes& data, Error* error = nullptr);
+  [[nodiscard]] static std::optional<RecordID> fromArchivedData(const Bytes& data, Error* error = nullptr);
 };
 
 }  // namespace qlt

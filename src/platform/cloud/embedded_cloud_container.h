@@ -29,7 +29,7 @@ class EmbeddedCloudContainer final : public CloudContainer {
   CloudFaultInjector& faults() { return *faults_; }
 
   // Creates the zone when it is missing, bypassing planned faults.
-  bool ensureZone(CloudDatabaseScope scope, const RecordZoneID& zoneID, Error* error = nullptr);
+  [[nodiscard]] bool ensureZone(CloudDatabaseScope scope, const RecordZoneID& zoneID, Error* error = nullptr);
 
  private:
   EmbeddedCloudContainer(std::string identifier, std::shared_ptr<CloudFaultInjector> faults,

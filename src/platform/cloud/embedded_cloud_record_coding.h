@@ -12,9 +12,9 @@ namespace qlt {
 
 // The stored form of a record's fields and parent in the embedded cloud
 // store: a binary property list. Asset paths are stored as they are.
-std::optional<Bytes> encodeCloudRecordBody(const std::map<std::string, CloudValue>& fields,
+[[nodiscard]] std::optional<Bytes> encodeCloudRecordBody(const std::map<std::string, CloudValue>& fields,
                                            const std::optional<CloudReference>& parent, Error* error = nullptr);
-bool decodeCloudRecordBody(const Bytes& body, std::map<std::string, CloudValue>& fields,
+[[nodiscard]] bool decodeCloudRecordBody(const Bytes& body, std::map<std::string, CloudValue>& fields,
                            std::optional<CloudReference>& parent, Error* error = nullptr);
 
 // Calls `visit` for every asset of `value`, list elements included; stops

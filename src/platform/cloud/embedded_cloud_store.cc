@@ -302,7 +302,8 @@ bool EmbeddedCloudStore::resolveAssets(CloudRecord& record, bool makeCopies, Err
 
 void EmbeddedCloudStore::discardUploadedAssets(const std::vector<std::string>& names) {
   for (const std::string& name : names) {
-    if (isValidFilename(name)) removeItem(appendingPathComponent(assetsDirectory_, name));
+    // Best effort: no record names these files, so a leftover is only clutter.
+    if (isValidFilename(name)) (void)removeItem(appendingPathComponent(assetsDirectory_, name));
   }
 }
 
@@ -469,7 +470,7 @@ CloudModifyRecordsResult EmbeddedCloudStore::modifyRecords(CloudDatabaseScope sc
   SaveEffects effects;
   std::map<RecordID, CloudRecord> savedByID;
   auto abort = [&](const Error& cause) {
-    transaction->rollback();
+    (void)transaction->rollback();  // a failed rollback still ends the transaction
     discardUploadedAssets(effects.newAssets);
     CloudModifyRecordsResult failed;
     failed.error = cause;
@@ -601,7 +602,7 @@ CloudFetchRecordsResult EmbeddedCloudStore::fetchRecords(CloudDatabaseScope scop
     }
     result.records.insert_or_assign(recordID, std::move(answer));
   }
-  transaction->commit();
+  (void)transaction->commit();  // it only read: the answer stands however it ends
   return result;
 }
 
@@ -660,7 +661,7 @@ CloudModifyRecordZonesResult EmbeddedCloudStore::modifyRecordZones(CloudDatabase
     return false;
   }();
   if (!ok) {
-    transaction->rollback();
+    (void)transaction->rollback();  // a failed rollback still ends the transaction
     return {error, {}, {}};
   }
   removeReplacedAssets(effects.obsoleteAssets);

@@ -42,7 +42,7 @@ class EmbeddedCloudStore final : public CloudService {
 
   const std::string& directory() const { return directory_; }
   // Creates the zone when it is missing; planned faults do not apply.
-  bool saveZone(CloudDatabaseScope scope, const RecordZoneID& zoneID, Error* error = nullptr);
+  [[nodiscard]] bool saveZone(CloudDatabaseScope scope, const RecordZoneID& zoneID, Error* error = nullptr);
 
   CloudModifyRecordsResult modifyRecords(CloudDatabaseScope scope, const CloudModifyRecordsRequest& request,
                                          const CloudCancellation& cancellation) override;
@@ -63,22 +63,22 @@ class EmbeddedCloudStore final : public CloudService {
 
   // The request's answer when a planned fault ends it before the server
   // looks at it.
-  static std::optional<Error> applyFault(const CloudFaultInjector::Fault& fault, const CloudCancellation& cancellation);
+  [[nodiscard]] static std::optional<Error> applyFault(const CloudFaultInjector::Fault& fault, const CloudCancellation& cancellation);
 
-  bool zoneExists(CloudDatabaseScope scope, const RecordZoneID& zoneID, bool& exists, Error* error);
+  [[nodiscard]] bool zoneExists(CloudDatabaseScope scope, const RecordZoneID& zoneID, bool& exists, Error* error);
   // `record` is left empty when there is no such record.
-  bool loadRecord(CloudDatabaseScope scope, const RecordID& recordID, std::optional<CloudRecord>& record,
+  [[nodiscard]] bool loadRecord(CloudDatabaseScope scope, const RecordID& recordID, std::optional<CloudRecord>& record,
                   Error* error);
   Outcome saveRecord(CloudDatabaseScope scope, const CloudRecord& client, CloudSavePolicy policy,
                      SaveEffects& effects, CloudRecord& saved, Error* error);
   Outcome deleteRecord(CloudDatabaseScope scope, const RecordID& recordID, SaveEffects& effects, Error* error);
-  std::optional<std::string> nextChangeTag(Error* error);
+  [[nodiscard]] std::optional<std::string> nextChangeTag(Error* error);
   // Copies the file of `asset` into the asset folder and points it there.
-  bool uploadAsset(CloudAsset& asset, SaveEffects& effects, Error* error);
+  [[nodiscard]] bool uploadAsset(CloudAsset& asset, SaveEffects& effects, Error* error);
   // The record with its stored asset names turned into paths: of fresh
   // copies in the download folder, or of the stored files.
-  bool resolveAssets(CloudRecord& record, bool makeCopies, Error* error);
-  bool execute(const std::string& sql, Error* error);
+  [[nodiscard]] bool resolveAssets(CloudRecord& record, bool makeCopies, Error* error);
+  [[nodiscard]] bool execute(const std::string& sql, Error* error);
   // Stored copies that no committed record names.
   void discardUploadedAssets(const std::vector<std::string>& names);
   // Stored copies that committed records named until now.

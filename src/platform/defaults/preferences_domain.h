@@ -42,13 +42,13 @@ class PreferencesDomain {
   const std::string& name() const { return name_; }
   const std::string& path() const { return path_; }
 
-  std::optional<PropertyList> value(const std::string& key);
+  [[nodiscard]] std::optional<PropertyList> value(const std::string& key);
   PropertyListDictionary contents();
 
   // Sets (or, with nullopt, removes) one key and writes the file. When the
   // file cannot be written the value is still kept in memory, and false is
   // returned.
-  bool setValue(const std::string& key, const std::optional<PropertyList>& value, Error* error = nullptr);
+  [[nodiscard]] bool setValue(const std::string& key, const std::optional<PropertyList>& value, Error* error = nullptr);
 
   // Re-reads the file if it changed on disk and tells the listeners.
   void refresh();

@@ -57,19 +57,19 @@ class UserDefaults {
   // and lives only in memory.
   void registerDefaults(const PropertyListDictionary& defaults);
 
-  std::optional<PropertyList> objectForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<PropertyList> objectForKey(const std::string& key) const;
   // Strings, and numbers in their decimal form.
-  std::optional<std::string> stringForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<std::string> stringForKey(const std::string& key) const;
   // 0 when unset or not a number.
   int64_t integerForKey(const std::string& key) const;
   double doubleForKey(const std::string& key) const;
   // NO when unset; numbers, Booleans and strings ("YES", "true", "1") read
   // leniently.
   bool boolForKey(const std::string& key) const;
-  std::optional<Bytes> dataForKey(const std::string& key) const;
-  std::optional<PropertyListArray> arrayForKey(const std::string& key) const;
-  std::optional<PropertyListDictionary> dictionaryForKey(const std::string& key) const;
-  std::optional<Date> dateForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<Bytes> dataForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<PropertyListArray> arrayForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<PropertyListDictionary> dictionaryForKey(const std::string& key) const;
+  [[nodiscard]] std::optional<Date> dateForKey(const std::string& key) const;
 
   // Every key visible through this object with the value lookup returns.
   PropertyListDictionary dictionaryRepresentation() const;
@@ -77,12 +77,12 @@ class UserDefaults {
   // Setters write the object's own domain. They fail only when the file
   // cannot be written, in which case the value is still visible in this
   // process.
-  bool setObject(const PropertyList& value, const std::string& key, Error* error = nullptr);
-  bool setString(const std::string& value, const std::string& key, Error* error = nullptr);
-  bool setInteger(int64_t value, const std::string& key, Error* error = nullptr);
-  bool setDouble(double value, const std::string& key, Error* error = nullptr);
-  bool setBool(bool value, const std::string& key, Error* error = nullptr);
-  bool removeObjectForKey(const std::string& key, Error* error = nullptr);
+  [[nodiscard]] bool setObject(const PropertyList& value, const std::string& key, Error* error = nullptr);
+  [[nodiscard]] bool setString(const std::string& value, const std::string& key, Error* error = nullptr);
+  [[nodiscard]] bool setInteger(int64_t value, const std::string& key, Error* error = nullptr);
+  [[nodiscard]] bool setDouble(double value, const std::string& key, Error* error = nullptr);
+  [[nodiscard]] bool setBool(bool value, const std::string& key, Error* error = nullptr);
+  [[nodiscard]] bool removeObjectForKey(const std::string& key, Error* error = nullptr);
 
   // Re-reads the files of all searched domains that changed on disk and
   // tells observers about values that changed. Writes need no
@@ -110,7 +110,7 @@ class UserDefaults {
   };
 
   SearchList searchList() const;
-  static std::optional<PropertyList> lookUp(const SearchList& list, const std::string& key);
+  [[nodiscard]] static std::optional<PropertyList> lookUp(const SearchList& list, const std::string& key);
   Suite attach(std::shared_ptr<PreferencesDomain> domain);
   // Compares the visible value of every observed key (all of them when
   // `keys` is null) with the one observers last heard of, and notifies.

@@ -74,7 +74,7 @@ class FileProviderDomainManager {
 
  private:
   // The error of every request while the domain is removed.
-  std::optional<Error> removedDomainError() const;
+  [[nodiscard]] std::optional<Error> removedDomainError() const;
 
   FileProviderDomain domain_;
   std::string groupContainerPath_;

@@ -46,18 +46,18 @@ class FileProviderItem {
   virtual std::string filename() const { return {}; }
   // A type identifier; empty when none.
   virtual std::string contentType() const { return {}; }
-  virtual std::optional<uint64_t> documentSize() const { return std::nullopt; }
-  virtual std::optional<uint64_t> childItemCount() const { return std::nullopt; }
-  virtual std::optional<Date> creationDate() const { return std::nullopt; }
-  virtual std::optional<Date> contentModificationDate() const { return std::nullopt; }
-  virtual std::optional<Date> lastUsedDate() const { return std::nullopt; }
+  [[nodiscard]] virtual std::optional<uint64_t> documentSize() const { return std::nullopt; }
+  [[nodiscard]] virtual std::optional<uint64_t> childItemCount() const { return std::nullopt; }
+  [[nodiscard]] virtual std::optional<Date> creationDate() const { return std::nullopt; }
+  [[nodiscard]] virtual std::optional<Date> contentModificationDate() const { return std::nullopt; }
+  [[nodiscard]] virtual std::optional<Date> lastUsedDate() const { return std::nullopt; }
   virtual uint64_t capabilities() const { return 0; }
   virtual uint64_t fileSystemFlags() const {
     return kFileProviderFileSystemUserReadable | kFileProviderFileSystemUserWritable;
   }
   virtual FileProviderItemVersion itemVersion() const { return {}; }
   virtual std::map<std::string, Bytes> extendedAttributes() const { return {}; }
-  virtual std::optional<Bytes> tagData() const { return std::nullopt; }
+  [[nodiscard]] virtual std::optional<Bytes> tagData() const { return std::nullopt; }
   virtual bool isShared() const { return false; }
   virtual bool isSharedByCurrentUser() const { return false; }
   virtual bool isUploaded() const { return true; }

@@ -15,13 +15,13 @@ namespace qlt {
 // arbitrary bytes, as large as the file system allows. Symbolic links are not
 // followed. Failures report POSIX errors (ENODATA for a missing attribute).
 
-bool setExtendedAttribute(const std::string& path, std::string_view name, std::string_view value,
+[[nodiscard]] bool setExtendedAttribute(const std::string& path, std::string_view name, std::string_view value,
                           Error* error = nullptr);
-std::optional<std::string> extendedAttribute(const std::string& path, std::string_view name,
+[[nodiscard]] std::optional<std::string> extendedAttribute(const std::string& path, std::string_view name,
                                              Error* error = nullptr);
 // Removing an attribute that is not there succeeds.
-bool removeExtendedAttribute(const std::string& path, std::string_view name, Error* error = nullptr);
+[[nodiscard]] bool removeExtendedAttribute(const std::string& path, std::string_view name, Error* error = nullptr);
 // The names of the "user." attributes without that prefix, sorted.
-std::optional<std::vector<std::string>> extendedAttributeNames(const std::string& path, Error* error = nullptr);
+[[nodiscard]] std::optional<std::vector<std::string>> extendedAttributeNames(const std::string& path, Error* error = nullptr);
 
 }  // namespace qlt

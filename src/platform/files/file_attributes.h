@@ -40,15 +40,15 @@ struct FileAttributes {
 // Failures carry Cocoa file codes (kCocoaFileNoSuchFileError for a missing
 // item) with the POSIX error underneath. None of these follows a symbolic
 // link at `path`.
-std::optional<FileAttributes> attributesOfItem(const std::string& path, Error* error = nullptr);
+[[nodiscard]] std::optional<FileAttributes> attributesOfItem(const std::string& path, Error* error = nullptr);
 
-bool setCreationTime(const std::string& path, const struct timespec& time, Error* error = nullptr);
-bool setModificationTime(const std::string& path, const struct timespec& time, Error* error = nullptr);
-bool setAccessTime(const std::string& path, const struct timespec& time, Error* error = nullptr);
-bool setPosixPermissions(const std::string& path, mode_t permissions, Error* error = nullptr);
-bool setExtensionHidden(const std::string& path, bool hidden, Error* error = nullptr);
-bool setTypeCode(const std::string& path, uint32_t code, Error* error = nullptr);
-bool setCreatorCode(const std::string& path, uint32_t code, Error* error = nullptr);
+[[nodiscard]] bool setCreationTime(const std::string& path, const struct timespec& time, Error* error = nullptr);
+[[nodiscard]] bool setModificationTime(const std::string& path, const struct timespec& time, Error* error = nullptr);
+[[nodiscard]] bool setAccessTime(const std::string& path, const struct timespec& time, Error* error = nullptr);
+[[nodiscard]] bool setPosixPermissions(const std::string& path, mode_t permissions, Error* error = nullptr);
+[[nodiscard]] bool setExtensionHidden(const std::string& path, bool hidden, Error* error = nullptr);
+[[nodiscard]] bool setTypeCode(const std::string& path, uint32_t code, Error* error = nullptr);
+[[nodiscard]] bool setCreatorCode(const std::string& path, uint32_t code, Error* error = nullptr);
 
 // 'TEXT' as a number, for readable call sites.
 constexpr uint32_t fourCharCode(const char (&code)[5]) {

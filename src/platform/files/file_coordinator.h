@@ -39,14 +39,14 @@ class FileCoordinator {
   FileCoordinator(const FileCoordinator&) = delete;
   FileCoordinator& operator=(const FileCoordinator&) = delete;
 
-  bool coordinateReading(const std::string& path, Options options, const Accessor& accessor, Error* error = nullptr);
-  bool coordinateWriting(const std::string& path, Options options, const Accessor& accessor, Error* error = nullptr);
+  [[nodiscard]] bool coordinateReading(const std::string& path, Options options, const Accessor& accessor, Error* error = nullptr);
+  [[nodiscard]] bool coordinateWriting(const std::string& path, Options options, const Accessor& accessor, Error* error = nullptr);
   // Both claims are taken together; the accessor gets (readPath, writePath).
-  bool coordinateReadingAndWriting(const std::string& readPath, Options readOptions, const std::string& writePath,
+  [[nodiscard]] bool coordinateReadingAndWriting(const std::string& readPath, Options readOptions, const std::string& writePath,
                                    Options writeOptions, const TwoPathAccessor& accessor, Error* error = nullptr);
   // For moves and copies: both claims are taken together, so two moves in
   // opposite directions cannot deadlock. The accessor gets (first, second).
-  bool coordinateWriting(const std::string& first, Options firstOptions, const std::string& second,
+  [[nodiscard]] bool coordinateWriting(const std::string& first, Options firstOptions, const std::string& second,
                          Options secondOptions, const TwoPathAccessor& accessor, Error* error = nullptr);
 
   // Calls of this coordinator still waiting, and all later ones, fail with
@@ -60,7 +60,7 @@ class FileCoordinator {
     Options options = kNoOptions;
   };
 
-  bool coordinate(const std::vector<Claim>& claims, const std::function<void()>& run, Error* error);
+  [[nodiscard]] bool coordinate(const std::vector<Claim>& claims, const std::function<void()>& run, Error* error);
 
   // Guarded by the process-wide claim table's mutex.
   bool cancelled_ = false;

@@ -45,14 +45,14 @@ bool isDescendant(std::string_view path, std::string_view directory);
 // `directory` joined with `relativePath`, refused with an error when the
 // relative path is absolute, contains NUL or leads anywhere but strictly
 // inside `directory` (for example through "..").
-std::optional<std::string> pathInside(std::string_view directory, std::string_view relativePath,
+[[nodiscard]] std::optional<std::string> pathInside(std::string_view directory, std::string_view relativePath,
                                       Error* error = nullptr);
 
 // "file:///a%20b" for "/a b"; a directory URL ends in '/'.
 std::string fileURLFromPath(std::string_view path, bool isDirectory = false);
 // The path of a "file://" URL with an empty or "localhost" host, with
 // percent escapes decoded; query and fragment are dropped.
-std::optional<std::string> pathFromFileURL(std::string_view url, Error* error = nullptr);
+[[nodiscard]] std::optional<std::string> pathFromFileURL(std::string_view url, Error* error = nullptr);
 
 // Whether a symbolic link's destination stays below the link's own folder:
 // relative, without NUL and without ".." components.

@@ -269,7 +269,7 @@ bool replaceItem(const std::string& destination, const std::string& replacement,
     return true;
   }
   if (::renameat2(AT_FDCWD, replacement.c_str(), AT_FDCWD, destination.c_str(), RENAME_EXCHANGE) == 0) {
-    removeItem(replacement);
+    (void)removeItem(replacement);  // best effort: the old contents, already replaced
     return true;
   }
   if (errno != EINVAL) return fail(error, fileWriteError(errno, destination));
@@ -282,7 +282,7 @@ bool replaceItem(const std::string& destination, const std::string& replacement,
     ::rename(aside.c_str(), destination.c_str());
     return fail(error, fileWriteError(failure, destination));
   }
-  removeItem(aside);
+  (void)removeItem(aside);  // best effort: the old contents, already replaced
   return true;
 }
 

@@ -20,34 +20,34 @@ bool isDirectory(const std::string& path);
 // A directory whose extension names a type that conforms to com.apple.package.
 bool isPackage(const std::string& path);
 
-std::optional<uint64_t> fileSize(const std::string& path, Error* error = nullptr);
-std::optional<std::string> readFile(const std::string& path, Error* error = nullptr);
+[[nodiscard]] std::optional<uint64_t> fileSize(const std::string& path, Error* error = nullptr);
+[[nodiscard]] std::optional<std::string> readFile(const std::string& path, Error* error = nullptr);
 // The names in a directory, sorted, without "." and "..".
-std::optional<std::vector<std::string>> contentsOfDirectory(const std::string& path, Error* error = nullptr);
+[[nodiscard]] std::optional<std::vector<std::string>> contentsOfDirectory(const std::string& path, Error* error = nullptr);
 
 // Writes a temporary file next to `path`, flushes it to disk and renames it
 // over `path`: readers see the old contents or the new, never a mixture. A
 // replaced file keeps its permissions.
-bool writeFileAtomically(const std::string& path, std::string_view contents, Error* error = nullptr);
+[[nodiscard]] bool writeFileAtomically(const std::string& path, std::string_view contents, Error* error = nullptr);
 
 // Without intermediates an existing item is an error; with them an existing
 // directory is fine.
-bool createDirectory(const std::string& path, bool withIntermediates, Error* error = nullptr);
+[[nodiscard]] bool createDirectory(const std::string& path, bool withIntermediates, Error* error = nullptr);
 
 // Copies a file, symbolic link or tree to `destination`, which must not
 // exist, keeping permissions, dates, extended attributes and the creation
 // date. Other kinds of items inside a tree are left out. A failed copy
 // leaves nothing behind.
-bool copyItem(const std::string& source, const std::string& destination, Error* error = nullptr);
+[[nodiscard]] bool copyItem(const std::string& source, const std::string& destination, Error* error = nullptr);
 // Renames, or copies and removes across file systems. `destination` must
 // not exist.
-bool moveItem(const std::string& source, const std::string& destination, Error* error = nullptr);
+[[nodiscard]] bool moveItem(const std::string& source, const std::string& destination, Error* error = nullptr);
 // Puts the item at `replacement` in place of the one at `destination` in one
 // step, then removes the old item; with nothing at `destination` it is a
 // rename. Both paths must be on the same file system.
-bool replaceItem(const std::string& destination, const std::string& replacement, Error* error = nullptr);
+[[nodiscard]] bool replaceItem(const std::string& destination, const std::string& replacement, Error* error = nullptr);
 // Removes a file, link or whole tree. A missing item is an error.
-bool removeItem(const std::string& path, Error* error = nullptr);
+[[nodiscard]] bool removeItem(const std::string& path, Error* error = nullptr);
 
 // A path in the directory of `path` that nothing uses yet, for building an
 // item before it is put in place. Create it exclusively: the name is only

@@ -251,12 +251,12 @@ bool FileWrapper::writeToPath(const std::string& path, bool atomically, Error* e
   if (!atomically) {
     if (existed && !removeItem(path, error)) return false;
     if (writeItem(path, error)) return true;
-    if (::lstat(path.c_str(), &status) == 0) removeItem(path);
+    if (::lstat(path.c_str(), &status) == 0) (void)removeItem(path);  // best effort: the half-written item
     return false;
   }
   std::string temporary = temporarySiblingPath(path);
   if (writeItem(temporary, error) && replaceItem(path, temporary, error)) return true;
-  if (::lstat(temporary.c_str(), &status) == 0) removeItem(temporary);
+  if (::lstat(temporary.c_str(), &status) == 0) (void)removeItem(temporary);  // best effort: the temporary copy
   return false;
 }
 

@@ -69,7 +69,7 @@ class FileWrapper {
   FileWrapper* child(const std::string& name) const;
   // Refuses names that are not a single path component, names already in
   // use, and children for anything but a directory.
-  bool addChild(const std::string& name, std::unique_ptr<FileWrapper> child, Error* error = nullptr);
+  [[nodiscard]] bool addChild(const std::string& name, std::unique_ptr<FileWrapper> child, Error* error = nullptr);
   std::unique_ptr<FileWrapper> removeChild(const std::string& name);
 
   // Writes the tree to `path`, replacing what is there. The tree is checked
@@ -77,14 +77,14 @@ class FileWrapper {
   // Atomically, the tree is built next to `path` and moved into place in
   // one step; otherwise the old item is removed and the tree written in its
   // place. Either way a failure leaves no partial tree.
-  bool writeToPath(const std::string& path, bool atomically, Error* error = nullptr) const;
+  [[nodiscard]] bool writeToPath(const std::string& path, bool atomically, Error* error = nullptr) const;
 
  private:
   FileWrapper(Kind kind, std::string contents) : kind_(kind), contents_(std::move(contents)) {}
 
-  bool check(const std::string& path, Error* error) const;
-  bool writeItem(const std::string& path, Error* error) const;
-  bool applyAttributes(const std::string& path, Error* error) const;
+  [[nodiscard]] bool check(const std::string& path, Error* error) const;
+  [[nodiscard]] bool writeItem(const std::string& path, Error* error) const;
+  [[nodiscard]] bool applyAttributes(const std::string& path, Error* error) const;
 
   Kind kind_;
   std::string preferredFilename_;

@@ -12,7 +12,7 @@ namespace qlt {
 // $QLT_GROUP_CONTAINER when set, else $XDG_DATA_HOME/<suiteName> (with
 // ~/.local/share for an unset or relative XDG_DATA_HOME). It is created
 // when missing.
-std::optional<std::string> groupContainerPath(const std::string& suiteName, Error* error = nullptr);
+[[nodiscard]] std::optional<std::string> groupContainerPath(const std::string& suiteName, Error* error = nullptr);
 
 // Held by the host application while it runs: an exclusive lock on
 // "<bundle identifier>.lock" in the group container. The system drops the

@@ -11,8 +11,8 @@ namespace qlt {
 
 // Replaces the file at `path` atomically: a crash leaves either the old or the
 // new contents, never a mix.
-bool writePropertyListToFile(const PropertyList& value, const std::string& path, PropertyListFormat format,
+[[nodiscard]] bool writePropertyListToFile(const PropertyList& value, const std::string& path, PropertyListFormat format,
                              Error* error = nullptr);
-std::optional<PropertyList> readPropertyListFromFile(const std::string& path, Error* error = nullptr);
+[[nodiscard]] std::optional<PropertyList> readPropertyListFromFile(const std::string& path, Error* error = nullptr);
 
 }  // namespace qlt

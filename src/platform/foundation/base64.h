@@ -11,6 +11,6 @@ namespace qlt {
 // Standard base 64 with padding, without line breaks.
 std::string base64Encode(const Bytes& data);
 // Accepts padded or unpadded text; nullopt for any other character.
-std::optional<Bytes> base64Decode(std::string_view text);
+[[nodiscard]] std::optional<Bytes> base64Decode(std::string_view text);
 
 }  // namespace qlt

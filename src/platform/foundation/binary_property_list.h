@@ -11,8 +11,8 @@ namespace qlt {
 
 // The "bplist00" format on its own. Failures give a reason in `problem`;
 // property_list_serialization.h turns it into an Error.
-std::optional<Bytes> writeBinaryPropertyList(const PropertyList& value, std::string* problem);
-std::optional<PropertyList> readBinaryPropertyList(const uint8_t* bytes, size_t size, std::string* problem);
+[[nodiscard]] std::optional<Bytes> writeBinaryPropertyList(const PropertyList& value, std::string* problem);
+[[nodiscard]] std::optional<PropertyList> readBinaryPropertyList(const uint8_t* bytes, size_t size, std::string* problem);
 
 bool looksLikeBinaryPropertyList(const uint8_t* bytes, size_t size);
 

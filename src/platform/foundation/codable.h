@@ -39,7 +39,7 @@ class CodableRegistry {
   static CodableRegistry& global();
 
   void registerClass(const std::string& className, CodableFactory factory);
-  std::optional<CodableFactory> factory(const std::string& className) const;
+  [[nodiscard]] std::optional<CodableFactory> factory(const std::string& className) const;
 
  private:
   mutable std::mutex mutex_;

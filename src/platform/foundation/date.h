@@ -36,7 +36,7 @@ class Date {
   // ISO 8601 in UTC with the suffix Z: "2001-01-01T00:00:00Z".
   std::string iso8601() const;
   // Reads "YYYY-MM-DDTHH:MM:SS[.fff](Z|±HH:MM|±HHMM)".
-  static std::optional<Date> fromISO8601(std::string_view text);
+  [[nodiscard]] static std::optional<Date> fromISO8601(std::string_view text);
 
   // The date in the local time zone, formatted by ICU with an explicit
   // pattern ("yyyy-MM-dd-HHmmss").

@@ -37,7 +37,7 @@ class Error {
   const std::map<std::string, std::any>& userInfo() const { return userInfo_; }
   void setUserInfoValue(const std::string& key, std::any value);
   const std::any* userInfoValue(const std::string& key) const;
-  std::optional<std::string> userInfoString(const std::string& key) const;
+  [[nodiscard]] std::optional<std::string> userInfoString(const std::string& key) const;
 
   // One line for logs: Error Domain=<domain> Code=<code> "<description>" UserInfo={...}
   std::string description() const;

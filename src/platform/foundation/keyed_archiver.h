@@ -38,17 +38,17 @@ class KeyedArchiver {
   void encodeDouble(const std::string& key, double value);
 
   // The archive of everything encoded so far.
-  std::optional<Bytes> finishEncoding(Error* error = nullptr);
+  [[nodiscard]] std::optional<Bytes> finishEncoding(Error* error = nullptr);
 
   // An archive whose "root" is `root`.
-  static std::optional<Bytes> archivedData(const ArchiveObject& root, bool requiresSecureCoding = true,
+  [[nodiscard]] static std::optional<Bytes> archivedData(const ArchiveObject& root, bool requiresSecureCoding = true,
                                            Error* error = nullptr);
 
  private:
-  std::optional<PropertyListUID> reference(const ArchiveObject& object);
-  std::optional<PropertyListUID> referenceTo(const std::shared_ptr<Codable>& object);
+  [[nodiscard]] std::optional<PropertyListUID> reference(const ArchiveObject& object);
+  [[nodiscard]] std::optional<PropertyListUID> referenceTo(const std::shared_ptr<Codable>& object);
   PropertyListUID classReference(const std::vector<std::string>& hierarchy);
-  std::optional<PropertyListArray> references(const std::vector<ArchiveObject>& objects);
+  [[nodiscard]] std::optional<PropertyListArray> references(const std::vector<ArchiveObject>& objects);
   PropertyListUID append(PropertyList object);
   void set(const std::string& key, PropertyList value);
   void fail(const std::string& description);
@@ -68,6 +68,6 @@ class KeyedArchiver {
 };
 
 // A secure archive of one number: for equal values the bytes are equal.
-std::optional<Bytes> archivedNumber(double value, Error* error = nullptr);
+[[nodiscard]] std::optional<Bytes> archivedNumber(double value, Error* error = nullptr);
 
 }  // namespace qlt

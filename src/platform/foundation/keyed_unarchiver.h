@@ -35,24 +35,24 @@ class KeyedUnarchiver {
                                                      const CodableRegistry& registry = CodableRegistry::global());
 
   // The object under "root" of `bytes`.
-  static std::optional<ArchiveObject> unarchivedObject(const Bytes& bytes, const ClassNameSet& allowedClasses,
+  [[nodiscard]] static std::optional<ArchiveObject> unarchivedObject(const Bytes& bytes, const ClassNameSet& allowedClasses,
                                                        Error* error = nullptr,
                                                        const CodableRegistry& registry = CodableRegistry::global());
 
   bool containsValue(const std::string& key) const;
 
-  std::optional<ArchiveObject> decodeObjectOfClasses(const std::string& key, const ClassNameSet& allowedClasses,
+  [[nodiscard]] std::optional<ArchiveObject> decodeObjectOfClasses(const std::string& key, const ClassNameSet& allowedClasses,
                                                      Error* error = nullptr);
   // nullptr for nil; empty on failure.
   template <class T>
-  std::optional<std::shared_ptr<T>> decodeObjectOfClass(const std::string& key, const std::string& className,
+  [[nodiscard]] std::optional<std::shared_ptr<T>> decodeObjectOfClass(const std::string& key, const std::string& className,
                                                         Error* error = nullptr);
-  std::optional<std::string> decodeString(const std::string& key, Error* error = nullptr);
-  std::optional<Bytes> decodeData(const std::string& key, Error* error = nullptr);
-  std::optional<Date> decodeDate(const std::string& key, Error* error = nullptr);
-  std::optional<bool> decodeBool(const std::string& key, Error* error = nullptr);
-  std::optional<int64_t> decodeInt64(const std::string& key, Error* error = nullptr);
-  std::optional<double> decodeDouble(const std::string& key, Error* error = nullptr);
+  [[nodiscard]] std::optional<std::string> decodeString(const std::string& key, Error* error = nullptr);
+  [[nodiscard]] std::optional<Bytes> decodeData(const std::string& key, Error* error = nullptr);
+  [[nodiscard]] std::optional<Date> decodeDate(const std::string& key, Error* error = nullptr);
+  [[nodiscard]] std::optional<bool> decodeBool(const std::string& key, Error* error = nullptr);
+  [[nodiscard]] std::optional<int64_t> decodeInt64(const std::string& key, Error* error = nullptr);
+  [[nodiscard]] std::optional<double> decodeDouble(const std::string& key, Error* error = nullptr);
 
   // The first corruption or refusal met, if any.
   const std::optional<Error>& error() const { return error_; }
@@ -61,17 +61,17 @@ class KeyedUnarchiver {
   KeyedUnarchiver(PropertyList archive, size_t size, const CodableRegistry& registry);
 
   const PropertyList* lookup(const std::string& key, Error* error);
-  std::optional<PropertyList> number(const std::string& key, Error* error);
-  std::optional<ArchiveObject> decodeReference(const PropertyList& value, const std::string& key,
+  [[nodiscard]] std::optional<PropertyList> number(const std::string& key, Error* error);
+  [[nodiscard]] std::optional<ArchiveObject> decodeReference(const PropertyList& value, const std::string& key,
                                                const ClassNameSet& allowed, Error* error);
-  std::optional<ArchiveObject> decodeUID(uint64_t uid, const std::string& key, const ClassNameSet& allowed,
+  [[nodiscard]] std::optional<ArchiveObject> decodeUID(uint64_t uid, const std::string& key, const ClassNameSet& allowed,
                                          Error* error);
-  std::optional<ArchiveObject> decodeInstance(uint64_t uid, const PropertyListDictionary& fields,
+  [[nodiscard]] std::optional<ArchiveObject> decodeInstance(uint64_t uid, const PropertyListDictionary& fields,
                                               const std::string& className, const std::string& key,
                                               const ClassNameSet& allowed, Error* error);
-  std::optional<std::vector<ArchiveObject>> decodeList(const PropertyListDictionary& fields, const char* field,
+  [[nodiscard]] std::optional<std::vector<ArchiveObject>> decodeList(const PropertyListDictionary& fields, const char* field,
                                                        const ClassNameSet& allowed, Error* error);
-  std::optional<ArchiveObject> decodeCustom(uint64_t uid, const PropertyListDictionary& fields,
+  [[nodiscard]] std::optional<ArchiveObject> decodeCustom(uint64_t uid, const PropertyListDictionary& fields,
                                             const std::string& className, const std::string& key, Error* error);
   std::nullopt_t corrupt(const std::string& description, Error* error);
   std::nullopt_t missing(const std::string& key, Error* error);
@@ -88,7 +88,7 @@ class KeyedUnarchiver {
 };
 
 template <class T>
-std::optional<std::shared_ptr<T>> KeyedUnarchiver::decodeObjectOfClass(const std::string& key,
+[[nodiscard]] std::optional<std::shared_ptr<T>> KeyedUnarchiver::decodeObjectOfClass(const std::string& key,
                                                                        const std::string& className, Error* error) {
   auto object = decodeObjectOfClasses(key, {className}, error);
   if (!object) return std::nullopt;

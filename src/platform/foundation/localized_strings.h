@@ -20,7 +20,7 @@ class LocalizedStrings {
   void addTable(const std::string& language, const std::string& table,
                 const std::map<std::string, std::string>& entries);
   // Reads a JSON object of key → text from `path` into `table`.
-  bool loadTableFile(const std::string& language, const std::string& table, const std::string& path,
+  [[nodiscard]] bool loadTableFile(const std::string& language, const std::string& table, const std::string& path,
                      Error* error = nullptr);
 
   void setLanguage(const std::string& language);

@@ -72,8 +72,8 @@ class PropertyList {
 
   // Lenient readings in the manner of user defaults: numbers and Booleans
   // convert into each other, strings "YES"/"true"/"1" read as true.
-  std::optional<double> numberValue() const;
-  std::optional<int64_t> integerValue() const;
+  [[nodiscard]] std::optional<double> numberValue() const;
+  [[nodiscard]] std::optional<int64_t> integerValue() const;
   bool boolValue() const;
 
   // The value under `key` of a dictionary, or nullptr.

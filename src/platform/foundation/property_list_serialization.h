@@ -14,14 +14,14 @@ enum class PropertyListFormat { Binary, XML };
 
 // Binary is "bplist00"; XML is the Apple XML property list, version 1.0.
 // Strings must be valid UTF-8. Failures report kCocoaPropertyListWriteInvalidError.
-std::optional<Bytes> serializePropertyList(const PropertyList& value, PropertyListFormat format,
+[[nodiscard]] std::optional<Bytes> serializePropertyList(const PropertyList& value, PropertyListFormat format,
                                            Error* error = nullptr);
 
 // Reads either format, telling which through `formatOut`. Failures report
 // kCocoaPropertyListReadCorruptError.
-std::optional<PropertyList> parsePropertyList(const uint8_t* bytes, size_t size, Error* error = nullptr,
+[[nodiscard]] std::optional<PropertyList> parsePropertyList(const uint8_t* bytes, size_t size, Error* error = nullptr,
                                               PropertyListFormat* formatOut = nullptr);
-std::optional<PropertyList> parsePropertyList(const Bytes& bytes, Error* error = nullptr,
+[[nodiscard]] std::optional<PropertyList> parsePropertyList(const Bytes& bytes, Error* error = nullptr,
                                               PropertyListFormat* formatOut = nullptr);
 
 }  // namespace qlt

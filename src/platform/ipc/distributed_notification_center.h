@@ -42,7 +42,7 @@ class DistributedNotificationCenter {
 
   // Fails when the notification cannot be sent at all; observers that
   // vanished do not make it fail.
-  virtual bool post(const DistributedNotification& notification, bool deliverImmediately, Error* error) = 0;
+  [[nodiscard]] virtual bool post(const DistributedNotification& notification, bool deliverImmediately, Error* error) = 0;
   // Returns 0 when the center cannot receive notifications.
   virtual ObserverToken addObserver(const std::string& name, const std::string& object, Callback callback,
                                     Error* error) = 0;

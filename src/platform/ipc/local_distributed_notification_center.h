@@ -28,7 +28,7 @@ class LocalDistributedNotificationCenter : public DistributedNotificationCenter 
 
   const std::string& directory() const { return directory_; }
 
-  bool post(const DistributedNotification& notification, bool deliverImmediately, Error* error) override;
+  [[nodiscard]] bool post(const DistributedNotification& notification, bool deliverImmediately, Error* error) override;
   ObserverToken addObserver(const std::string& name, const std::string& object, Callback callback,
                             Error* error) override;
   using DistributedNotificationCenter::addObserver;
@@ -36,7 +36,7 @@ class LocalDistributedNotificationCenter : public DistributedNotificationCenter 
 
  private:
   // Requires mutex_.
-  bool startReceiving(Error* error);
+  [[nodiscard]] bool startReceiving(Error* error);
   void receive();
 
   const std::string directory_;

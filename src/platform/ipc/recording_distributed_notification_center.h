@@ -20,7 +20,7 @@ class RecordingDistributedNotificationCenter : public DistributedNotificationCen
     bool deliverImmediately = true;
   };
 
-  bool post(const DistributedNotification& notification, bool deliverImmediately, Error* error) override;
+  [[nodiscard]] bool post(const DistributedNotification& notification, bool deliverImmediately, Error* error) override;
   ObserverToken addObserver(const std::string& name, const std::string& object, Callback callback,
                             Error* error) override;
   using DistributedNotificationCenter::addObserver;

@@ -48,7 +48,7 @@ class SocketDescriptor {
 // stale socket file nobody listens on is replaced; a live one is refused.
 class ServiceSocketListener {
  public:
-  static std::optional<ServiceSocketListener> listen(const std::string& path, Error* error = nullptr);
+  [[nodiscard]] static std::optional<ServiceSocketListener> listen(const std::string& path, Error* error = nullptr);
   ServiceSocketListener(ServiceSocketListener&& other) noexcept;
   ServiceSocketListener& operator=(ServiceSocketListener&&) = delete;
   ~ServiceSocketListener();
@@ -57,7 +57,7 @@ class ServiceSocketListener {
   const std::string& path() const { return path_; }
   // Waits for the next connection and accepts it only from a peer running
   // as `allowedUser`; a peer of another user is closed at once.
-  std::optional<SocketDescriptor> accept(uid_t allowedUser, Error* error = nullptr);
+  [[nodiscard]] std::optional<SocketDescriptor> accept(uid_t allowedUser, Error* error = nullptr);
 
  private:
   ServiceSocketListener(SocketDescriptor socket, std::string path);
@@ -66,16 +66,16 @@ class ServiceSocketListener {
   std::string path_;
 };
 
-std::optional<SocketDescriptor> connectToServiceSocket(const std::string& path, Error* error = nullptr);
+[[nodiscard]] std::optional<SocketDescriptor> connectToServiceSocket(const std::string& path, Error* error = nullptr);
 
 // The user the process at the other end of a connected Unix socket runs as.
-std::optional<uid_t> peerUser(int fd, Error* error = nullptr);
-bool checkPeerUser(int fd, uid_t allowedUser, Error* error = nullptr);
+[[nodiscard]] std::optional<uid_t> peerUser(int fd, Error* error = nullptr);
+[[nodiscard]] bool checkPeerUser(int fd, uid_t allowedUser, Error* error = nullptr);
 
 // Frames: a 4-byte big-endian length, then that many bytes.
-bool writeFrame(int fd, std::string_view payload, Error* error = nullptr);
+[[nodiscard]] bool writeFrame(int fd, std::string_view payload, Error* error = nullptr);
 // The next frame's bytes. A length above `maxSize` fails before its body is
 // read (the stream is then out of step and should be closed).
-std::optional<std::string> readFrame(int fd, size_t maxSize = kServiceSocketMaxFrameSize, Error* error = nullptr);
+[[nodiscard]] std::optional<std::string> readFrame(int fd, size_t maxSize = kServiceSocketMaxFrameSize, Error* error = nullptr);
 
 }  // namespace qlt

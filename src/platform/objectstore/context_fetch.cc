@@ -427,7 +427,7 @@ bool ContextFetch::queryAsIfSaved(std::vector<Candidate>* candidates, int64_t* c
   bool undone = database.execute("ROLLBACK TO qlt_fetch; RELEASE qlt_fetch");
   if (!undone) {
     // Nothing of the scratch writes may survive: end the transaction.
-    database.execute("ROLLBACK");
+    (void)database.execute("ROLLBACK");  // the fetch fails either way
     answered = false;
   }
   if (!answered) {

@@ -15,26 +15,26 @@ class ContextSave {
  public:
   explicit ContextSave(ManagedObjectContext& context);
 
-  bool run(Error* error);
+  [[nodiscard]] bool run(Error* error);
   // Writes the context's changes without checking versions, keeping
   // history, calling hooks or touching the objects, for a caller that rolls
   // them back. REQUIRES: the coordinator's mutex held and a savepoint open.
-  bool writeScratch(Error* error);
+  [[nodiscard]] bool writeScratch(Error* error);
 
  private:
   using Slot = ManagedObject::Slot;
 
   void callWillSave();
-  bool validate(Error* error) const;
-  bool write(Error* error);
-  bool writeTransaction(Error* error);
-  bool writeRows(Error* error);
-  bool writeInsert(const ManagedObject& object, Error* error);
-  bool writeUpdate(ManagedObject& object, Error* error);
-  bool writeDelete(const ManagedObject& object, Error* error);
-  bool writeToManys(const ManagedObject& object, Error* error);
-  bool resolveConflict(ManagedObject& object, std::vector<Value>* merged, int64_t* version, Error* error);
-  bool updateRow(const ManagedObject& object, const std::vector<int>& slots, const std::vector<Value>& values,
+  [[nodiscard]] bool validate(Error* error) const;
+  [[nodiscard]] bool write(Error* error);
+  [[nodiscard]] bool writeTransaction(Error* error);
+  [[nodiscard]] bool writeRows(Error* error);
+  [[nodiscard]] bool writeInsert(const ManagedObject& object, Error* error);
+  [[nodiscard]] bool writeUpdate(ManagedObject& object, Error* error);
+  [[nodiscard]] bool writeDelete(const ManagedObject& object, Error* error);
+  [[nodiscard]] bool writeToManys(const ManagedObject& object, Error* error);
+  [[nodiscard]] bool resolveConflict(ManagedObject& object, std::vector<Value>* merged, int64_t* version, Error* error);
+  [[nodiscard]] bool updateRow(const ManagedObject& object, const std::vector<int>& slots, const std::vector<Value>& values,
                  int64_t expectedVersion, bool* matched, Error* error);
   void finish();
   // The entity code column value of a to-one destination.

@@ -21,7 +21,7 @@ class EntityDescription {
   const std::vector<const EntityDescription*>& subentities() const { return children_; }
   bool isAbstract() const { return abstract_; }
   const UserInfo& userInfo() const { return userInfo_; }
-  std::optional<std::string> userInfoValue(const std::string& key) const;
+  [[nodiscard]] std::optional<std::string> userInfoValue(const std::string& key) const;
   const ManagedObjectModel& model() const { return *model_; }
 
   // The topmost ancestor: its table holds this entity's rows.

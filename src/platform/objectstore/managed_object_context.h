@@ -79,7 +79,7 @@ class ManagedObjectContext {
   // kManagedObjectReferentialIntegrityError when no such row exists.
   ManagedObjectPtr existingObjectWithID(const ObjectID& id, Error* error = nullptr);
   ManagedObjectPtr registeredObject(const ObjectID& id) const;
-  std::optional<ObjectID> objectIDForURIRepresentation(const std::string& uri) const;
+  [[nodiscard]] std::optional<ObjectID> objectIDForURIRepresentation(const std::string& uri) const;
 
   bool hasChanges() const;
   std::vector<ManagedObjectPtr> insertedObjects() const;
@@ -89,15 +89,15 @@ class ManagedObjectContext {
   // Answers as if the context's changes were saved: inserted objects that
   // match are included, deleted ones left out, updated ones judged by their
   // current values.
-  std::optional<FetchResult> execute(const FetchRequest& request, Error* error = nullptr);
-  std::optional<std::vector<ManagedObjectPtr>> fetch(const FetchRequest& request, Error* error = nullptr);
-  std::optional<std::vector<ObjectID>> fetchObjectIDs(const FetchRequest& request, Error* error = nullptr);
-  std::optional<int64_t> count(const FetchRequest& request, Error* error = nullptr);
+  [[nodiscard]] std::optional<FetchResult> execute(const FetchRequest& request, Error* error = nullptr);
+  [[nodiscard]] std::optional<std::vector<ManagedObjectPtr>> fetch(const FetchRequest& request, Error* error = nullptr);
+  [[nodiscard]] std::optional<std::vector<ObjectID>> fetchObjectIDs(const FetchRequest& request, Error* error = nullptr);
+  [[nodiscard]] std::optional<int64_t> count(const FetchRequest& request, Error* error = nullptr);
 
   // Writes every change in one transaction, with a history transaction when
   // the store keeps history. On failure nothing is written and the changes
   // stay in the context.
-  bool save(Error* error = nullptr);
+  [[nodiscard]] bool save(Error* error = nullptr);
   // Forgets every change: inserted objects leave the context, the others
   // take their committed values back.
   void rollback();

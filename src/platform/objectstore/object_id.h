@@ -23,7 +23,7 @@ struct ObjectID {
   bool isNull() const { return primaryKey == 0; }
   // "x-coredata://<store UUID>/<Entity>/p<key>"
   std::string uriRepresentation() const;
-  static std::optional<ObjectID> fromURIRepresentation(std::string_view uri);
+  [[nodiscard]] static std::optional<ObjectID> fromURIRepresentation(std::string_view uri);
   std::string description() const { return uriRepresentation(); }
 
   auto operator<=>(const ObjectID&) const = default;

@@ -61,12 +61,12 @@ class PersistentContainer {
   std::shared_ptr<ManagedObjectContext> newBackgroundContext();
   void performBackgroundTask(std::function<void(ManagedObjectContext&)> task);
 
-  std::optional<std::vector<HistoryTransaction>> fetchHistoryAfterDate(Date date, Error* error = nullptr);
+  [[nodiscard]] std::optional<std::vector<HistoryTransaction>> fetchHistoryAfterDate(Date date, Error* error = nullptr);
 
   // The store's metadata dictionary, read and written under the
   // coordinator's lock (safe from any context's queue).
   PropertyListDictionary metadata(Error* error = nullptr);
-  bool setMetadata(const PropertyListDictionary& metadata, Error* error = nullptr);
+  [[nodiscard]] bool setMetadata(const PropertyListDictionary& metadata, Error* error = nullptr);
 
   // Compares the store's data version with the last one seen and posts
   // kStoreRemoteChangeNotification (object: this container) when another

@@ -38,11 +38,11 @@ struct HistoryTransaction {
 
 // The transactions with a timestamp after `date`, oldest first. Fails when
 // the store keeps no history.
-std::optional<std::vector<HistoryTransaction>> fetchHistoryAfterDate(StoreCoordinator& coordinator, Date date,
+[[nodiscard]] std::optional<std::vector<HistoryTransaction>> fetchHistoryAfterDate(StoreCoordinator& coordinator, Date date,
                                                                      Error* error = nullptr);
 
 // Writes one transaction. REQUIRES: the coordinator's mutex held and a
 // transaction open on `database`.
-bool writeHistoryTransaction(Database& database, const HistoryTransaction& transaction, Error* error);
+[[nodiscard]] bool writeHistoryTransaction(Database& database, const HistoryTransaction& transaction, Error* error);
 
 }  // namespace qlt

@@ -64,20 +64,20 @@ class PersistentStore {
   // other).
   Database& database() { return *database_; }
 
-  std::optional<int64_t> entityCode(const std::string& entityName) const;
-  std::optional<std::string> entityName(int64_t code) const;
+  [[nodiscard]] std::optional<int64_t> entityCode(const std::string& entityName) const;
+  [[nodiscard]] std::optional<std::string> entityName(int64_t code) const;
 
   // Re-read from the file on every call; empty when none was ever set or on
   // failure.
   PropertyListDictionary metadata(Error* error = nullptr) const;
   // Replaces the whole dictionary in its own transaction: between processes
   // the last call wins.
-  bool setMetadata(const PropertyListDictionary& metadata, Error* error = nullptr);
+  [[nodiscard]] bool setMetadata(const PropertyListDictionary& metadata, Error* error = nullptr);
 
   // The first of `count` consecutive keys no store on this file has handed
   // out for the table of `entity`'s root. REQUIRES: no transaction open on
   // database() (a rolled-back outer transaction would lose the reservation).
-  std::optional<int64_t> allocatePrimaryKeys(const EntityDescription& entity, int64_t count, Error* error = nullptr);
+  [[nodiscard]] std::optional<int64_t> allocatePrimaryKeys(const EntityDescription& entity, int64_t count, Error* error = nullptr);
 
   ObjectID objectID(const EntityDescription& entity, int64_t primaryKey) const {
     return ObjectID{identifier_, entity.name(), primaryKey};
@@ -91,10 +91,10 @@ class PersistentStore {
 
   PersistentStore(std::string path, std::shared_ptr<const ManagedObjectModel> model, PersistentStoreOptions options,
                   std::unique_ptr<Database> database);
-  bool prepare(Error* error);
-  bool rebuildCollatedIndexesIfNeeded(Error* error);
-  bool loadEntityCodes(bool assignMissing, Error* error);
-  std::optional<int64_t> reserveKeys(const std::string& table, int64_t count, Error* error);
+  [[nodiscard]] bool prepare(Error* error);
+  [[nodiscard]] bool rebuildCollatedIndexesIfNeeded(Error* error);
+  [[nodiscard]] bool loadEntityCodes(bool assignMissing, Error* error);
+  [[nodiscard]] std::optional<int64_t> reserveKeys(const std::string& table, int64_t count, Error* error);
 
   std::string path_;
   PersistentStoreOptions options_;

@@ -48,6 +48,6 @@ struct PredicateToken {
 // Splits a format into tokens; the last one is End. Fails on characters
 // that cannot start a token, unterminated strings, bad escapes, unknown
 // placeholders and option letters, and out-of-range numbers.
-std::optional<std::vector<PredicateToken>> tokenizePredicate(std::string_view format, Error* error = nullptr);
+[[nodiscard]] std::optional<std::vector<PredicateToken>> tokenizePredicate(std::string_view format, Error* error = nullptr);
 
 }  // namespace qlt

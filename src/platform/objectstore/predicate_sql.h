@@ -49,11 +49,11 @@ class SQLSchemaMapper {
   virtual std::string primaryKeyColumn(const std::string& entity) const = 0;
   // The stored property `key` of `entity`, inherited ones included; nullopt
   // when there is none.
-  virtual std::optional<SQLProperty> property(const std::string& entity, const std::string& key) const = 0;
+  [[nodiscard]] virtual std::optional<SQLProperty> property(const std::string& entity, const std::string& key) const = 0;
   // The primary key under which `id` is stored among `entity`'s rows;
   // nullopt when `id` cannot name one (another store, an entity that is
   // neither `entity` nor one of its subentities).
-  virtual std::optional<int64_t> primaryKey(const ObjectID& id, const std::string& entity) const = 0;
+  [[nodiscard]] virtual std::optional<int64_t> primaryKey(const ObjectID& id, const std::string& entity) const = 0;
 };
 
 // The fetched entity's table is expected under this alias:
@@ -79,7 +79,7 @@ struct SQLFragment {
 // to-many key paths compared directly, non-constant operands on both sides
 // of a collection comparison, malformed BETWEEN ranges, invalid constant
 // regular expressions and trees deeper than kMaxPredicateDepth.
-bool compileToSQL(const Predicate& predicate, const std::string& entity, const SQLSchemaMapper& mapper,
+[[nodiscard]] bool compileToSQL(const Predicate& predicate, const std::string& entity, const SQLSchemaMapper& mapper,
                   SQLFragment* out, Error* error = nullptr);
 
 }  // namespace qlt

@@ -90,14 +90,14 @@ class SQLKeyPathResolver {
   // Inside a subquery over one to-many relationship (`nested`), key paths
   // through another one are refused: evaluate() flattens them into a single
   // collection, which a subquery per element cannot reproduce.
-  std::optional<SQLOperand> resolve(const std::vector<std::string>& keyPath, SQLScope& scope, Error* error,
+  [[nodiscard]] std::optional<SQLOperand> resolve(const std::vector<std::string>& keyPath, SQLScope& scope, Error* error,
                                     bool nested = false);
   SQLOperand self(const SQLScope& scope) const;
 
   // EXISTS over the elements of `toMany` (each an operand of the subquery's
   // row) for which `test` holds.
   using ElementTest = std::function<std::optional<SQLText>(const SQLOperand& element)>;
-  std::optional<SQLText> exists(const SQLToMany& toMany, const ElementTest& test, Error* error);
+  [[nodiscard]] std::optional<SQLText> exists(const SQLToMany& toMany, const ElementTest& test, Error* error);
 
  private:
   std::string newAlias() { return "t" + std::to_string(nextAlias_++); }

@@ -17,7 +17,7 @@ bool predicateValuesEqual(const Value& lhs, const Value& rhs, unsigned options);
 // they are not ordered (nil, different kinds, object IDs, collections).
 // Strings without options order by bytes (code points), with options by
 // compareStrings; data by bytes; dates by time.
-std::optional<int> predicateValueOrder(const Value& lhs, const Value& rhs, unsigned options);
+[[nodiscard]] std::optional<int> predicateValueOrder(const Value& lhs, const Value& rhs, unsigned options);
 
 // `lhs op rhs` for two evaluated operands, without ANY/ALL:
 //  - IN: rhs a collection holding an element equal to lhs, or a string

@@ -27,7 +27,7 @@ class PropertyDescription {
   bool isTransient() const { return transient_; }
   const UserInfo& userInfo() const { return userInfo_; }
   // The annotation under `key`, or nullopt.
-  std::optional<std::string> userInfoValue(const std::string& key) const;
+  [[nodiscard]] std::optional<std::string> userInfoValue(const std::string& key) const;
 
   bool isAttribute() const { return attribute_; }
   bool isRelationship() const { return !attribute_; }
@@ -54,7 +54,7 @@ class AttributeDescription final : public PropertyDescription {
   bool accepts(const Value& value) const;
   // `value` converted to the attribute's type where that is lossless
   // (integer ↔ double with an integral value, Boolean ↔ 0/1).
-  std::optional<Value> coerce(const Value& value) const;
+  [[nodiscard]] std::optional<Value> coerce(const Value& value) const;
 
  private:
   friend class ModelBuilder;

@@ -49,27 +49,27 @@ class StoreCoordinator {
 
   // The ObjectID of the row with key `pk` and entity code `code`; null when
   // the code is unknown.
-  std::optional<ObjectID> objectID(int64_t code, int64_t pk) const;
+  [[nodiscard]] std::optional<ObjectID> objectID(int64_t code, int64_t pk) const;
 
   // REQUIRES: mutex() held, for all that follows.
   // Reads the rows of `ids` (all of one root entity or not); rows that are
   // gone are missing from the result.
-  bool readRows(const std::vector<ObjectID>& ids, std::map<ObjectID, StoredRow>* rows, Error* error);
+  [[nodiscard]] bool readRows(const std::vector<ObjectID>& ids, std::map<ObjectID, StoredRow>* rows, Error* error);
   // Decodes the current row of a statement that selected "t0".* (and
   // nothing else) of the root table `table`; nullopt for rows of unknown
   // entities.
-  std::optional<StoredRow> decodeRow(const Statement& statement, const std::string& table) const;
+  [[nodiscard]] std::optional<StoredRow> decodeRow(const Statement& statement, const std::string& table) const;
   // The same into `row`, reusing its storage; false for rows of unknown
   // entities.
   bool decodeRow(const Statement& statement, const std::string& table, StoredRow* row) const;
   // The destinations of `relationship` for the object `owner`, in order.
-  std::optional<std::vector<ObjectID>> readToMany(const ObjectID& owner, const RelationshipDescription& relationship,
+  [[nodiscard]] std::optional<std::vector<ObjectID>> readToMany(const ObjectID& owner, const RelationshipDescription& relationship,
                                                   Error* error);
   // The current version of a row, or nullopt when it is gone.
-  std::optional<int64_t> readVersion(const ObjectID& id, Error* error, bool* failed);
+  [[nodiscard]] std::optional<int64_t> readVersion(const ObjectID& id, Error* error, bool* failed);
 
   // How attribute values go into columns and back.
-  static bool bindValue(Statement& statement, int index, const Value& value, Error* error);
+  [[nodiscard]] static bool bindValue(Statement& statement, int index, const Value& value, Error* error);
   static Value columnValue(const Statement& statement, int column, AttributeType type);
 
  private:

@@ -12,8 +12,8 @@ class StoreSQLMapper final : public SQLSchemaMapper {
 
   std::string tableName(const std::string& entity) const override;
   std::string primaryKeyColumn(const std::string& entity) const override;
-  std::optional<SQLProperty> property(const std::string& entity, const std::string& key) const override;
-  std::optional<int64_t> primaryKey(const ObjectID& id, const std::string& entity) const override;
+  [[nodiscard]] std::optional<SQLProperty> property(const std::string& entity, const std::string& key) const override;
+  [[nodiscard]] std::optional<int64_t> primaryKey(const ObjectID& id, const std::string& entity) const override;
 
   static SQLColumnType columnType(AttributeType type);
 

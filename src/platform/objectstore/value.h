@@ -58,7 +58,7 @@ class Value {
   ValueList& mutableCollection();
 
   // Numbers (Booleans as 0 and 1) as double; nullopt for anything else.
-  std::optional<double> numberValue() const;
+  [[nodiscard]] std::optional<double> numberValue() const;
   bool boolValue() const;
 
   // Equality as predicates see it: numbers compare by value across types.

@@ -49,7 +49,7 @@ class Database {
   sqlite3* handle() const { return db_; }
 
   // Runs one or more statements separated by semicolons.
-  bool execute(const std::string& sql, Error* error = nullptr);
+  [[nodiscard]] bool execute(const std::string& sql, Error* error = nullptr);
   // Prepares exactly one statement.
   std::unique_ptr<Statement> prepare(std::string_view sql, Error* error = nullptr);
   // A statement prepared once per connection and reused; while one is out, a
@@ -60,7 +60,7 @@ class Database {
   // Rows changed by the latest INSERT, UPDATE or DELETE.
   int changes() const;
   // Changes whenever another connection commits to the database file.
-  std::optional<int64_t> dataVersion(Error* error = nullptr);
+  [[nodiscard]] std::optional<int64_t> dataVersion(Error* error = nullptr);
   bool inTransaction() const;
 
   void setBusyTimeout(std::chrono::milliseconds timeout);
@@ -71,7 +71,7 @@ class Database {
 
  private:
   Database(sqlite3* db, std::string path);
-  bool isClosed(Error* error) const;
+  [[nodiscard]] bool isClosed(Error* error) const;
 
   sqlite3* db_;
   std::string path_;

@@ -32,25 +32,25 @@ class Statement {
   // 0 when the statement has no parameter of that name.
   int parameterIndex(const std::string& name) const;
 
-  bool bindNull(int index, Error* error = nullptr);
-  bool bindInt64(int index, int64_t value, Error* error = nullptr);
-  bool bindDouble(int index, double value, Error* error = nullptr);
-  bool bindText(int index, std::string_view value, Error* error = nullptr);
-  bool bindBlob(int index, std::span<const uint8_t> value, Error* error = nullptr);
+  [[nodiscard]] bool bindNull(int index, Error* error = nullptr);
+  [[nodiscard]] bool bindInt64(int index, int64_t value, Error* error = nullptr);
+  [[nodiscard]] bool bindDouble(int index, double value, Error* error = nullptr);
+  [[nodiscard]] bool bindText(int index, std::string_view value, Error* error = nullptr);
+  [[nodiscard]] bool bindBlob(int index, std::span<const uint8_t> value, Error* error = nullptr);
 
-  bool bindNull(const std::string& name, Error* error = nullptr);
-  bool bindInt64(const std::string& name, int64_t value, Error* error = nullptr);
-  bool bindDouble(const std::string& name, double value, Error* error = nullptr);
-  bool bindText(const std::string& name, std::string_view value, Error* error = nullptr);
-  bool bindBlob(const std::string& name, std::span<const uint8_t> value, Error* error = nullptr);
+  [[nodiscard]] bool bindNull(const std::string& name, Error* error = nullptr);
+  [[nodiscard]] bool bindInt64(const std::string& name, int64_t value, Error* error = nullptr);
+  [[nodiscard]] bool bindDouble(const std::string& name, double value, Error* error = nullptr);
+  [[nodiscard]] bool bindText(const std::string& name, std::string_view value, Error* error = nullptr);
+  [[nodiscard]] bool bindBlob(const std::string& name, std::span<const uint8_t> value, Error* error = nullptr);
 
   // Advances to the next row: true when there is one, false when the
   // statement is done or failed (failed() tells which). Stepping again after
   // the end starts over.
-  bool step(Error* error = nullptr);
+  [[nodiscard]] bool step(Error* error = nullptr);
   bool failed() const { return failed_; }
   // Steps through every row and resets, for statements run for their effect.
-  bool execute(Error* error = nullptr);
+  [[nodiscard]] bool execute(Error* error = nullptr);
 
   // Ready to run again; bindings are kept.
   void reset();
@@ -68,7 +68,7 @@ class Statement {
   std::span<const uint8_t> columnBlob(int column) const;
 
  private:
-  bool check(int resultCode, Error* error);
+  [[nodiscard]] bool check(int resultCode, Error* error);
   int requiredIndex(const std::string& name, Error* error) const;
 
   sqlite3_stmt* statement_;

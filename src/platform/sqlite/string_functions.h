@@ -22,6 +22,6 @@ namespace qlt {
 //   qlt_endswith(text, needle, options)
 //   qlt_contains(text, needle, options)
 // The predicate functions give 0 or 1, and 0 when text or needle is NULL.
-bool registerStringFunctions(sqlite3* db, Error* error = nullptr);
+[[nodiscard]] bool registerStringFunctions(sqlite3* db, Error* error = nullptr);
 
 }  // namespace qlt

@@ -17,7 +17,7 @@ class Transaction {
   // readers of other connections out where the journal mode allows.
   enum class Mode { Deferred, Immediate, Exclusive };
 
-  static std::optional<Transaction> begin(Database& database, Mode mode = Mode::Deferred, Error* error = nullptr);
+  [[nodiscard]] static std::optional<Transaction> begin(Database& database, Mode mode = Mode::Deferred, Error* error = nullptr);
 
   Transaction(Transaction&& other) noexcept;
   Transaction& operator=(Transaction&&) = delete;
@@ -25,8 +25,8 @@ class Transaction {
 
   // A commit that fails leaves the transaction active (for a retry or
   // rollback) unless SQLite itself already rolled it back.
-  bool commit(Error* error = nullptr);
-  bool rollback(Error* error = nullptr);
+  [[nodiscard]] bool commit(Error* error = nullptr);
+  [[nodiscard]] bool rollback(Error* error = nullptr);
   bool isActive() const;
 
  private:

@@ -161,7 +161,7 @@ TEST_F(UserDefaultsTest, ObserverMayChangeDefaultsAndRemoveItself) {
   token = defaults.addObserver("trigger", [&](const auto&) {
     ++calls;
     defaults.removeObserver(token);
-    defaults.setInteger(calls, "trigger");
+    EXPECT_TRUE(defaults.setInteger(calls, "trigger"));
   });
   ASSERT_TRUE(defaults.setInteger(100, "trigger"));
   EXPECT_EQ(calls, 1);

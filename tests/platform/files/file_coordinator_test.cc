@@ -36,14 +36,14 @@ bool secondWaitsForFirst(First first, Second second) {
 }
 
 auto reading(const std::string& path) {
-  return [path](Coordinator& c, auto body) { c.coordinateReading(path, Coordinator::kNoOptions, [&](auto&) { body(); }); };
+  return [path](Coordinator& c, auto body) { EXPECT_TRUE(c.coordinateReading(path, Coordinator::kNoOptions, [&](auto&) { body(); })); };
 }
 auto writing(const std::string& path) {
-  return [path](Coordinator& c, auto body) { c.coordinateWriting(path, Coordinator::kNoOptions, [&](auto&) { body(); }); };
+  return [path](Coordinator& c, auto body) { EXPECT_TRUE(c.coordinateWriting(path, Coordinator::kNoOptions, [&](auto&) { body(); })); };
 }
 auto moving(const std::string& from, const std::string& to) {
   return [=](Coordinator& c, auto body) {
-    c.coordinateWriting(from, Coordinator::kForMoving, to, Coordinator::kForReplacing, [&](auto&, auto&) { body(); });
+    EXPECT_TRUE(c.coordinateWriting(from, Coordinator::kForMoving, to, Coordinator::kForReplacing, [&](auto&, auto&) { body(); }));
   };
 }
 
@@ -71,11 +71,11 @@ TEST(FileCoordinatorTest, WritersNeverOverlapAndOppositeMovesDoNotDeadlock) {
           active.fetch_sub(1);
         };
         if (i % 2)
-          coordinator.coordinateWriting("/lib/a", Coordinator::kNoOptions, [&](auto&) { body(); });
+          EXPECT_TRUE(coordinator.coordinateWriting("/lib/a", Coordinator::kNoOptions, [&](auto&) { body(); }));
         else if (t % 2)
-          coordinator.coordinateWriting("/lib/a", Coordinator::kForMoving, "/lib/b", {}, [&](auto&, auto&) { body(); });
+          EXPECT_TRUE(coordinator.coordinateWriting("/lib/a", Coordinator::kForMoving, "/lib/b", {}, [&](auto&, auto&) { body(); }));
         else
-          coordinator.coordinateWriting("/lib/b", Coordinator::kForMoving, "/lib/a", {}, [&](auto&, auto&) { body(); });
+          EXPECT_TRUE(coordinator.coordinateWriting("/lib/b", Coordinator::kForMoving, "/lib/a", {}, [&](auto&, auto&) { body(); }));
       }
     });
   for (auto& thread : threads) thread.join();
@@ -88,7 +88,7 @@ TEST(FileCoordinatorTest, NestedCoordinationOnOneThreadProceeds) {
   EXPECT_TRUE(coordinator.coordinateReadingAndWriting(
       "/lib/x", Coordinator::kWithoutChanges, "/lib/y", Coordinator::kForMerging,
       [&](const std::string& read, const std::string& written) {
-        coordinator.coordinateWriting("/lib", Coordinator::kNoOptions, [&](auto& path) { seen = read + written + path; });
+        EXPECT_TRUE(coordinator.coordinateWriting("/lib", Coordinator::kNoOptions, [&](auto& path) { seen = read + written + path; }));
       }));
   EXPECT_EQ(seen, "/lib/x/lib/y/lib");
 }
@@ -106,10 +106,10 @@ TEST(FileCoordinatorTest, AccessorThatNeverRunsMeansFailure) {
   std::atomic<bool> inside{false}, release{false};
   std::thread holder([&] {
     Coordinator other;
-    other.coordinateWriting("/lib", Coordinator::kNoOptions, [&](auto&) {
+    EXPECT_TRUE(other.coordinateWriting("/lib", Coordinator::kNoOptions, [&](auto&) {
       inside = true;
       while (!release) std::this_thread::yield();
-    });
+    }));
   });
   while (!inside) std::this_thread::yield();
   std::thread canceller([&] {

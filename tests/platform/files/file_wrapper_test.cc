@@ -22,11 +22,11 @@ std::unique_ptr<FileWrapper> sampleTree() {
   text->attributes().posixPermissions = 0640;
   text->attributes().extensionHidden = true;
   text->attributes().typeCode = fourCharCode("RTF ");
-  note->addChild("TXT.rtf", std::move(text));
-  note->addChild("Empty", FileWrapper::directory());
+  EXPECT_TRUE(note->addChild("TXT.rtf", std::move(text)));
+  EXPECT_TRUE(note->addChild("Empty", FileWrapper::directory()));
   note->attributes().modificationTime = timespec{1500000000, 5};
-  root->addChild("Note.qltnote", std::move(note));
-  root->addChild("link", FileWrapper::symbolicLink("Note.qltnote/TXT.rtf"));
+  EXPECT_TRUE(root->addChild("Note.qltnote", std::move(note)));
+  EXPECT_TRUE(root->addChild("link", FileWrapper::symbolicLink("Note.qltnote/TXT.rtf")));
   return root;
 }
 
@@ -80,9 +80,9 @@ TEST(FileWrapperTest, HostileNamesAndLinksAreRefusedBeforeWriting) {
   ASSERT_TRUE(writeFileAtomically(scratch.path("Out"), "keep"));
   for (const char* destination : {"../../etc/passwd", "/etc/passwd", "a/../../b"}) {
     auto tree = FileWrapper::directory();
-    tree->addChild("fine", FileWrapper::regularFile("x"));
-    tree->addChild("sub", FileWrapper::directory());
-    tree->child("sub")->addChild("escape", FileWrapper::symbolicLink(destination));
+    EXPECT_TRUE(tree->addChild("fine", FileWrapper::regularFile("x")));
+    EXPECT_TRUE(tree->addChild("sub", FileWrapper::directory()));
+    EXPECT_TRUE(tree->child("sub")->addChild("escape", FileWrapper::symbolicLink(destination)));
     for (bool atomically : {true, false}) {
       EXPECT_FALSE(tree->writeToPath(scratch.path("Out"), atomically)) << destination;
       EXPECT_FALSE(tree->writeToPath(scratch.path("New"), atomically)) << destination;

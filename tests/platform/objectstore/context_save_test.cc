@@ -233,7 +233,7 @@ TEST_F(ContextSaveTest, PrivateQueuesSerializeTheirWork) {
     context->perform([&, i, promise] {
       if (running.fetch_add(1)) ++overlap;
       context->insertNewObject("Item")->setValueForKey("name", "n" + std::to_string(i));
-      context->save();
+      EXPECT_TRUE(context->save());
       running.fetch_sub(1);
       promise->set_value();
     });

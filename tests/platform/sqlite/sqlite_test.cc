@@ -151,7 +151,7 @@ TEST_F(SQLiteTest, CachedStatementsAreResetAndReused) {
     CachedStatement statement = database->cachedStatement(sql);
     ASSERT_NE(statement, nullptr);
     first = statement.get();
-    statement->bindInt64(1, 42);
+    EXPECT_TRUE(statement->bindInt64(1, 42));
     ASSERT_TRUE(statement->step());
     // Still in use, so a second request gets its own statement.
     CachedStatement other = database->cachedStatement(sql);
@@ -226,7 +226,7 @@ TEST_F(SQLiteTest, ImmediateTransactionsWaitForTheOtherWriter) {
   const auto start = Clock::now();
   std::thread releaser([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    holding->commit();
+    EXPECT_TRUE(holding->commit());
   });
   Error error;
   auto waiting = Transaction::begin(*second, Transaction::Mode::Immediate, &error);
@@ -307,8 +307,8 @@ TEST_F(SQLiteTest, PredicateFunctions) {
     const char* names;
   } queries[] = {{"*.txt", ".*", "a.txt,B.TXT,d.txt"}, {"?.PDF", "C.*", "c.pdf"}, {"*", "[a-b].*", "a.txt,B.TXT"}};
   for (const auto& query : queries) {
-    select->bindText(1, query.like);
-    select->bindText(2, query.regex);
+    EXPECT_TRUE(select->bindText(1, query.like));
+    EXPECT_TRUE(select->bindText(2, query.regex));
     ASSERT_TRUE(select->step());
     EXPECT_EQ(select->columnText(0), query.names) << query.like << " " << query.regex;
     select->reset();
