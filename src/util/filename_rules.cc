@@ -1,7 +1,6 @@
 #include "util/filename_rules.h"
 
 #include <unicode/uchar.h>
-#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <initializer_list>
@@ -21,13 +20,6 @@ namespace {
 constexpr size_t kGeneratedNameLimit = 128;
 constexpr char32_t kObjectReplacementCharacter = 0xFFFC;
 constexpr char32_t kEllipsis = 0x2026;
-
-// Reads the code point at `offset` and moves past it.
-char32_t nextCodePoint(std::string_view text, size_t& offset) {
-  UChar32 c;
-  U8_NEXT(text.data(), offset, text.size(), c);
-  return c < 0 ? 0xFFFD : static_cast<char32_t>(c);
-}
 
 size_t utf16Units(char32_t c) { return c > 0xFFFF ? 2 : 1; }
 
@@ -64,19 +56,6 @@ std::string mapped(std::string_view text, Map map) {
   out.reserve(text.size());
   for (size_t offset = 0; offset < text.size();) map(nextCodePoint(text, offset), out);
   return out;
-}
-
-template <typename Predicate>
-std::string_view trimmed(std::string_view text, Predicate drop) {
-  size_t begin = std::string_view::npos;
-  size_t end = 0;
-  for (size_t offset = 0; offset < text.size();) {
-    size_t start = offset;
-    if (drop(nextCodePoint(text, offset))) continue;
-    if (begin == std::string_view::npos) begin = start;
-    end = offset;
-  }
-  return begin == std::string_view::npos ? std::string_view() : text.substr(begin, end - begin);
 }
 
 enum class Measure { UTF16Units, Bytes };
@@ -124,7 +103,7 @@ std::string stringSanitizedForFileName(std::string_view name) {
   std::string text = mapped(name, [](char32_t c, std::string& out) {
     if (c != 0) appendCodePoint(out, c);
   });
-  text = std::string(trimmed(text, isTrimmedFromName));
+  text = std::string(trimmingCodePoints(text, isTrimmedFromName));
   size_t periods = text.find_first_not_of('.');
   text.replace(0, std::min(periods, text.size()), std::min(periods, text.size()), '-');
   text = mapped(text, [](char32_t c, std::string& out) {
@@ -135,7 +114,7 @@ std::string stringSanitizedForFileName(std::string_view name) {
     }
   });
   for (Measure by : {Measure::UTF16Units, Measure::Bytes}) {
-    if (measure(text, by) > kMaximumFilenameLength) text = std::string(trimmed(shortened(text, by), isTrimmedFromName));
+    if (measure(text, by) > kMaximumFilenameLength) text = std::string(trimmingCodePoints(shortened(text, by), isTrimmedFromName));
   }
   return text;
 }
@@ -219,7 +198,7 @@ std::string generateFilenameTruncatingToPeriod(std::string_view text, bool trunc
     }
   });
   auto ends = [truncateToPeriod](char32_t c) { return isNewline(c) || isControl(c) || (truncateToPeriod && c == '.'); };
-  std::string_view rest = trimmed(source, [&](char32_t c) { return isWhitespaceOrNewline(c) || ends(c); });
+  std::string_view rest = trimmingCodePoints(source, [&](char32_t c) { return isWhitespaceOrNewline(c) || ends(c); });
 
   if (size_t length = listNumberLength(rest)) {
     rest.remove_prefix(length);
@@ -230,7 +209,7 @@ std::string generateFilenameTruncatingToPeriod(std::string_view text, bool trunc
   }
 
   size_t limit = std::min(utf16Length(rest), kGeneratedNameLimit);
-  return stringSanitizedForFileName(trimmed(nameAtStart(rest, limit, ends), isWhitespaceOrNewline));
+  return stringSanitizedForFileName(trimmingCodePoints(nameAtStart(rest, limit, ends), isWhitespaceOrNewline));
 }
 
 std::string uniqueFilename(const std::string& name, const std::function<bool(const std::string&)>& isTaken) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,11 @@ bool isWhitespaceOrNewline(char32_t c);
 // U+000A–U+000D, U+0085, U+2028 and U+2029.
 bool isNewline(char32_t c);
 
+// Reads the UTF-8 code point at `offset` (U+FFFD for a malformed one) and
+// moves past it.
+char32_t nextCodePoint(std::string_view text, size_t& offset);
+// `text` without the leading and trailing code points that `drop` accepts.
+std::string_view trimmingCodePoints(std::string_view text, const std::function<bool(char32_t)>& drop);
 std::string_view trimmingWhitespaceAndNewlines(std::string_view text);
 bool containsNewlineOrTab(std::string_view text);
 // Every newline and tab replaced by a space.
