@@ -7,39 +7,10 @@
 #include <vector>
 
 #include "platform/objectstore/predicate.h"
+#include "object_graph.h"
 
 namespace qlt {
 namespace {
-
-class Objects {
- public:
-  struct Object final : ObjectAccessor {
-    const Objects* owner = nullptr;
-    ObjectID id;
-    std::map<std::string, Value> values;
-
-    ObjectID objectID() const override { return id; }
-    Value valueForKey(const std::string& key) const override {
-      auto found = values.find(key);
-      return found == values.end() ? Value() : found->second;
-    }
-    const ObjectAccessor* objectForID(const ObjectID& other) const override {
-      auto found = owner->objects_.find(other);
-      return found == owner->objects_.end() ? nullptr : &found->second;
-    }
-  };
-
-  const Object& add(ObjectID id, std::map<std::string, Value> values) {
-    Object& object = objects_[id];
-    object.owner = this;
-    object.id = id;
-    object.values = std::move(values);
-    return object;
-  }
-
- private:
-  std::map<ObjectID, Object> objects_;
-};
 
 const ObjectID kFolder{"S", "Folder", 1};
 const ObjectID kRed{"S", "Tag", 1};
@@ -69,7 +40,7 @@ class PredicateEvaluationTest : public ::testing::Test {
     orphan_ = &objects_.add({"S", "Item", 2}, {{"folder", ObjectID{"S", "Folder", 99}}, {"tags", ValueList{}}});
   }
 
-  Objects objects_;
+  ObjectGraph objects_;
   const ObjectAccessor* item_ = nullptr;
   const ObjectAccessor* orphan_ = nullptr;
 };

@@ -12,6 +12,7 @@
 #include "platform/objectstore/predicate_error.h"
 #include "platform/objectstore/predicate_evaluation.h"
 #include "platform/sqlite/database.h"
+#include "object_graph.h"
 #include "random_predicates.h"
 
 namespace qlt {
@@ -22,32 +23,10 @@ constexpr const char* kStore = "5C1D6A3E-STORE";
 ObjectID idOf(const std::string& entity, int64_t key) { return ObjectID{kStore, entity, key}; }
 
 // Items in folders with tags, kept both as in-memory objects and as rows.
-class World {
+class World : public ObjectGraph {
  public:
-  struct Object final : ObjectAccessor {
-    const World* world = nullptr;
-    ObjectID id;
-    std::map<std::string, Value> values;
-
-    ObjectID objectID() const override { return id; }
-    Value valueForKey(const std::string& key) const override {
-      auto found = values.find(key);
-      return found == values.end() ? Value() : found->second;
-    }
-    const ObjectAccessor* objectForID(const ObjectID& other) const override {
-      auto found = world->objects.find(other);
-      return found == world->objects.end() ? nullptr : &found->second;
-    }
-  };
-
-  std::map<ObjectID, Object> objects;
-
   Object& add(const std::string& entity, int64_t key, std::map<std::string, Value> values) {
-    Object& object = objects[idOf(entity, key)];
-    object.world = this;
-    object.id = idOf(entity, key);
-    object.values = std::move(values);
-    return object;
+    return ObjectGraph::add(idOf(entity, key), std::move(values));
   }
 
   // Fills in the to-many sides from the to-one and Item.tags sides.
