@@ -13,11 +13,6 @@ namespace {
 
 constexpr size_t kSequenceDigits = 6;
 
-bool isPlainPathComponent(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
-}
-
 // The sequence number of a version's name; 0 for names of anything else.
 unsigned long sequenceOf(const std::string& name) {
   if (name.size() <= kSequenceDigits || name[kSequenceDigits] != ' ') return 0;
@@ -35,7 +30,7 @@ ItemFileVersions ItemFileVersions::ofSharedLibrary() {
 
 std::vector<std::string> ItemFileVersions::versionsOfItem(const std::string& identifier) const {
   std::vector<std::string> versions;
-  if (!isPlainPathComponent(identifier)) return versions;
+  if (!isValidFilename(identifier)) return versions;
   std::string folder = appendingPathComponent(folderPath_, identifier);
   // Names are sorted, and sequence numbers have a fixed width.
   for (const std::string& name : contentsOfDirectory(folder).value_or(std::vector<std::string>{}))
@@ -44,7 +39,7 @@ std::vector<std::string> ItemFileVersions::versionsOfItem(const std::string& ide
 }
 
 bool ItemFileVersions::addVersionOfItem(const std::string& identifier, const std::string& path, Error* error) const {
-  if (!isPlainPathComponent(identifier)) {
+  if (!isValidFilename(identifier)) {
     setError(error, posixError(EINVAL, appendingPathComponent(folderPath_, identifier)));
     return false;
   }
@@ -57,7 +52,9 @@ bool ItemFileVersions::addVersionOfItem(const std::string& identifier, const std
   std::string version = appendingPathComponent(folder, std::string(sequence) + " " + lastPathComponent(path));
   if (!copyItem(path, version, error)) return false;
   versions.push_back(version);
-  for (size_t index = 0; index + kMaximumItemFileVersions < versions.size(); ++index) (void)removeItem(versions[index]);  // retried with the next version
+  // What cannot be removed now is retried with the next version.
+  for (size_t index = 0; index + kMaximumItemFileVersions < versions.size(); ++index)
+    (void)removeItem(versions[index]);
   return true;
 }
 

@@ -72,7 +72,6 @@ void FileProviderDomainManager::signalEnumerator(const std::string& containerIde
   SignalObserver observer;
   {
     std::lock_guard lock(mutex_);
-    signalled_.push_back(containerIdentifier);
     observer = observer_;
   }
   if (observer) observer(containerIdentifier);
@@ -82,11 +81,6 @@ void FileProviderDomainManager::signalEnumerator(const std::string& containerIde
 void FileProviderDomainManager::setSignalObserver(SignalObserver observer) {
   std::lock_guard lock(mutex_);
   observer_ = std::move(observer);
-}
-
-std::vector<std::string> FileProviderDomainManager::signalledContainers() const {
-  std::lock_guard lock(mutex_);
-  return signalled_;
 }
 
 void FileProviderDomainManager::getUserVisibleURLForItemIdentifier(const std::string& itemIdentifier,

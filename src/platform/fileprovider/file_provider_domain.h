@@ -51,9 +51,8 @@ class FileProviderDomainManager {
   // Tells the service that the contents of a container changed. The
   // completion runs on the caller's thread.
   void signalEnumerator(const std::string& containerIdentifier, const Completion& completion = {});
+  // The service's side: hears every container signalled successfully.
   void setSignalObserver(SignalObserver observer);
-  // The containers signalled successfully, in order.
-  std::vector<std::string> signalledContainers() const;
 
   // Where the file manager shows an item: the installed resolver's answer
   // (none installed: the no-such-item error), on the caller's thread.
@@ -82,7 +81,6 @@ class FileProviderDomainManager {
   SignalObserver observer_;
   ReimportHandler reimportHandler_;
   UserVisibleURLResolver userVisibleURLResolver_;
-  std::vector<std::string> signalled_;
   bool removed_ = false;
 };
 
