@@ -7,6 +7,7 @@
 
 #include "changes/library_change_deleted_file_provider_item.h"
 #include "extension/file_provider_enumerator.h"
+#include "model/folder_answers.h"
 #include "extension/library_object_file_provider_item.h"
 #include "model/folder.h"
 #include "model/item.h"
@@ -125,6 +126,7 @@ void FileProviderEnumerator::enumerateItemsForObserver(FileProviderEnumerationOb
 
   if (context) {
     context->performAndWait([&] {
+      FolderAnswers answers;
       if (foldersReturned < foldersToReturn) {
         FetchRequest request = foldersFetchRequest();
         request.sortDescriptors = {SortDescriptor::localizedStandard("name")};
@@ -228,6 +230,7 @@ void FileProviderEnumerator::enumerateChangesForObserver(FileProviderChangeObser
 
   if (context) {
     context->performAndWait([&] {
+      FolderAnswers answers;
       FetchRequest folders = foldersFetchRequest();
       uint64_t foldersToReturn;
       if (anchorDate) {

@@ -7,15 +7,16 @@
 namespace qlt {
 
 ItemFileProviderItem::ItemFileProviderItem(Item& item) {
-  snapshotCommonAnswers(item);
+  Item::FileState file = item.fileState();
+  snapshotCommonAnswers(item, file);
   extensionHidden_ = item.extensionHidden();
   documentSize_ = item.documentSize();
   creationDate_ = item.dateCreated();
   contentModificationDate_ = item.dateModified();
   lastUsedDate_ = item.mostRecentDate();
   isDownloading_ = item.isDownloading();
-  isDownloaded_ = item.isDownloaded();
-  isMostRecentVersionDownloaded_ = item.isMostRecentVersionDownloaded();
+  isDownloaded_ = item.isDownloaded(file);
+  isMostRecentVersionDownloaded_ = item.isMostRecentVersionDownloaded(file);
   isUploading_ = item.isUploading();
   log("Returning %@", itemIdentifier_);
 }

@@ -35,17 +35,18 @@ class LibraryObjectFileProviderItem : public FileProviderItem {
   bool isUploaded() const override { return isUploaded_; }
 
  protected:
-  // Copies the answers items and folders share; `T` is Item or Folder.
-  template <class T>
-  void snapshotCommonAnswers(T& object) {
+  // Copies the answers items and folders share; `T` is Item or Folder,
+  // `file` what its answers about its file need, if anything.
+  template <class T, class... File>
+  void snapshotCommonAnswers(T& object, const File&... file) {
     itemIdentifier_ = object.fileProviderItemIdentifier();
     parentItemIdentifier_ = object.parentItemIdentifier();
     filename_ = object.filename();
     contentType_ = object.contentType();
     capabilities_ = object.capabilities();
     itemVersion_ = object.itemVersion();
-    extendedAttributes_ = object.extendedAttributes();
-    tagData_ = object.tagData();
+    extendedAttributes_ = object.extendedAttributes(file...);
+    tagData_ = object.tagData(file...);
     isShared_ = object.isShared();
     isSharedByCurrentUser_ = isShared_ && object.isLocalRecord();
     isUploaded_ = object.isUploaded();

@@ -1,4 +1,5 @@
 #include "model/folder.h"
+#include "model/folder_answers.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -147,6 +148,10 @@ std::string Folder::name() const {
 }
 
 ManagedObjectPtr Folder::library() const {
+  return rememberedFolderAnswer(objectID(), &FolderAnswers::Remembered::library, [this] { return findLibrary(); });
+}
+
+ManagedObjectPtr Folder::findLibrary() const {
   const Folder* top = this;
   Ptr holder;
   for (int guard = 0; guard < 10000; ++guard) {
@@ -165,6 +170,18 @@ bool Folder::libraryUsesFileProvider() const {
 }
 
 std::optional<std::string> Folder::folderPath(Error* error) const {
+  FolderAnswers::Remembered* remembered = FolderAnswers::of(objectID());
+  if (!remembered) return findFolderPath(error);
+  if (!remembered->path) {
+    Error failure;
+    remembered->path = findFolderPath(&failure);
+    if (!*remembered->path) remembered->pathError = failure;
+  }
+  if (!*remembered->path && remembered->pathError) setError(error, *remembered->pathError);
+  return *remembered->path;
+}
+
+std::optional<std::string> Folder::findFolderPath(Error* error) const {
   if (!isPlainFolder()) return systemFolderPath();
   Ptr parent = parentFolder();
   if (!parent) return std::nullopt;

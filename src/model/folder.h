@@ -287,6 +287,9 @@ class Folder : public Group {
   // rename or move never destroys a user's file.
   [[nodiscard]] bool setAside(const std::string& path, Error* error) const;
 
+  ManagedObjectPtr findLibrary() const;
+  [[nodiscard]] std::optional<std::string> findFolderPath(Error* error) const;
+
   mutable std::optional<std::pair<Bytes, std::optional<RecordSystemFields>>> cachedShare_;
 };
 

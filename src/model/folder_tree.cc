@@ -5,6 +5,7 @@
 
 #include "model/cloud_share.h"
 #include "model/folder.h"
+#include "model/folder_answers.h"
 #include "model/item.h"
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
@@ -75,15 +76,19 @@ void Folder::setCloudShare(const std::optional<RecordSystemFields>& share) {
 }
 
 bool Folder::isShared() const {
-  if (cloudShare()) return true;
-  Ptr parent = parentFolder();
-  return parent && parent->isShared();
+  return rememberedFolderAnswer(objectID(), &FolderAnswers::Remembered::isShared, [this] {
+    if (cloudShare()) return true;
+    Ptr parent = parentFolder();
+    return parent && parent->isShared();
+  });
 }
 
 bool Folder::isLocalRecord() const {
-  if (auto share = cloudShare()) return isShareOwnedByCurrentUser(*share);
-  Ptr parent = parentFolder();
-  return !parent || parent->isLocalRecord();
+  return rememberedFolderAnswer(objectID(), &FolderAnswers::Remembered::isLocalRecord, [this] {
+    if (auto share = cloudShare()) return isShareOwnedByCurrentUser(*share);
+    Ptr parent = parentFolder();
+    return !parent || parent->isLocalRecord();
+  });
 }
 
 bool Folder::canShareWithCloud() const {

@@ -14,6 +14,7 @@
 #include "platform/foundation/property_list.h"
 #include "model/item_error.h"
 #include "store/library_object.h"
+#include "util/file_snapshot.h"
 
 namespace qlt {
 
@@ -69,6 +70,13 @@ class Item : public LibraryObject {
   // not one plain path component is refused with the error.
   [[nodiscard]] std::optional<std::string> fileURL(Error* error = nullptr) const;
   bool fileExists() const;
+  // The item's file as the answers below see it, read from the disk once
+  // (they read it themselves when not given it).
+  struct FileState {
+    std::optional<std::string> path;
+    FileSnapshot snapshot;
+  };
+  FileState fileState() const;
 
   // Sharing. The share is the system fields archived in cloudShareData.
   [[nodiscard]] std::optional<RecordSystemFields> cloudShare() const;
@@ -91,14 +99,18 @@ class Item : public LibraryObject {
   std::string contentType() const;
   [[nodiscard]] std::optional<uint64_t> documentSize() const;
   // The file's Finder tags when it has them, else the stored tag data.
-  [[nodiscard]] std::optional<Bytes> tagData() const;
+  [[nodiscard]] std::optional<Bytes> tagData() const { return tagData(fileState()); }
+  [[nodiscard]] std::optional<Bytes> tagData(const FileState& file) const;
   FileProviderItemVersion itemVersion() const;
-  std::map<std::string, Bytes> extendedAttributes() const;
+  std::map<std::string, Bytes> extendedAttributes() const { return extendedAttributes(fileState()); }
+  std::map<std::string, Bytes> extendedAttributes(const FileState& file) const;
   bool isUploaded() const;
   bool isUploading() const;
-  bool isDownloaded() const;
+  bool isDownloaded() const { return isDownloaded(fileState()); }
+  bool isDownloaded(const FileState& file) const;
   bool isDownloading() const;
-  bool isMostRecentVersionDownloaded() const;
+  bool isMostRecentVersionDownloaded() const { return isMostRecentVersionDownloaded(fileState()); }
+  bool isMostRecentVersionDownloaded(const FileState& file) const;
 
   // Downloads: the record keys a download needs, and writing a downloaded
   // record's file into the item's place (restoring archives of packages),

@@ -12,6 +12,7 @@
 #include "platform/foundation/uniform_type.h"
 #include "store/path_component.h"
 #include "util/file_manager.h"
+#include "util/file_snapshot.h"
 
 namespace qlt {
 namespace {
@@ -78,6 +79,13 @@ bool Item::fileExists() const {
   return path && qlt::fileExists(*path);
 }
 
+Item::FileState Item::fileState() const {
+  FileState file;
+  file.path = fileURL();
+  if (file.path) file.snapshot = snapshotOfFile(*file.path);
+  return file;
+}
+
 std::string Item::fileProviderItemIdentifier() const {
   return fileProviderIdentifierForEntity(entity().name(), identifier(), fileProviderIdentifierVersion());
 }
@@ -119,10 +127,8 @@ std::optional<uint64_t> Item::documentSize() const {
   return static_cast<uint64_t>(*size);
 }
 
-std::optional<Bytes> Item::tagData() const {
-  if (std::optional<std::string> path = fileURL(); path && qlt::fileExists(*path)) {
-    if (std::optional<Bytes> fromFile = xattrDataValue(kMetadataUserTagsXAttrKey, *path)) return fromFile;
-  }
+std::optional<Bytes> Item::tagData(const FileState& file) const {
+  if (std::optional<Bytes> fromFile = file.snapshot.extendedAttribute(kMetadataUserTagsXAttrKey)) return fromFile;
   Value stored = valueForKey("fileProviderTagData");
   if (!stored.data()) return std::nullopt;
   return *stored.data();
@@ -132,14 +138,10 @@ FileProviderItemVersion Item::itemVersion() const {
   return {versionBytes(dateModified()), versionBytes(dateRecordChanged())};
 }
 
-std::map<std::string, Bytes> Item::extendedAttributes() const {
-  std::map<std::string, Bytes> attributes;
+std::map<std::string, Bytes> Item::extendedAttributes(const FileState& file) const {
+  std::map<std::string, Bytes> attributes = file.snapshot.extendedAttributes;
   std::string ownIdentifier = identifier();
-  attributes[kLibraryObjectIdentifierXAttrName] = Bytes(ownIdentifier.begin(), ownIdentifier.end());
-  if (std::optional<std::string> path = fileURL(); path && qlt::fileExists(*path)) {
-    for (auto& [name, value] : qlt::extendedAttributes(*path))
-      if (!name.empty()) attributes[name] = value;
-  }
+  attributes.emplace(kLibraryObjectIdentifierXAttrName, Bytes(ownIdentifier.begin(), ownIdentifier.end()));
   if (!isLocalRecord()) attributes[kLibraryObjectIsRemoteShareXAttrName] = Bytes{'1'};
   return attributes;
 }
@@ -152,8 +154,8 @@ bool Item::isUploading() const {
   return libraryStoresInCloudDatabase() && integerValue(*this, "cloudFileUploadStatus") == kUploading;
 }
 
-bool Item::isDownloaded() const {
-  if (!libraryStoresInCloudDatabase()) return fileExists();
+bool Item::isDownloaded(const FileState& file) const {
+  if (!libraryStoresInCloudDatabase()) return file.snapshot.exists;
   return integerValue(*this, "cloudFileDownloadStatus") == kDownloaded;
 }
 
@@ -163,13 +165,10 @@ bool Item::isDownloading() const {
   return status == 3 || status == 4;
 }
 
-bool Item::isMostRecentVersionDownloaded() const {
-  std::optional<std::string> path = fileURL();
+bool Item::isMostRecentVersionDownloaded(const FileState& file) const {
   std::optional<Date> modified = dateModified();
-  if (!path || !modified) return false;
-  std::optional<FileAttributes> attributes = attributesOfItem(*path);
-  if (!attributes) return false;
-  return std::fabs(attributes->modificationDate().timeIntervalSinceReferenceDate() -
+  if (!file.snapshot.exists || !modified) return false;
+  return std::fabs(Date::fromTimespec(file.snapshot.modificationTime).timeIntervalSinceReferenceDate() -
                    modified->timeIntervalSinceReferenceDate()) < 1e-6;
 }
 

@@ -93,6 +93,10 @@ class Declaration {
     entity_.parent(name);
     return *this;
   }
+  Declaration& listingIndex(const char* owner, const char* sortedBy) {
+    entity_.listingIndex(owner, sortedBy);
+    return *this;
+  }
   Declaration& systemObject() {
     entity_.userInfo(kEntityIsSystemObjectKey, kAnnotationYes);
     return *this;
@@ -195,6 +199,7 @@ void declareGroups(ModelBuilder& builder) {
   group.attribute("listViewMode", kInteger64);
   group.attribute("itemSortDescriptorsData", kBinary);
   group.relationship("parent", kFolderEntityName, "children");
+  group.listingIndex("parent", "name");
   group.relationship("searchGroups", kSearchGroupEntityName, "targetGroup").toMany();
   group.relationship("defaultImportLibrary", kLibraryEntityName, "defaultImportGroup");
 
@@ -339,6 +344,7 @@ void declareItem(ModelBuilder& builder) {
   notInMetadata(item.attribute("encryptionPassword", kString));
 
   item.placement("folder", kFolderEntityName, "items");
+  item.listingIndex("folder", "filename").listingIndex("folder", "dateModified");
   item.relationship("groups", kItemGroupEntityName, "items").toMany();
   item.placement("label", kLabelEntityName, "items");
   item.placement("tags", kTagEntityName, "items").toMany();

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 #include <string_view>
 
 #include "platform/files/file_error.h"
@@ -51,7 +52,14 @@ std::optional<std::string> groupContainerPath(const std::string& suiteName, Erro
                                                     : appendingPathComponent(homeDirectory(), ".local/share");
     path = appendingPathComponent(base, suiteName);
   }
+  // Made once per process: the path is asked for on every lookup of a
+  // library file.
+  static std::mutex mutex;
+  static std::string made;
+  std::lock_guard lock(mutex);
+  if (path == made) return path;
   if (!createDirectory(path, true, error)) return std::nullopt;
+  made = path;
   return path;
 }
 

@@ -1,5 +1,8 @@
 #include "platform/foundation/keyed_archiver.h"
 
+#include <algorithm>
+#include <bit>
+
 #include "platform/foundation/codable.h"
 #include "platform/foundation/keyed_archive_format.h"
 #include "platform/foundation/property_list_serialization.h"
@@ -186,8 +189,39 @@ std::optional<Bytes> KeyedArchiver::archivedData(const ArchiveObject& root, bool
   return archiver.finishEncoding(error);
 }
 
+namespace {
+
+// An archived number differs from any other only in the eight bytes of its
+// value (a real is always written whole), so the archive of one number,
+// made once, is copied and patched: item versions archive two numbers for
+// every item listed.
+struct NumberArchiveShape {
+  Bytes archive;
+  size_t valueAt = 0;
+};
+
+std::optional<NumberArchiveShape> makeNumberArchiveShape() {
+  constexpr uint64_t kMarkerBits = 0x4123456789abcdefULL;
+  auto archive = KeyedArchiver::archivedData(ArchiveObject(std::bit_cast<double>(kMarkerBits)), true);
+  if (!archive) return std::nullopt;
+  Bytes marker;
+  for (int shift = 56; shift >= 0; shift -= 8) marker.push_back(static_cast<uint8_t>(kMarkerBits >> shift));
+  auto found = std::search(archive->begin(), archive->end(), marker.begin(), marker.end());
+  if (found == archive->end() || std::search(found + 1, archive->end(), marker.begin(), marker.end()) != archive->end())
+    return std::nullopt;
+  auto valueAt = static_cast<size_t>(found - archive->begin());
+  return NumberArchiveShape{std::move(*archive), valueAt};
+}
+
+}  // namespace
+
 std::optional<Bytes> archivedNumber(double value, Error* error) {
-  return KeyedArchiver::archivedData(ArchiveObject(value), true, error);
+  static const std::optional<NumberArchiveShape> shape = makeNumberArchiveShape();
+  if (!shape) return KeyedArchiver::archivedData(ArchiveObject(value), true, error);
+  Bytes archive = shape->archive;
+  uint64_t bits = std::bit_cast<uint64_t>(value);
+  for (int i = 0; i < 8; ++i) archive[shape->valueAt + i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
+  return archive;
 }
 
 }  // namespace qlt

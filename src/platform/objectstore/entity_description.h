@@ -43,6 +43,16 @@ class EntityDescription {
   // Properties this entity declares itself.
   const std::vector<std::unique_ptr<PropertyDescription>>& declaredProperties() const { return declared_; }
 
+  // A listing the store pages through: the rows of one owner (a to-one
+  // relationship) ordered by one attribute, strings in the file manager's
+  // order.
+  struct ListingIndex {
+    const RelationshipDescription* owner = nullptr;
+    const AttributeDescription* sortedBy = nullptr;
+  };
+  // The listings this entity declares itself.
+  const std::vector<ListingIndex>& listingIndexes() const { return listingIndexes_; }
+
  private:
   friend class ModelBuilder;
   std::string name_;
@@ -58,6 +68,8 @@ class EntityDescription {
   std::vector<const RelationshipDescription*> allRelationships_;
   std::map<std::string, const PropertyDescription*> propertiesByName_;
   std::unordered_map<std::string, int> indexByName_;
+  std::vector<std::pair<std::string, std::string>> listingIndexNames_;
+  std::vector<ListingIndex> listingIndexes_;
 };
 
 }  // namespace qlt

@@ -114,9 +114,21 @@ void ManagedObject::setValueForKey(const std::string& key, Value value) {
 }
 
 std::shared_ptr<ManagedObject> ManagedObject::objectForKey(const std::string& key) const {
-  Value value = valueForKey(key);
-  if (!value.objectID() || !context_) return nullptr;
-  return context_->objectWithID(*value.objectID());
+  int index = slotIndex(key);
+  if (index < 0 || !context_) return nullptr;
+  const RelationshipDescription* relationship = relationshipAt(*entity_, index);
+  if (!relationship || relationship->isToMany()) {
+    Value value = valueForKey(key);
+    return value.objectID() ? context_->objectWithID(*value.objectID()) : nullptr;
+  }
+  Slot& target = slot(index);
+  const ObjectID* id = target.current.objectID();
+  if (!id) return nullptr;
+  if (target.owner && target.owner->context_ == context_ && target.owner->id_ == *id) return target.owner;
+  ManagedObjectPtr object = context_->objectWithID(*id);
+  const RelationshipDescription* inverse = relationship->inverseRelationship();
+  target.owner = inverse && inverse->isToMany() ? object : nullptr;
+  return object;
 }
 
 std::vector<std::shared_ptr<ManagedObject>> ManagedObject::objectsForKey(const std::string& key) const {

@@ -106,6 +106,11 @@ class ManagedObject : public std::enable_shared_from_this<ManagedObject> {
     // list it was built from and sizes agree.
     std::shared_ptr<std::unordered_set<ObjectID>> members;
     const ValueList* indexed = nullptr;
+    // The object a to-one toward an owner (its inverse is to-many) last
+    // resolved to: the items of a folder keep the folder, and the folder its
+    // parents, alive and filled while any of them is in use. Valid while it
+    // has the slot's ID and this context.
+    std::shared_ptr<ManagedObject> owner;
   };
   static bool toManyContains(Slot& slot, const ObjectID& id);
 

@@ -149,6 +149,18 @@ std::shared_ptr<const ManagedObjectModel> ModelBuilder::build(Error* error) {
       relationship->inverse_ = inverse;
     }
   }
+  for (auto& owned : model.owned_) {
+    for (const auto& [ownerName, sortName] : owned->listingIndexNames_) {
+      const RelationshipDescription* owner = owned->relationship(ownerName);
+      const AttributeDescription* sortedBy = owned->attribute(sortName);
+      if (!owner || owner->isToMany() || !sortedBy || sortedBy->isTransient()) {
+        setError(error, modelError("The listing of " + owned->name_ + " by " + ownerName + " and " + sortName +
+                                   " needs a to-one relationship and a stored attribute."));
+        return nullptr;
+      }
+      owned->listingIndexes_.push_back({owner, sortedBy});
+    }
+  }
   builders_.clear();
   return std::shared_ptr<const ManagedObjectModel>(model_.release());
 }

@@ -93,6 +93,12 @@ class ModelBuilder {
     }
     AttributeBuilder attribute(const std::string& name, AttributeType type);
     RelationshipBuilder relationship(const std::string& name, const std::string& destination);
+    // Indexes the rows of each `owner` (a to-one) in the order of the
+    // attribute `sortedBy`; both are this entity's or its ancestors'.
+    EntityBuilder& listingIndex(const std::string& owner, const std::string& sortedBy) {
+      entity_->listingIndexNames_.emplace_back(owner, sortedBy);
+      return *this;
+    }
 
    private:
     friend class ModelBuilder;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <limits>
+
 #include <mutex>
 #include <random>
 
@@ -314,13 +317,16 @@ TEST(KeyedArchiveTest, RefusesToArchiveWhatCannotBeRead) {
   EXPECT_TRUE(error.is(kCocoaErrorDomain, kCocoaCoderInvalidValueError));
 }
 
-TEST(KeyedArchiveTest, ArchivedNumbersAreDeterministic) {
+TEST(KeyedArchiveTest, ArchivedNumbersAreDeterministicAndMatchTheFullArchiver) {
   double seconds = 700000000.25;
   EXPECT_EQ(archivedNumber(seconds), archivedNumber(seconds));
   EXPECT_NE(archivedNumber(seconds), archivedNumber(seconds + 0.001));
-  auto decoded = KeyedUnarchiver::unarchivedObject(*archivedNumber(seconds), {"NSNumber"});
-  ASSERT_TRUE(decoded && decoded->real());
-  EXPECT_EQ(*decoded->real(), seconds);
+  for (double value : {seconds, 0.0, -0.0, 1.0, -1e300, 5e-324, std::numeric_limits<double>::infinity()}) {
+    EXPECT_EQ(archivedNumber(value), KeyedArchiver::archivedData(ArchiveObject(value), true)) << value;
+    auto decoded = KeyedUnarchiver::unarchivedObject(*archivedNumber(value), {"NSNumber"});
+    ASSERT_TRUE(decoded && decoded->real());
+    EXPECT_EQ(std::bit_cast<uint64_t>(*decoded->real()), std::bit_cast<uint64_t>(value));
+  }
 }
 
 void collectNodes(PropertyList& node, std::vector<PropertyList*>& nodes) {
