@@ -5,6 +5,7 @@
 #include <set>
 
 #include "model/folder.h"
+#include "model/folder_answers.h"
 #include "model/group_classes.h"
 #include "model/item.h"
 #include "model/finder_tags.h"
@@ -357,6 +358,37 @@ TEST(ItemSortOptionTest, SingleKeyAndFixedOptions) {
   EXPECT_TRUE(sameSortDescriptors(fixed.descendingSortDescriptors(), custom));
   EXPECT_TRUE(fixed.matchesSortDescriptors(custom));
   EXPECT_FALSE(fixed.matchesSortDescriptors({{"name"}, {"label.name"}}));
+}
+
+}  // namespace
+}  // namespace qlt
+
+namespace qlt {
+namespace {
+
+// A page of descriptors works a folder's place out once; once the page is
+// done, a rename or move shows at once, even after nested pages.
+TEST_F(FolderListingTest, RememberedPlacesLastOnlyAsLongAsTheOutermostPage) {
+  Folder::Ptr parent = make(root, "Parent");
+  Folder::Ptr child = make(parent, "Child");
+  Folder::Ptr elsewhere = make(root, "Elsewhere");
+  ASSERT_TRUE(context->save());
+  std::string before = *child->folderPath();
+  {
+    FolderAnswers page;
+    EXPECT_EQ(child->folderPath(), before);
+    {
+      FolderAnswers nested;
+      EXPECT_EQ(child->folderPath(), before);
+    }
+    child->setValueForKey("name", "Renamed");
+    EXPECT_EQ(child->folderPath(), before) << "remembered for the rest of the page";
+    child->setValueForKey("name", "Child");
+  }
+  ASSERT_TRUE(child->moveToFolder(elsewhere));
+  EXPECT_EQ(child->folderPath(), *elsewhere->folderPath() + "/Child");
+  EXPECT_EQ(child->library(), elsewhere->library());
+  EXPECT_FALSE(child->isShared());
 }
 
 }  // namespace

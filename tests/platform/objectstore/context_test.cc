@@ -87,6 +87,54 @@ TEST_F(ContextTest, SavedObjectsReadBackInAnotherContextWithTheirRelationships) 
             (std::vector<std::string>{"Inbox", "Archive"}));
 }
 
+// An item keeps the folder it resolved alive (so a page of items does not
+// fetch its folder again for each), yet every way the relationship changes
+// is seen at once.
+TEST_F(ContextTest, ToOneOwnersStayResolvedAndFollowEveryChange) {
+  ASSERT_TRUE(library.container.isLoaded()) << library.loadError.description();
+  Error error;
+  auto item = insert(*context, "Item", "Report");
+  for (const char* name : {"A", "B", "C", "D"}) insert(*context, "Folder", name);
+  auto folderNamed = [&](ManagedObjectContext& in, const std::string& name) {
+    FetchRequest request("Folder");
+    request.predicate = Predicate::withFormat("name == %@", {Value(name)});
+    return in.fetch(request).value().front();
+  };
+  item->setObjectForKey("folder", folderNamed(*context, "A"));
+  ASSERT_TRUE(context->save(&error)) << error.description();
+  context->reset();
+
+  item = context->objectWithID(item->objectID());
+  std::weak_ptr<ManagedObject> first = item->objectForKey("folder");
+  ASSERT_FALSE(first.expired()) << "held by the item alone";
+  EXPECT_EQ(item->objectForKey("folder"), first.lock());
+  EXPECT_EQ(item->valueForKeyPath("folder.name"), Value("A"));
+
+  item->setObjectForKey("folder", folderNamed(*context, "B"));
+  EXPECT_EQ(item->valueForKeyPath("folder.name"), Value("B"));
+  context->rollback();
+  EXPECT_EQ(item->valueForKeyPath("folder.name"), Value("A"));
+
+  auto elsewhere = other->objectWithID(item->objectID());
+  elsewhere->setObjectForKey("folder", folderNamed(*other, "C"));
+  ASSERT_TRUE(other->save(&error)) << error.description();
+  context->refreshObject(item, false);
+  EXPECT_EQ(item->valueForKeyPath("folder.name"), Value("C"));
+
+  item->setObjectForKey("folder", nullptr);
+  EXPECT_EQ(item->objectForKey("folder"), nullptr);
+
+  item->setObjectForKey("folder", folderNamed(*context, "D"));
+  ASSERT_TRUE(context->save(&error)) << error.description();
+  ManagedObjectPtr before = item->objectForKey("folder");
+  context->reset();
+  EXPECT_EQ(before->managedObjectContext(), nullptr);
+  auto again = context->objectWithID(item->objectID())->objectForKey("folder");
+  ASSERT_NE(again, nullptr);
+  EXPECT_NE(again, before) << "a reset context hands out new objects";
+  EXPECT_EQ(again->managedObjectContext(), context.get());
+}
+
 TEST_F(ContextTest, BadIDsAndBadValuesAreRefused) {
   Error error;
   EXPECT_FALSE(context->insertNewObject("Group", &error)) << "abstract";

@@ -78,6 +78,44 @@ TEST(ModelTest, BrokenModelsAreRefused) {
     b.entity("A").attribute("x", AttributeType::String);
     b.entity("B").parent("A").attribute("x", AttributeType::Integer64);
   });
+  expectRefused([](ModelBuilder& b) {
+    b.entity("A").attribute("x", AttributeType::String).done().listingIndex("missing", "x");
+  });
+  expectRefused([](ModelBuilder& b) {
+    b.entity("A").attribute("x", AttributeType::String).done().relationship("bs", "B").toMany().done().listingIndex(
+        "bs", "x");
+    b.entity("B");
+  });
+}
+
+// A page of one owner's rows, in the order listings use, comes straight off
+// the listing index: no sort of all the owner's rows for every page.
+TEST(SchemaTest, ListingPagesNeedNoSort) {
+  ModelBuilder builder("Listing");
+  builder.entity("Folder").attribute("name", AttributeType::String).done().relationship("items", "Item").toMany().inverse(
+      "folder");
+  builder.entity("Item")
+      .attribute("filename", AttributeType::String).done()
+      .attribute("dateModified", AttributeType::Date).done()
+      .relationship("folder", "Folder").inverse("items").done()
+      .listingIndex("folder", "filename")
+      .listingIndex("folder", "dateModified");
+  Error error;
+  auto model = builder.build(&error);
+  ASSERT_TRUE(model) << error.description();
+  auto database = Database::open(":memory:");
+  ASSERT_TRUE(database);
+  StoreSchema schema(model);
+  for (const auto& sql : schema.migrationStatements(columnsOf(*database))) ASSERT_TRUE(database->execute(sql)) << sql;
+  for (const char* order : {"t0.\"filename\" COLLATE QLT_LOCALIZED_STANDARD ASC", "t0.\"dateModified\" ASC"}) {
+    auto plan = database->prepare(std::string("EXPLAIN QUERY PLAN SELECT t0.\"_pk\" FROM \"Item\" t0 WHERE ((t0.\"folder\" IS ?)) "
+                                              "ORDER BY ") + order + ", t0.\"_pk\" LIMIT ? OFFSET ?");
+    ASSERT_TRUE(plan);
+    std::string steps;
+    while (plan->step()) steps += std::string(plan->columnText(3)) + "\n";
+    EXPECT_EQ(steps.find("TEMP B-TREE"), std::string::npos) << order << "\n" << steps;
+    EXPECT_NE(steps.find("INDEX"), std::string::npos) << order << "\n" << steps;
+  }
 }
 
 TEST(ModelTest, AttributesCoerceOnlyLosslessly) {
