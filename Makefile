@@ -5,7 +5,9 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap build run test build-sanitize test-sanitize bench clean
+PREFIX ?= /usr/local
+
+.PHONY: all bootstrap build run status test build-sanitize test-sanitize bench install clean
 
 all: build
 
@@ -18,7 +20,15 @@ $(BUILD)/CMakeCache.txt: | bootstrap
 build: bootstrap $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j$(JOBS)
 
+# Mounts the user's library at ~/Quillet in the foreground (Ctrl-C or
+# `fusermount3 -u ~/Quillet` stops it); where FUSE cannot be used, says so
+# and shows the library's status instead.
 run: build
+	@$(BUILD)/src/tools/quillet-fp mount --foreground || { \
+	  echo "make run: the library could not be mounted (the reason is above); its status instead:"; \
+	  $(BUILD)/src/tools/quillet-fp status; }
+
+status: build
 	$(BUILD)/src/tools/quillet-fp status
 
 test: build
@@ -35,6 +45,12 @@ test-sanitize: build-sanitize
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
+
+install: build
+	install -D -m 755 $(BUILD)/src/tools/quillet-fp $(DESTDIR)$(PREFIX)/bin/quillet-fp
+	install -d $(DESTDIR)$(PREFIX)/lib/systemd/user
+	sed 's|/usr/local/bin/quillet-fp|$(PREFIX)/bin/quillet-fp|' dist/quillet-fp.service \
+	  > $(DESTDIR)$(PREFIX)/lib/systemd/user/quillet-fp.service
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -33,6 +33,16 @@ int fetchCommand(const CommonOptions& common, const std::string& identifier, con
 int serviceSourcesCommand(const CommonOptions& common, const std::string& identifier);
 
 int serveCommand(const CommonOptions& common);
+// Answers the host application on the service socket until
+// `stopDescriptor` becomes readable.
+[[nodiscard]] bool serveHostApplication(FileProviderExtension& extension, int stopDescriptor, Error* error = nullptr);
+
+struct MountCommandOptions {
+  std::string mountPoint;  // empty: ~/Quillet
+  bool foreground = false;
+  bool debug = false;
+};
+int mountCommand(const CommonOptions& common, const MountCommandOptions& options);
 int materializeCommand(const CommonOptions& common, const std::string& path);
 int reimportCommand(const CommonOptions& common, const std::string& identifier);
 

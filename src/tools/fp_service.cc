@@ -186,6 +186,41 @@ int sendRequest(const CommonOptions& common, const nlohmann::json& request) {
 
 }  // namespace
 
+bool serveHostApplication(FileProviderExtension& extension, int stopDescriptor, Error* error) {
+  std::optional<std::string> path = serviceSocketPath(error);
+  if (!path) return false;
+  std::optional<ServiceSocketListener> listener = ServiceSocketListener::listen(*path, error);
+  if (!listener) return false;
+  printLine({{"serving", *path}, {"domain", extension.domain().identifier}});
+
+  Connections connections;
+  for (;;) {
+    pollfd watched[2] = {{listener->fd(), POLLIN, 0}, {stopDescriptor, POLLIN, 0}};
+    if (::poll(watched, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      printError(posixError(errno));
+      break;
+    }
+    if (watched[1].revents) break;
+    if (!watched[0].revents) continue;
+    Error failure;
+    std::optional<SocketDescriptor> socket = listener->accept(::geteuid(), &failure);
+    if (!socket) {
+      printError(failure);
+      continue;
+    }
+    std::optional<BoundConnection> bound = bindServiceConnection(extension, &failure);
+    if (!bound) {
+      (void)writeFrame(socket->get(), errorReply(failure).dump());  // the peer may be gone
+      continue;
+    }
+    connections.start(std::move(*socket), std::move(*bound));
+  }
+  connections.stop();
+  printLine({{"stopped", *path}});
+  return true;
+}
+
 int serveCommand(const CommonOptions& common) {
   // Blocked before any thread starts, so that they all inherit the mask and
   // only the signal descriptor sees the signals.
@@ -199,37 +234,8 @@ int serveCommand(const CommonOptions& common) {
   Error error;
   auto session = ExtensionSession::start(common, &error);
   if (!session) return fail(error);
-  std::optional<std::string> path = serviceSocketPath(&error);
-  if (!path) return fail(error);
-  std::optional<ServiceSocketListener> listener = ServiceSocketListener::listen(*path, &error);
-  if (!listener) return fail(error);
   if (!signalDescriptor) return fail(posixError(errno));
-  printLine({{"serving", *path}, {"domain", common.domain}});
-
-  Connections connections;
-  for (;;) {
-    pollfd watched[2] = {{listener->fd(), POLLIN, 0}, {signalDescriptor.get(), POLLIN, 0}};
-    if (::poll(watched, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      printError(posixError(errno));
-      break;
-    }
-    if (watched[1].revents) break;
-    if (!watched[0].revents) continue;
-    std::optional<SocketDescriptor> socket = listener->accept(::geteuid(), &error);
-    if (!socket) {
-      printError(error);
-      continue;
-    }
-    std::optional<BoundConnection> bound = bindServiceConnection(session->extension(), &error);
-    if (!bound) {
-      (void)writeFrame(socket->get(), errorReply(error).dump());  // the peer may be gone
-      continue;
-    }
-    connections.start(std::move(*socket), std::move(*bound));
-  }
-  connections.stop();
-  printLine({{"stopped", *path}});
+  if (!serveHostApplication(session->extension(), signalDescriptor.get(), &error)) return fail(error);
   return 0;
 }
 

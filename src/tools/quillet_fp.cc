@@ -78,6 +78,15 @@ int main(int argc, char** argv) {
   auto reimport = command(app, "reimport", "Ask the serving extension to reimport below an item", common);
   reimport->add_option("identifier", identifier, "File-provider identifier")->required();
 
+  MountCommandOptions mountOptions;
+  auto mount = command(app, "mount",
+                       "Mount the domain as a folder tree (FUSE) at MOUNTPOINT (default ~/Quillet) until "
+                       "fusermount3 -u, SIGINT or SIGTERM",
+                       common);
+  mount->add_option("mountpoint", mountOptions.mountPoint, "Where to mount (created when missing)");
+  mount->add_flag("--foreground", mountOptions.foreground, "Stay in the foreground");
+  mount->add_flag("--debug", mountOptions.debug, "Log every FUSE request (with --foreground)");
+
   SeedOptions seedOptions;
   auto seed = command(app, "seed", "Fill the library with generated folders and items with files", common);
   seed->add_option("--folders", seedOptions.folders, "Number of folders")->capture_default_str();
@@ -98,5 +107,6 @@ int main(int argc, char** argv) {
   if (materialize->parsed()) return materializeCommand(common, path);
   if (reimport->parsed()) return reimportCommand(common, identifier);
   if (seed->parsed()) return seedCommand(common, seedOptions);
+  if (mount->parsed()) return mountCommand(common, mountOptions);
   return 0;
 }

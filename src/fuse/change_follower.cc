@@ -1,0 +1,112 @@
+#include "fuse/change_follower.h"
+
+#include "platform/fileprovider/file_provider_domain.h"
+#include "platform/foundation/log.h"
+
+namespace qlt::fuse {
+
+ChangeFollower::ChangeFollower(LibraryFileSystem& system, std::chrono::milliseconds interval)
+    : system_(system), interval_(interval) {}
+
+ChangeFollower::~ChangeFollower() { stop(); }
+
+void ChangeFollower::start() {
+  Error error;
+  anchor_ = system_.client().currentAnchor(&error);
+  if (!anchor_) log("The mount follows no changes yet: %@", error);
+  thread_ = std::thread([this] { run(); });
+}
+
+void ChangeFollower::wake() {
+  std::lock_guard lock(mutex_);
+  woken_ = true;
+  wakeUp_.notify_one();
+}
+
+void ChangeFollower::stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    wakeUp_.notify_one();
+  }
+  if (thread_.joinable()) thread_.join();
+}
+
+void ChangeFollower::run() {
+  for (;;) {
+    {
+      std::unique_lock lock(mutex_);
+      wakeUp_.wait_for(lock, interval_, [this] { return woken_ || stopping_; });
+      if (stopping_) return;
+      woken_ = false;
+    }
+    (void)followOnce();  // a failed round is logged and tried again next time
+  }
+}
+
+bool ChangeFollower::followOnce() {
+  Error error;
+  if (!anchor_) {
+    anchor_ = system_.client().currentAnchor(&error);
+    return anchor_.has_value();
+  }
+  auto changes = system_.client().changesSince(*anchor_, &error);
+  if (!changes) {
+    log("The mount could not follow changes: %@", error);
+    if (error.is(kFileProviderErrorDomain, kFileProviderErrorSyncAnchorExpired)) {
+      // Everything known may be stale: list afresh from the top.
+      system_.table().forgetBelow(NodeTable::kRoot);
+      system_.invalidateNode(NodeTable::kRoot, true);
+      anchor_ = system_.client().currentAnchor(nullptr);
+    }
+    return false;
+  }
+  apply(*changes);
+  anchor_ = changes->anchor;
+  return true;
+}
+
+void ChangeFollower::apply(const ServiceClient::Changes& changes) {
+  for (const FileProviderItemPtr& item : changes.updated) update(item);
+  for (const std::string& identifier : changes.deleted) remove(identifier);
+}
+
+void ChangeFollower::update(const FileProviderItemPtr& item) {
+  NodeTable& table = system_.table();
+  std::string parentIdentifier = item->parentItemIdentifier();
+  std::optional<fuse_ino_t> parent = table.inoOf(parentIdentifier);
+  std::optional<fuse_ino_t> known = table.inoOf(item->itemIdentifier());
+  std::optional<Node> before = known ? table.node(*known) : std::nullopt;
+  if (before && (!parent || before->parent != *parent || before->name != item->filename())) {
+    table.detach(*known);
+    system_.invalidateEntry(before->parent, before->name);
+    system_.invalidateNode(before->parent, true);
+  }
+  if (!parent) return;  // below nothing the mount has shown
+  std::optional<Node> parentNode = table.node(*parent);
+  fuse_ino_t ino = system_.placeItem(item, *parent);
+  if (parentNode && parentNode->children) {
+    auto children = *parentNode->children;
+    children[item->filename()] = ino;
+    table.setChildren(*parent, children);
+  }
+  system_.invalidateEntry(*parent, item->filename());
+  system_.invalidateNode(*parent, true);
+  bool contentsChanged = !before || !before->item ||
+                         before->item->itemVersion().contentVersion != item->itemVersion().contentVersion;
+  if (contentsChanged && before && before->directory) table.forgetBelow(ino);
+  system_.invalidateNode(ino, contentsChanged);
+}
+
+void ChangeFollower::remove(const std::string& identifier) {
+  NodeTable& table = system_.table();
+  std::optional<fuse_ino_t> known = table.inoOf(identifier);
+  if (!known) return;
+  std::optional<Node> node = table.node(*known);
+  if (!node) return;
+  table.detach(*known);
+  system_.invalidateEntry(node->parent, node->name);
+  system_.invalidateNode(node->parent, true);
+}
+
+}  // namespace qlt::fuse

@@ -1,0 +1,114 @@
+#include "fuse/node_table.h"
+
+namespace qlt::fuse {
+
+NodeTable::NodeTable(const std::string& rootIdentifier) {
+  Node root;
+  root.ino = kRoot;
+  root.identifier = rootIdentifier;
+  root.parent = kRoot;
+  root.directory = true;
+  nodes_.emplace(kRoot, std::move(root));
+  byIdentifier_.emplace(rootIdentifier, kRoot);
+}
+
+std::optional<Node> NodeTable::node(fuse_ino_t ino) const {
+  std::lock_guard lock(mutex_);
+  auto found = nodes_.find(ino);
+  if (found == nodes_.end()) return std::nullopt;
+  return found->second;
+}
+
+std::optional<fuse_ino_t> NodeTable::inoOf(const std::string& identifier) const {
+  std::lock_guard lock(mutex_);
+  auto found = byIdentifier_.find(identifier);
+  if (found == byIdentifier_.end()) return std::nullopt;
+  return found->second;
+}
+
+fuse_ino_t NodeTable::place(const std::string& identifier, fuse_ino_t parent, const std::string& name,
+                            const FileProviderItemPtr& item, bool directory, bool package,
+                            const std::string& packagePath) {
+  std::lock_guard lock(mutex_);
+  auto [found, inserted] = byIdentifier_.try_emplace(identifier, next_);
+  if (inserted) ++next_;
+  Node& node = nodes_[found->second];
+  node.ino = found->second;
+  node.identifier = identifier;
+  if (node.ino != kRoot) {
+    node.parent = parent;
+    node.name = name;
+  }
+  if (item) node.item = item;
+  if (node.directory != directory || node.package != package) node.children.reset();
+  node.directory = directory;
+  node.package = package;
+  node.packagePath = packagePath;
+  return node.ino;
+}
+
+void NodeTable::setChildren(fuse_ino_t directory, const std::map<std::string, fuse_ino_t>& children) {
+  std::lock_guard lock(mutex_);
+  auto found = nodes_.find(directory);
+  if (found != nodes_.end()) found->second.children = children;
+}
+
+void NodeTable::forgetChildren(fuse_ino_t directory) {
+  std::lock_guard lock(mutex_);
+  auto found = nodes_.find(directory);
+  if (found != nodes_.end()) found->second.children.reset();
+}
+
+void NodeTable::forgetBelow(fuse_ino_t ino) {
+  std::lock_guard lock(mutex_);
+  std::vector<fuse_ino_t> pending{ino};
+  while (!pending.empty()) {
+    auto found = nodes_.find(pending.back());
+    pending.pop_back();
+    if (found == nodes_.end()) continue;
+    if (found->second.children)
+      for (const auto& [name, child] : *found->second.children)
+        if (child != found->first) pending.push_back(child);
+    found->second.children.reset();
+    found->second.contentsPath.clear();
+  }
+}
+
+void NodeTable::setContents(fuse_ino_t ino, const std::string& path, const Bytes& version) {
+  std::lock_guard lock(mutex_);
+  auto found = nodes_.find(ino);
+  if (found == nodes_.end()) return;
+  found->second.contentsPath = path;
+  found->second.contentsVersion = version;
+}
+
+void NodeTable::detach(fuse_ino_t ino) {
+  std::lock_guard lock(mutex_);
+  auto found = nodes_.find(ino);
+  if (found == nodes_.end() || ino == kRoot) return;
+  auto parent = nodes_.find(found->second.parent);
+  if (parent != nodes_.end() && parent->second.children) {
+    auto entry = parent->second.children->find(found->second.name);
+    if (entry != parent->second.children->end() && entry->second == ino) parent->second.children->erase(entry);
+  }
+}
+
+std::optional<std::string> NodeTable::relativePath(fuse_ino_t ino) const {
+  std::lock_guard lock(mutex_);
+  std::string path;
+  for (int depth = 0; depth < 4096; ++depth) {
+    if (ino == kRoot) return path;
+    auto found = nodes_.find(ino);
+    if (found == nodes_.end()) return std::nullopt;
+    path = path.empty() ? found->second.name : found->second.name + "/" + path;
+    ino = found->second.parent;
+  }
+  return std::nullopt;
+}
+
+size_t NodeTable::size() const {
+  std::lock_guard lock(mutex_);
+  return nodes_.size();
+}
+
+}  // namespace qlt::fuse

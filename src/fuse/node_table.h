@@ -1,0 +1,72 @@
+#pragma once
+
+#define FUSE_USE_VERSION 312
+#include <fuse_lowlevel.h>
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/fileprovider/file_provider_item.h"
+
+namespace qlt::fuse {
+
+// What the mount knows of one entry of the tree: an item or container the
+// service described, or a file inside a package's handed-out contents.
+struct Node {
+  fuse_ino_t ino = 0;
+  std::string identifier;
+  fuse_ino_t parent = 0;
+  std::string name;
+  FileProviderItemPtr item;  // null for a file inside a package
+  bool directory = false;
+  bool package = false;
+  // Inside a package: the entry's path below the package's contents.
+  std::string packagePath;
+  // The children by name, once the directory was listed; dropped when it
+  // changes so that the next look lists it again.
+  std::optional<std::map<std::string, fuse_ino_t>> children;
+  // Where the contents were last handed out, and for which version.
+  std::string contentsPath;
+  Bytes contentsVersion;
+};
+
+// Inode numbers stay with their identifier for the life of the mount.
+// Safe on any thread.
+class NodeTable {
+ public:
+  static constexpr fuse_ino_t kRoot = FUSE_ROOT_ID;
+
+  explicit NodeTable(const std::string& rootIdentifier);
+
+  [[nodiscard]] std::optional<Node> node(fuse_ino_t ino) const;
+  [[nodiscard]] std::optional<fuse_ino_t> inoOf(const std::string& identifier) const;
+  // The node of `identifier` (made on first sight) with `item` as its
+  // descriptor, placed under `parent` as `name`.
+  fuse_ino_t place(const std::string& identifier, fuse_ino_t parent, const std::string& name,
+                   const FileProviderItemPtr& item, bool directory, bool package, const std::string& packagePath = {});
+  // Replaces a directory's children, as listed.
+  void setChildren(fuse_ino_t directory, const std::map<std::string, fuse_ino_t>& children);
+  void forgetChildren(fuse_ino_t directory);
+  // Forgets the listings at and below `ino` (package contents included).
+  void forgetBelow(fuse_ino_t ino);
+  void setContents(fuse_ino_t ino, const std::string& path, const Bytes& version);
+  // Takes a node out of its parent's listing; the inode stays for as long
+  // as the kernel may ask about it.
+  void detach(fuse_ino_t ino);
+  // The path of a node below the mount's top, "" for the top; nullopt when
+  // a parent is unknown.
+  [[nodiscard]] std::optional<std::string> relativePath(fuse_ino_t ino) const;
+  size_t size() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::unordered_map<fuse_ino_t, Node> nodes_;
+  std::unordered_map<std::string, fuse_ino_t> byIdentifier_;
+  fuse_ino_t next_ = kRoot + 1;
+};
+
+}  // namespace qlt::fuse

@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# The library through a real FUSE mount, checked with ordinary tools: the
+# tree, sizes, dates, bytes and extended attributes match what the
+# service's requests report, and changes made by another process show in
+# the mount within two seconds. Exits 77 (skipped) only where this machine
+# cannot mount.
+set -euo pipefail
+
+FP=${1:?usage: mount_test.sh path/to/quillet-fp}
+if ! { exec 3<>/dev/fuse; } 2>/dev/null; then echo "SKIP: /dev/fuse cannot be opened here"; exit 77; fi
+exec 3>&-
+command -v fusermount3 >/dev/null || { echo "SKIP: fusermount3 is not installed"; exit 77; }
+
+SCRATCH=$(mktemp -d /tmp/qlt-mount-XXXXXX)
+MOUNT="$SCRATCH/mnt"
+MOUNTER=
+cleanup() {
+  if mountpoint -q "$MOUNT" 2>/dev/null; then fusermount3 -u "$MOUNT" 2>/dev/null || fusermount3 -uz "$MOUNT" || true; fi
+  if [[ -n "$MOUNTER" ]]; then kill "$MOUNTER" 2>/dev/null || true; wait "$MOUNTER" 2>/dev/null || true; fi
+  rm -rf "$SCRATCH"
+}
+trap cleanup EXIT
+
+export QLT_GROUP_CONTAINER="$SCRATCH/group"
+export XDG_CONFIG_HOME="$SCRATCH/config" XDG_DATA_HOME="$SCRATCH/data" XDG_CACHE_HOME="$SCRATCH/cache"
+export XDG_RUNTIME_DIR="$SCRATCH/runtime"
+mkdir -p "$QLT_GROUP_CONTAINER" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+fail() { echo "FAIL: $*" >&2; [[ -f "$SCRATCH/mount.err" ]] && tail -20 "$SCRATCH/mount.err" >&2; exit 1; }
+json() { python3 -c 'import json,sys; lines=[json.loads(l) for l in open(sys.argv[1]) if l.strip()]; last=lines[-1]; print(eval(sys.argv[2]))' "$1" "$2"; }
+# eventually SECONDS COMMAND...: retries the command until it succeeds.
+eventually() {
+  local deadline=$((SECONDS + $1)); shift
+  until "$@"; do (( SECONDS < deadline )) || return 1; sleep 0.1; done
+}
+
+"$FP" seed --folders 1 --items 2000 --file-size 100 > /dev/null
+"$FP" seed --folders 2 --items 6 --file-size 300 > /dev/null
+"$FP" list-all root --page-size 500 > "$SCRATCH/root.json"
+BIG=$(json "$SCRATCH/root.json" "[i for p in lines[:-1] for i in p['items'] if i['filename'] == 'Folder 000001'][0]['itemIdentifier']")
+"$FP" list-all "$BIG" --page-size 500 > "$SCRATCH/big.json"
+
+"$FP" mount "$MOUNT" --foreground > "$SCRATCH/mount.out" 2> "$SCRATCH/mount.err" &
+MOUNTER=$!
+eventually 20 grep -q '"mounted"' "$SCRATCH/mount.out" || fail "the mount did not come up"
+mountpoint -q "$MOUNT" || fail "nothing is mounted at $MOUNT"
+
+# The top: the root folder's contents and the trash, once each.
+ls -1 "$MOUNT" > "$SCRATCH/top.txt"
+python3 - "$SCRATCH/root.json" "$SCRATCH/top.txt" <<'PY' || fail "the top level differs from the root listing"
+import json, sys
+pages = [json.loads(l) for l in open(sys.argv[1]) if l.strip()][:-1]
+expected = sorted([i['filename'] for p in pages for i in p['items']] + ['Deleted Items'])
+shown = sorted(l.rstrip('\n') for l in open(sys.argv[2]))
+sys.exit(0 if expected == shown else f"{expected} != {shown}")
+PY
+
+# The 2,000-entry folder: every item once, with its size and date.
+find "$MOUNT/Folder 000001" -mindepth 1 -maxdepth 1 -printf '%f\t%s\t%T@\t%m\n' > "$SCRATCH/big.txt"
+python3 - "$SCRATCH/big.json" "$SCRATCH/big.txt" <<'PY' || fail "the big folder differs from its listing"
+import json, sys, datetime
+pages = [json.loads(l) for l in open(sys.argv[1]) if l.strip()][:-1]
+items = {i['filename']: i for p in pages for i in p['items']}
+rows = [l.rstrip('\n').split('\t') for l in open(sys.argv[2])]
+names = [r[0] for r in rows]
+if len(names) != len(set(names)) or set(names) != set(items) or len(items) != 2000:
+    sys.exit(f"{len(names)} shown, {len(set(names))} distinct, {len(items)} listed")
+for name, size, mtime, mode in rows:
+    item = items[name]
+    if int(size) != item['documentSize']: sys.exit(f"{name}: size {size} != {item['documentSize']}")
+    when = datetime.datetime.fromisoformat(item['contentModificationDate'].replace('Z', '+00:00')).timestamp()
+    if not 0 <= float(mtime) - when < 1: sys.exit(f"{name}: date {mtime} != {when}")
+    if mode != '644': sys.exit(f"{name}: mode {mode}")
+PY
+
+# Bytes and extended attributes of one item, against its contents and
+# descriptor.
+ITEM=$(json "$SCRATCH/big.json" "lines[0]['items'][0]['itemIdentifier']")
+NAME=$(json "$SCRATCH/big.json" "lines[0]['items'][0]['filename']")
+"$FP" fetch "$ITEM" --to "$SCRATCH/fetched" > /dev/null
+cmp "$MOUNT/Folder 000001/$NAME" "$SCRATCH/fetched" || fail "the bytes differ"
+IDENTIFIER=$(getfattr --absolute-names --only-values -n user.com.quillet.identifier "$MOUNT/Folder 000001/$NAME")
+[[ "Item|$IDENTIFIER" == "$ITEM" ]] || fail "identifier attribute $IDENTIFIER for $ITEM"
+getfattr --absolute-names -d "$MOUNT/Folder 000001/$NAME" | grep -q 'user.com.quillet.identifier' || fail "listxattr misses the identifier"
+if getfattr --absolute-names -n user.missing "$MOUNT/Folder 000001/$NAME" 2>/dev/null; then fail "a missing attribute was found"; fi
+if ls "$MOUNT/no such item" 2>/dev/null; then fail "a missing name was found"; fi
+if touch "$MOUNT/Folder 000001/new.txt" 2>/dev/null; then fail "the mount took a write"; fi
+
+# Another process adds items: they show within two seconds, in the top
+# and in the folder already listed.
+"$FP" seed --items 2 --file-size 10 > /dev/null
+shown_at_top() { [[ $(ls -1 "$MOUNT" | grep -c '^Item ') -eq 2 ]]; }
+eventually 2 shown_at_top || fail "new items did not show at the top: $(ls "$MOUNT")"
+
+fusermount3 -u "$MOUNT" || fail "unmounting failed"
+wait "$MOUNTER" || fail "the mount process failed"
+MOUNTER=
+grep -q '"unmounted"' "$SCRATCH/mount.out" || fail "the mount did not say it stopped"
+echo "mount test passed"
