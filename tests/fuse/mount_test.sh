@@ -93,6 +93,15 @@ if touch "$MOUNT/Folder 000001/new.txt" 2>/dev/null; then fail "the mount took a
 shown_at_top() { [[ $(ls -1 "$MOUNT" | grep -c '^Item ') -eq 2 ]]; }
 eventually 2 shown_at_top || fail "new items did not show at the top: $(ls "$MOUNT")"
 
+# The host application's requests reach the mount's extension: a reimport
+# lists the folder afresh, an unknown item is refused, and materializing a
+# path in the mount reads it through the mount.
+"$FP" reimport "$BIG" > "$SCRATCH/reimport.json" || fail "reimport: $(cat "$SCRATCH/reimport.json")"
+[[ $(find "$MOUNT/Folder 000001" -mindepth 1 -maxdepth 1 | wc -l) -eq 2000 ]] || fail "the reimported folder lost entries"
+if "$FP" reimport "Item|NO-SUCH-ITEM" > /dev/null 2>&1; then fail "reimport of an unknown item succeeded"; fi
+"$FP" materialize "$MOUNT/Folder 000001/$NAME" > "$SCRATCH/materialize.json" 2>&1 ||
+  fail "materialize: $(cat "$SCRATCH/materialize.json")"
+
 fusermount3 -u "$MOUNT" || fail "unmounting failed"
 wait "$MOUNTER" || fail "the mount process failed"
 MOUNTER=
