@@ -1,0 +1,42 @@
+#include "fuse/node_table.h"
+
+#include <gtest/gtest.h>
+
+namespace qlt::fuse {
+namespace {
+
+// Inode numbers belong to identifiers for the life of the mount: a node
+// that moves, is listed again or leaves a listing keeps its number, and
+// paths follow the latest placement.
+TEST(NodeTableTest, InodesStayWithIdentifiersThroughMovesAndRelistings) {
+  NodeTable table("root");
+  fuse_ino_t folder = table.place("Folder|A", NodeTable::kRoot, "A", nullptr, true, false);
+  fuse_ino_t other = table.place("Folder|B", NodeTable::kRoot, "B", nullptr, true, false);
+  fuse_ino_t item = table.place("Item|1", folder, "note.txt", nullptr, false, false);
+  table.setChildren(NodeTable::kRoot, {{"A", folder}, {"B", other}});
+  table.setChildren(folder, {{"note.txt", item}});
+  EXPECT_EQ(table.relativePath(item), "A/note.txt");
+  EXPECT_EQ(table.relativePath(NodeTable::kRoot), "");
+
+  EXPECT_EQ(table.place("Item|1", folder, "note.txt", nullptr, false, false), item) << "listed again";
+  table.detach(item);
+  EXPECT_TRUE(table.node(folder)->children->empty());
+  EXPECT_EQ(table.place("Item|1", other, "renamed.txt", nullptr, false, false), item) << "moved";
+  EXPECT_EQ(table.relativePath(item), "B/renamed.txt");
+  EXPECT_EQ(table.inoOf("Item|1"), item);
+  EXPECT_FALSE(table.inoOf("Item|2"));
+
+  // A node that turns from file into directory (a package replaced by a
+  // folder, say) is listed afresh.
+  table.setChildren(item, {});
+  table.place("Item|1", other, "renamed.txt", nullptr, true, false);
+  EXPECT_FALSE(table.node(item)->children);
+
+  table.forgetBelow(NodeTable::kRoot);
+  EXPECT_FALSE(table.node(NodeTable::kRoot)->children);
+  EXPECT_FALSE(table.node(folder)->children);
+  EXPECT_EQ(table.node(item)->ino, item) << "forgetting listings keeps the numbers";
+}
+
+}  // namespace
+}  // namespace qlt::fuse
