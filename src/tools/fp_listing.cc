@@ -132,9 +132,14 @@ int listAllCommand(const CommonOptions& common, const ListOptions& options) {
       enumerator->invalidate();
       return fail(*observer.error);
     }
-    items += observer.items.size();
-    printLine({{"page", pages++}, {"items", observer.items}, {"nextPage", pageTokenJSON(observer.nextPage)}});
-    if (!observer.nextPage || observer.items.empty()) break;
+    size_t received = observer.items.size();
+    items += received;
+    nlohmann::json line = nlohmann::json::object();
+    line["page"] = pages++;
+    line["items"] = std::move(observer.items);
+    line["nextPage"] = pageTokenJSON(observer.nextPage);
+    printLine(line);
+    if (!observer.nextPage || received == 0) break;
     page = observer.nextPage;
   }
   enumerator->invalidate();

@@ -56,34 +56,37 @@ nlohmann::json optionalDate(const std::optional<Date>& date) {
 }
 
 nlohmann::json descriptorJSON(const FileProviderItem& item) {
+  // Filled key by key: an initializer list would copy every value once more.
   nlohmann::json attributes = nlohmann::json::object();
   for (const auto& [name, value] : item.extendedAttributes()) attributes[name] = base64Encode(value);
   FileProviderItemVersion version = item.itemVersion();
   std::optional<Bytes> tags = item.tagData();
-  return {
-      {"itemIdentifier", item.itemIdentifier()},
-      {"parentItemIdentifier", optionalText(item.parentItemIdentifier())},
-      {"filename", item.filename()},
-      {"contentType", optionalText(item.contentType())},
-      {"documentSize", optionalNumber(item.documentSize())},
-      {"childItemCount", optionalNumber(item.childItemCount())},
-      {"creationDate", optionalDate(item.creationDate())},
-      {"contentModificationDate", optionalDate(item.contentModificationDate())},
-      {"lastUsedDate", optionalDate(item.lastUsedDate())},
-      {"capabilities", item.capabilities()},
-      {"fileSystemFlags", item.fileSystemFlags()},
-      {"itemVersion",
-       {{"content", base64Encode(version.contentVersion)}, {"metadata", base64Encode(version.metadataVersion)}}},
-      {"extendedAttributes", attributes},
-      {"tagData", tags ? nlohmann::json(base64Encode(*tags)) : nlohmann::json()},
-      {"isShared", item.isShared()},
-      {"isSharedByCurrentUser", item.isSharedByCurrentUser()},
-      {"isUploaded", item.isUploaded()},
-      {"isUploading", item.isUploading()},
-      {"isDownloaded", item.isDownloaded()},
-      {"isDownloading", item.isDownloading()},
-      {"isMostRecentVersionDownloaded", item.isMostRecentVersionDownloaded()},
-  };
+  nlohmann::json json = nlohmann::json::object();
+  json["itemIdentifier"] = item.itemIdentifier();
+  json["parentItemIdentifier"] = optionalText(item.parentItemIdentifier());
+  json["filename"] = item.filename();
+  json["contentType"] = optionalText(item.contentType());
+  json["documentSize"] = optionalNumber(item.documentSize());
+  json["childItemCount"] = optionalNumber(item.childItemCount());
+  json["creationDate"] = optionalDate(item.creationDate());
+  json["contentModificationDate"] = optionalDate(item.contentModificationDate());
+  json["lastUsedDate"] = optionalDate(item.lastUsedDate());
+  json["capabilities"] = item.capabilities();
+  json["fileSystemFlags"] = item.fileSystemFlags();
+  nlohmann::json versions = nlohmann::json::object();
+  versions["content"] = base64Encode(version.contentVersion);
+  versions["metadata"] = base64Encode(version.metadataVersion);
+  json["itemVersion"] = std::move(versions);
+  json["extendedAttributes"] = std::move(attributes);
+  json["tagData"] = tags ? nlohmann::json(base64Encode(*tags)) : nlohmann::json();
+  json["isShared"] = item.isShared();
+  json["isSharedByCurrentUser"] = item.isSharedByCurrentUser();
+  json["isUploaded"] = item.isUploaded();
+  json["isUploading"] = item.isUploading();
+  json["isDownloaded"] = item.isDownloaded();
+  json["isDownloading"] = item.isDownloading();
+  json["isMostRecentVersionDownloaded"] = item.isMostRecentVersionDownloaded();
+  return json;
 }
 
 nlohmann::json pageTokenJSON(const std::optional<Bytes>& token) {
