@@ -122,6 +122,8 @@ class Item : public LibraryObject {
   bool isLocalRecord() const;
   bool isShared() const;
   bool isFavorite() const { return valueForKey("favorite").boolValue(); }
+  // Also marks the item's shared-item record.
+  void setFavorite(bool favorite);
   bool extensionHidden() const { return valueForKey("extensionHidden").boolValue(); }
   // Whether the library this item belongs to keeps its records in the
   // cloud database.
@@ -155,7 +157,8 @@ class Item : public LibraryObject {
   static std::vector<std::string> desiredKeysForAssetDownloads();
   [[nodiscard]] bool updateFileFromRecord(const CloudRecord& record, Error* error = nullptr);
 
-  // Empty when unset.
+  // The filename (without its extension when hidden) when no name is
+  // stored; the others are empty when unset.
   std::string name() const;
   std::string filename() const;
   std::string fileType() const;

@@ -13,6 +13,7 @@
 #include "platform/cloud/embedded_cloud_container.h"
 #include "platform/files/group_container.h"
 #include "platform/foundation/uniform_type.h"
+#include "support/polling.h"
 
 namespace qlt {
 namespace {
@@ -183,6 +184,24 @@ TEST_F(DeleteTest, AFailedSecondBatchKeepsTheFolderAndLeavesItsChangeSetPending)
   auto [statuses, records] = changeSets();
   EXPECT_EQ(statuses, std::vector<LibraryChangeSetStatus>{LibraryChangeSetStatus::Pending});
   EXPECT_EQ(records, 151u);
+}
+
+TEST_F(DeleteTest, CancellingWhileTheCloudIsSilentKeepsTheItem) {
+  makeCloudLibrary();
+  auto cloud = installCloud();
+  auto report = item(root_, "Report.txt", 1000, 1000);
+  cloud->faults().withholdNextRequests();
+  std::promise<std::optional<Error>> result;
+  auto progress = extension_->deleteItemWithIdentifier(identifierOf(report), std::nullopt, 0, [&](const Error* error) {
+    result.set_value(error ? std::optional<Error>(*error) : std::nullopt);
+  });
+  ASSERT_TRUE(eventually([&] { return cloud->faults().requestCount() > 0; }, std::chrono::seconds(5)));
+  progress->cancel();
+  std::optional<Error> error = result.get_future().get();
+  ASSERT_TRUE(error);
+  EXPECT_TRUE(error->is(kCocoaErrorDomain, kCocoaUserCancelledError));
+  EXPECT_TRUE(exists(report));
+  EXPECT_TRUE(fileExists(*root_->folderPath() + "/Report.txt"));
 }
 
 TEST_F(DeleteTest, WhileTheHostRunsOnlyTheLibraryChanges) {
