@@ -101,6 +101,13 @@ class FileProviderExtension : public FileProviding, public std::enable_shared_fr
   std::shared_ptr<Progress> itemForIdentifier(const std::string& identifier, ItemCompletion completion);
   std::shared_ptr<Progress> fetchContentsForItemWithIdentifier(const std::string& identifier,
                                                                ContentsCompletion completion);
+  // Deletes an item, or a folder (one with contents only with
+  // kFileProviderDeleteItemRecursive in `options`); the base version is not
+  // consulted. `completion` gets null on success.
+  using DeleteCompletion = std::function<void(const Error* error)>;
+  std::shared_ptr<Progress> deleteItemWithIdentifier(const std::string& identifier,
+                                                     const std::optional<FileProviderItemVersion>& baseVersion,
+                                                     uint64_t options, DeleteCompletion completion);
 
   // The service sources of an item of the library: one that connects the
   // host application to this extension. Not called when the returned

@@ -1,5 +1,6 @@
 // The item, contents and host-application requests of FileProviderExtension.
 
+#include "extension/file_provider_delete_operation.h"
 #include "extension/file_provider_download_item_operation.h"
 #include "extension/file_provider_extension.h"
 #include "extension/file_provider_get_item_operation.h"
@@ -32,6 +33,17 @@ std::shared_ptr<Progress> FileProviderExtension::fetchContentsForItemWithIdentif
     context->performAndWait([&] { object = LibraryObject::libraryObjectFromFileProviderIdentifier(identifier, *context); });
   auto operation = std::make_shared<FileProviderDownloadItemOperation>(object, domain_);
   operation->setDownloadOperationCompletionBlock(std::move(completion));
+  operationQueue_.addOperation(operation);
+  return operation->progress();
+}
+
+std::shared_ptr<Progress> FileProviderExtension::deleteItemWithIdentifier(
+    const std::string& identifier, const std::optional<FileProviderItemVersion>& /*baseVersion*/, uint64_t options,
+    DeleteCompletion completion) {
+  log("Delete item with identifier: %@", identifier);
+  bool recursive = (options & kFileProviderDeleteItemRecursive) != 0;
+  auto operation = std::make_shared<FileProviderDeleteOperation>(identifier, recursive, changesManagerContext());
+  operation->setDeleteOperationCompletionBlock(std::move(completion));
   operationQueue_.addOperation(operation);
   return operation->progress();
 }

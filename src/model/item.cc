@@ -6,6 +6,7 @@
 
 #include "model/cloud_share.h"
 #include "model/folder.h"
+#include "platform/files/file_path.h"
 #include "platform/foundation/archive_object.h"
 #include "platform/foundation/keyed_archiver.h"
 #include "platform/foundation/keyed_unarchiver.h"
@@ -207,7 +208,14 @@ std::optional<Date> Item::dateForKey(const char* key) const {
   return *value.date();
 }
 
-std::string Item::name() const { return stringForKey("name"); }
+std::string Item::name() const {
+  std::string stored = stringForKey("name");
+  if (!stored.empty()) return stored;
+  // Without a stored name the filename stands in, as the file manager
+  // would show it.
+  std::string file = filename();
+  return extensionHidden() ? deletingPathExtension(file) : file;
+}
 std::string Item::filename() const { return stringForKey("filename"); }
 std::string Item::fileType() const { return stringForKey("fileType"); }
 std::string Item::highLevelFileType() const { return stringForKey("highLevelFileType"); }

@@ -31,6 +31,13 @@ inline constexpr const char* kItemCloudErrorDomain = "QLTItemCloudErrorDomain";
 inline constexpr long kItemCloudNoDestinationErrorCode = 10001;
 inline constexpr long kItemCloudNoFileErrorCode = 10002;
 
+inline constexpr const char* kItemNameDidChangeNotification = "QLTItemNameDidChangeNotification";
+inline constexpr const char* kItemFilenameDidChangeNotification = "QLTItemFilenameDidChangeNotification";
+inline constexpr const char* kItemFavoriteDidChangeNotification = "QLTItemFavoriteDidChangeNotification";
+inline constexpr const char* kItemWillBeDeletedNotification = "QLTItemWillBeDeletedNotification";
+inline constexpr const char* kItemFolderDidChangeNotification = "QLTItemFolderDidChangeNotification";
+inline constexpr const char* kNoteFileExtension = "qltnote";
+
 class Item : public LibraryObject {
  public:
   // A filename for this item in `folder` that no other item there and no
@@ -54,6 +61,36 @@ class Item : public LibraryObject {
   // folder that holds the group's items. A group other than a folder or the
   // library group leaves an item outside the trash in its current folder.
   [[nodiscard]] bool canAddToGroup(const Group& group, Error* error = nullptr) const;
+
+  // Moves the item (and, for a library item whose file exists, its file)
+  // to `folder` under `filename` (empty: its current one), after
+  // canMoveToFolder. Into the trash the name is made unique there, the
+  // item leaves its groups and gets its deletion date; out of it, it
+  // rejoins the library group. A file already at the destination that no
+  // item owns goes to the user's trash first. Nothing in the database
+  // changes when the file cannot be moved.
+  [[nodiscard]] bool moveToFolder(const std::shared_ptr<Folder>& folder, const std::string& filename,
+                                  Error* error = nullptr);
+  [[nodiscard]] bool moveToFolder(const std::shared_ptr<Folder>& folder, Error* error = nullptr) {
+    return moveToFolder(folder, filename(), error);
+  }
+  void removeFromAllGroups();
+
+  // Whether the item may be called `newName`: its filename then (the
+  // current extension kept unless the name brings its own) must not clash
+  // with another item or a plain subfolder of its folder.
+  [[nodiscard]] bool canChangeName(const std::string& newName, Error* error = nullptr) const;
+  // Renames the item and its file (sanitized; the extension shown or hidden
+  // as the new name says). Callers run canChangeName first. A file of the
+  // new name that is not the item's own goes to the user's trash first;
+  // nothing in the database changes when the file cannot be renamed.
+  [[nodiscard]] bool changeName(const std::string& newName, Error* error = nullptr);
+  // Renames the item to its filename made unique in `folder`.
+  [[nodiscard]] bool makeFilenameUniqueInFolder(const Folder& folder, Error* error = nullptr);
+  // Stores a different filename and takes the file's type from it.
+  void setFilename(const std::string& filename);
+  // Stores a change, marks the file to match and derives the name again.
+  void setExtensionHidden(bool hidden);
 
   // Gives the item's shared-item record, when it has one, the identifier of
   // the item's current folder (none without a folder).
@@ -85,6 +122,8 @@ class Item : public LibraryObject {
   bool isLocalRecord() const;
   bool isShared() const;
   bool isFavorite() const { return valueForKey("favorite").boolValue(); }
+  // Also marks the item's shared-item record.
+  void setFavorite(bool favorite);
   bool extensionHidden() const { return valueForKey("extensionHidden").boolValue(); }
   // Whether the library this item belongs to keeps its records in the
   // cloud database.
@@ -118,7 +157,8 @@ class Item : public LibraryObject {
   static std::vector<std::string> desiredKeysForAssetDownloads();
   [[nodiscard]] bool updateFileFromRecord(const CloudRecord& record, Error* error = nullptr);
 
-  // Empty when unset.
+  // The filename (without its extension when hidden) when no name is
+  // stored; the others are empty when unset.
   std::string name() const;
   std::string filename() const;
   std::string fileType() const;
@@ -175,8 +215,16 @@ class Item : public LibraryObject {
  protected:
   void awakeFromInsert() override;
   void awakeFromFetch() override;
+  // Removes the item's file (not to the user's trash).
+  void prepareForDeletion() override;
 
  private:
+  // Posted only from a main-queue context.
+  void postIfInMainQueueContext(const char* notification);
+  // Puts a file that stands where the item's file is to go into the user's
+  // trash; false with the error when it cannot be moved.
+  [[nodiscard]] static bool trashFileInTheWay(const std::string& path, const char* logFormat, Error* error);
+
   [[nodiscard]] std::optional<Date> dateForKey(const char* key) const;
   std::string stringForKey(const char* key) const;
   void updateMostRecentDate();

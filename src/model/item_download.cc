@@ -117,7 +117,7 @@ bool Item::updateFileFromRecord(const CloudRecord& record, Error* error) {
             localDate.formattedLocal(Date::Style::Short, Date::Style::Medium),
             serverDate.formattedLocal(Date::Style::Short, Date::Style::Medium));
         markDone();
-        (void)setExtensionHidden(*destination, extensionHidden());  // a display flag
+        (void)qlt::setExtensionHidden(*destination, extensionHidden());  // a display flag
         return true;
       }
     }

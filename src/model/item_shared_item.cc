@@ -1,6 +1,7 @@
 // Item: keeping its per-user shared-item record in step with the item.
 #include "model/folder.h"
 #include "model/item.h"
+#include "platform/dispatch/notification_center.h"
 
 namespace qlt {
 
@@ -11,6 +12,12 @@ void Item::updateCloudSharedItemForFolder() {
   Value identifier = owner ? owner->valueForKey("identifier") : Value();
   if (!sharedItem->valueForKey("folderIdentifier").isIdenticalTo(identifier))
     sharedItem->setValueForKey("folderIdentifier", identifier);
+}
+
+void Item::setFavorite(bool favorite) {
+  setValueForKey("favorite", favorite);
+  if (ManagedObjectPtr sharedItem = objectForKey("sharedItem")) sharedItem->setValueForKey("favorite", favorite);
+  postIfInMainQueueContext(kItemFavoriteDidChangeNotification);
 }
 
 }  // namespace qlt

@@ -31,6 +31,15 @@ int anchorCommand(const CommonOptions& common);
 int itemCommand(const CommonOptions& common, const std::string& identifier);
 int fetchCommand(const CommonOptions& common, const std::string& identifier, const std::optional<std::string>& to);
 int serviceSourcesCommand(const CommonOptions& common, const std::string& identifier);
+int deleteCommand(const CommonOptions& common, const std::string& identifier, bool recursive);
+
+// The host application's changes, made in the library manager's view
+// context. `folder` names a container as containerIdentifier() reads it.
+int hostRenameCommand(const CommonOptions& common, const std::string& identifier, const std::string& name);
+int hostMoveCommand(const CommonOptions& common, const std::string& identifier, const std::string& folder);
+// Into the trash folder, or out of it into the root folder.
+int hostTrashCommand(const CommonOptions& common, const std::string& identifier, bool intoTrash);
+int hostDeleteCommand(const CommonOptions& common, const std::string& identifier);
 
 int serveCommand(const CommonOptions& common);
 // Answers the host application on the service socket until

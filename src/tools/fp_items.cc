@@ -1,4 +1,4 @@
-// item, fetch and service-sources: the service's requests about one item.
+// item, fetch, service-sources and delete: the service's requests about one item.
 #include <vector>
 
 #include "extension/file_provider_service_source.h"
@@ -92,6 +92,21 @@ int serviceSourcesCommand(const CommonOptions& common, const std::string& identi
   if (!answer) return fail(timedOut("The service-sources request"));
   if (answer->error) return fail(*answer->error);
   printLine({{"count", answer->names.size()}, {"services", answer->names}});
+  return 0;
+}
+
+int deleteCommand(const CommonOptions& common, const std::string& identifier, bool recursive) {
+  Error error;
+  auto session = ExtensionSession::start(common, &error);
+  if (!session) return fail(error);
+  auto awaited = std::make_shared<Awaited<std::optional<Error>>>();
+  session->extension().deleteItemWithIdentifier(
+      identifier, std::nullopt, recursive ? uint64_t{kFileProviderDeleteItemRecursive} : uint64_t{0},
+      [awaited](const Error* error) { awaited->set(error ? std::optional<Error>(*error) : std::nullopt); });
+  std::optional<std::optional<Error>> answer = awaited->wait();
+  if (!answer) return fail(timedOut("The delete request"));
+  if (*answer) return fail(**answer);
+  printLine({{"deleted", identifier}, {"recursive", recursive}});
   return 0;
 }
 

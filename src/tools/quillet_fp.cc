@@ -68,6 +68,31 @@ int main(int argc, char** argv) {
   auto sources = command(app, "service-sources", "The service sources offered for an item", common);
   sources->add_option("identifier", identifier, "File-provider identifier")->required();
 
+  bool recursive = false;
+  auto remove = command(app, "delete", "Delete an item or folder: {\"deleted\":id,\"recursive\":bool}", common);
+  remove->add_option("identifier", identifier, "File-provider identifier")->required();
+  remove->add_flag("--recursive", recursive, "Delete a folder with its contents");
+
+  auto host = app.add_subcommand("host",
+                                 "Change the library as the host application does (its saves are stamped, kept in "
+                                 "the history and announced to other processes); prints what changed");
+  host->require_subcommand(1);
+  std::string name;
+  auto hostRename = command(*host, "rename", "Rename an item or folder", common);
+  hostRename->add_option("identifier", identifier, "File-provider identifier")->required();
+  hostRename->add_option("name", name, "New name")->required();
+  auto hostMove = command(*host, "move", "Move an item or folder into another folder", common);
+  hostMove->add_option("identifier", identifier, "File-provider identifier")->required();
+  hostMove->add_option("folder", name, kContainerHelp)->required();
+  auto hostTrash = command(*host, "trash", "Move an item or folder into the trash", common);
+  hostTrash->add_option("identifier", identifier, "File-provider identifier")->required();
+  auto hostUntrash = command(*host, "untrash", "Move an item or folder out of the trash into the root", common);
+  hostUntrash->add_option("identifier", identifier, "File-provider identifier")->required();
+  auto hostDelete = command(*host, "delete",
+                            "Delete an item or folder and leave its deletion for the service's change enumeration",
+                            common);
+  hostDelete->add_option("identifier", identifier, "File-provider identifier")->required();
+
   auto serve = command(app, "serve",
                        "Run the extension and serve the host application on \"<group container>/"
                        "com.quillet-FileProvider.sock\" until SIGINT or SIGTERM",
@@ -103,6 +128,12 @@ int main(int argc, char** argv) {
   if (item->parsed()) return itemCommand(common, identifier);
   if (fetch->parsed()) return fetchCommand(common, identifier, to);
   if (sources->parsed()) return serviceSourcesCommand(common, identifier);
+  if (remove->parsed()) return deleteCommand(common, identifier, recursive);
+  if (hostRename->parsed()) return hostRenameCommand(common, identifier, name);
+  if (hostMove->parsed()) return hostMoveCommand(common, identifier, name);
+  if (hostTrash->parsed()) return hostTrashCommand(common, identifier, true);
+  if (hostUntrash->parsed()) return hostTrashCommand(common, identifier, false);
+  if (hostDelete->parsed()) return hostDeleteCommand(common, identifier);
   if (serve->parsed()) return serveCommand(common);
   if (materialize->parsed()) return materializeCommand(common, path);
   if (reimport->parsed()) return reimportCommand(common, identifier);

@@ -13,7 +13,9 @@
 #include "platform/files/file_error.h"
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
+#include "platform/foundation/date.h"
 #include "platform/foundation/string_comparison.h"
+#include "util/filename_rules.h"
 #include "platform/defaults/user_defaults.h"
 
 namespace qlt {
@@ -138,6 +140,36 @@ std::optional<Bytes> xattrDataValue(const std::string& key, const std::string& p
 bool setXAttrDataValue(const Bytes& data, const std::string& key, const std::string& path) {
   std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
   return setExtendedAttribute(attributeTarget(path), key, bytes);
+}
+
+std::optional<std::string> trashItem(const std::string& path, Error* error) {
+  std::string trash = homeTrash();
+  if (trash.empty()) {
+    setError(error, fileWriteError(ENOENT, path));
+    return std::nullopt;
+  }
+  std::string files = appendingPathComponent(trash, "files");
+  std::string info = appendingPathComponent(trash, "info");
+  if (!createDirectory(files, true, error) || !createDirectory(info, true, error)) return std::nullopt;
+  // A name free among the entries and among the info files alike.
+  std::string name = uniqueFilename(lastPathComponent(path), [&](const std::string& candidate) {
+    return makeFilenameUniqueInDirectory(candidate, files) != candidate ||
+           fileExists(appendingPathComponent(info, candidate + ".trashinfo"));
+  });
+  if (name.empty()) {
+    setError(error, fileWriteError(EINVAL, path));
+    return std::nullopt;
+  }
+  std::string infoPath = appendingPathComponent(info, name + ".trashinfo");
+  std::string record = "[Trash Info]\nPath=" + resolvedPath(path) + "\nDeletionDate=" +
+                       Date::now().iso8601().substr(0, 19) + "\n";
+  if (!writeFileAtomically(infoPath, record, error)) return std::nullopt;
+  std::string destination = appendingPathComponent(files, name);
+  if (!moveItem(path, destination, error)) {
+    (void)removeItem(infoPath);  // the entry it described never arrived
+    return std::nullopt;
+  }
+  return destination;
 }
 
 bool isPathInTrash(const std::string& path) {

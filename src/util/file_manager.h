@@ -45,6 +45,13 @@ std::map<std::string, Bytes> extendedAttributes(const std::string& path);
 // Creates or replaces the attribute.
 bool setXAttrDataValue(const Bytes& data, const std::string& key, const std::string& path);
 
+// Moves the item at `path` into the user's home trash (the freedesktop.org
+// trash: the item under "files" with a unique name, and a ".trashinfo" file
+// under "info" recording where it came from and when), so the user can
+// still restore it. Returns the item's new path, or nullopt with the error,
+// leaving the item where it was.
+[[nodiscard]] std::optional<std::string> trashItem(const std::string& path, Error* error = nullptr);
+
 // Whether `path` is one of the user's trash folders or lies inside one: the
 // home trash ($XDG_DATA_HOME/Trash, by default ~/.local/share/Trash) and the
 // ".Trash-<uid>" and ".Trash/<uid>" folders at the top of a volume. Symbolic

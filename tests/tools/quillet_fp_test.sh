@@ -96,6 +96,38 @@ expect_error bad-container "$FP" list 'Folder|missing'
 expect_error sources-missing "$FP" service-sources 'Item|no-such-item'
 expect_error no-server "$FP" reimport NSFileProviderRootContainerItemIdentifier
 
+# The host application's changes reach change enumeration; a deletion is
+# reported once.
+OTHER=$(json "$SCRATCH/pages.json" "lines[2]['items'][0]['itemIdentifier']")
+"$FP" anchor > "$SCRATCH/before-host.json"
+BEFORE_HOST=$(json "$SCRATCH/before-host.json" "last['anchor']")
+"$FP" host rename "$FOLDER" "Renamed Folder" > "$SCRATCH/host-rename.json"
+expect "$SCRATCH/host-rename.json" "last['renamed']['name'] == 'Renamed Folder'" "host rename"
+[[ -d "$QLT_GROUP_CONTAINER/Quillet/Files/Renamed Folder" ]] || fail "renamed directory"
+"$FP" host delete "$OTHER" > "$SCRATCH/host-delete.json"
+expect "$SCRATCH/host-delete.json" "last == {'deleted': ['$OTHER']}" "host delete"
+"$FP" changes working-set --anchor "$BEFORE_HOST" > "$SCRATCH/host-changes.json"
+expect "$SCRATCH/host-changes.json" \
+  "[d for b in lines for d in b['deleted']] == ['$OTHER'] and [i['filename'] for b in lines for i in b['updated']] == ['Renamed Folder']" \
+  "host changes reported"
+"$FP" changes working-set --anchor "$BEFORE_HOST" > "$SCRATCH/host-changes2.json"
+expect "$SCRATCH/host-changes2.json" "all(b['deleted'] == [] for b in lines)" "a deletion is reported once"
+
+# Bad requests change nothing.
+expect_error host-cycle "$FP" host move "$FOLDER" "$FOLDER"
+expect_error host-missing-folder "$FP" host move "$ITEM" 'Folder|no-such-folder'
+expect_error host-system "$FP" host delete NSFileProviderRootContainerItemIdentifier
+expect_error delete-nonempty "$FP" delete "$FOLDER"
+expect "$SCRATCH/delete-nonempty.err" "last['code'] == -1007" "non-empty folder refused"
+"$FP" item "$FOLDER" > "$SCRATCH/folder-after.json"
+expect "$SCRATCH/folder-after.json" "last['childItemCount'] == 2 and last['parentItemIdentifier'] == 'NSFileProviderRootContainerItemIdentifier'" \
+  "folder untouched"
+[[ $(ls "$QLT_GROUP_CONTAINER/Quillet/Files/Renamed Folder" | wc -l) == 2 ]] || fail "folder contents kept"
+"$FP" delete "$FOLDER" --recursive > "$SCRATCH/delete.json"
+expect "$SCRATCH/delete.json" "last == {'deleted': '$FOLDER', 'recursive': True}" "recursive delete"
+[[ ! -e "$QLT_GROUP_CONTAINER/Quillet/Files/Renamed Folder" ]] || fail "folder directory removed"
+expect_error deleted-item "$FP" item "$FOLDER"
+
 "$FP" serve > "$SCRATCH/serve.out" 2> "$SCRATCH/serve.err" &
 SERVER=$!
 for _ in $(seq 100); do grep -q serving "$SCRATCH/serve.out" 2>/dev/null && break; sleep 0.1; done

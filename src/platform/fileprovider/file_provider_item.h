@@ -28,6 +28,11 @@ enum FileProviderFileSystemFlags : uint64_t {
   kFileProviderFileSystemHidesExtension = 16,
 };
 
+// Options of the service's delete request.
+enum FileProviderDeleteItemOptions : uint64_t {
+  kFileProviderDeleteItemRecursive = 1,
+};
+
 // Two opaque byte strings the service compares for equality only.
 struct FileProviderItemVersion {
   Bytes contentVersion;

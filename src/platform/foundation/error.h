@@ -89,6 +89,7 @@ inline constexpr long kFileProviderErrorSyncAnchorExpired = -1002;
 inline constexpr long kFileProviderErrorInsufficientQuota = -1003;
 inline constexpr long kFileProviderErrorServerUnreachable = -1004;
 inline constexpr long kFileProviderErrorNoSuchItem = -1005;
+inline constexpr long kFileProviderErrorDirectoryNotEmpty = -1007;
 inline constexpr long kFileProviderErrorProviderNotFound = -2001;
 inline constexpr long kFileProviderErrorCannotSynchronize = -2005;
 inline constexpr const char* kFileProviderErrorNonExistentItemIdentifierKey =

@@ -1,0 +1,247 @@
+#include "extension/file_provider_delete_operation.h"
+
+#include <algorithm>
+
+#include "model/folder.h"
+#include "model/item.h"
+#include "platform/cloud/cloud_container.h"
+#include "platform/cloud/cloud_error.h"
+#include "platform/cloud/cloud_modify_records_operation.h"
+#include "platform/foundation/localized_strings.h"
+#include "platform/foundation/log.h"
+#include "platform/objectstore/managed_object_context.h"
+#include "store/library_model_constants.h"
+#include "store/library_object.h"
+
+namespace qlt {
+namespace {
+
+// A partial failure in which every record was already gone: nothing is
+// left to delete.
+bool onlyAlreadyDeleted(const Error& error) {
+  const CloudPartialErrors* errors = cloudPartialErrors(error);
+  return errors && !errors->empty() && std::all_of(errors->begin(), errors->end(), [](const auto& entry) {
+    return isCloudError(entry.second, kCloudErrorUnknownItem);
+  });
+}
+
+bool isLocalRecordObject(const ManagedObjectPtr& object) {
+  if (auto item = std::dynamic_pointer_cast<Item>(object)) return item->isLocalRecord();
+  if (auto folder = std::dynamic_pointer_cast<Folder>(object)) return folder->isLocalRecord();
+  return true;
+}
+
+}  // namespace
+
+FileProviderDeleteOperation::FileProviderDeleteOperation(std::string itemIdentifier, bool recursive,
+                                                         std::shared_ptr<ManagedObjectContext> changesManagerContext)
+    : FileProviderOperation(-1),
+      itemIdentifier_(std::move(itemIdentifier)),
+      recursive_(recursive),
+      changesManagerContext_(std::move(changesManagerContext)) {}
+
+void FileProviderDeleteOperation::main() {
+  std::shared_ptr<ManagedObjectContext> context = managedObjectContext();
+  context->performAndWait([&] {
+    libraryObject_ = LibraryObject::libraryObjectFromFileProviderIdentifier(itemIdentifier_, *context);
+    if (auto object = std::dynamic_pointer_cast<LibraryObject>(libraryObject_))
+      libraryObjectFileProviderIdentifier_ = object->fileProviderItemIdentifier();
+  });
+  if (!libraryObject_) {
+    finishWithError();
+    return;
+  }
+  Error error;
+  if (!validateDeletion(&error)) {
+    finishWithError(error);
+    return;
+  }
+  if (shouldSaveChangesToCloud()) {
+    deleteFromCloud();
+  } else {
+    progress()->setTotalUnitCount(1);
+    deleteFromLibrary();
+  }
+}
+
+bool FileProviderDeleteOperation::validateDeletion(Error* error) const {
+  bool valid = true;
+  managedObjectContext()->performAndWait([&] {
+    auto folder = std::dynamic_pointer_cast<Folder>(libraryObject_);
+    bool deletable = std::dynamic_pointer_cast<Item>(libraryObject_) || (folder && folder->isPlainFolder());
+    if (!deletable) {
+      setError(error, Error(kFileProviderOperationErrorDomain, kFileProviderOperationCannotDeleteErrorCode,
+                            localizedFormat("“%@” cannot be deleted.", itemIdentifier_)));
+      valid = false;
+    } else if (folder && !recursive_ &&
+               (!folder->objectsForKey("children").empty() || !folder->objectsForKey("items").empty())) {
+      setError(error, Error(kFileProviderErrorDomain, kFileProviderErrorDirectoryNotEmpty));
+      valid = false;
+    }
+  });
+  return valid;
+}
+
+void FileProviderDeleteOperation::deleteFromCloud() {
+  if (isCancelled()) {
+    finishWithError();
+    return;
+  }
+  std::shared_ptr<ManagedObjectContext> context = managedObjectContext();
+  std::set<RecordID> recordIDs;
+  context->performAndWait([&] {
+    auto object = std::static_pointer_cast<LibraryObject>(libraryObject_);
+    recordIDs.insert(object->cloudRecordID());
+    if (std::dynamic_pointer_cast<Item>(libraryObject_) || recursive_) {
+      std::set<RecordID> children = object->childRecordIDs();
+      recordIDs.insert(children.begin(), children.end());
+    }
+  });
+  if (changesManagerContext_) {
+    changesManagerContext_->performAndWait([&] {
+      changeSet_ = LibraryChangeSet::changeRecordSet({}, {}, {}, recordIDs, *changesManagerContext_);
+      if (!changeSet_) return;
+      changeSet_->setStatus(LibraryChangeSetStatus::HandedToCloudUpload);
+      (void)changesManagerContext_->save();  // the outbox is advisory; the deletion goes on
+    });
+  }
+  std::vector<RecordID> ordered;
+  context->performAndWait([&] {
+    ordered = LibraryObject::sortedCloudRecordIDs(std::vector<RecordID>(recordIDs.begin(), recordIDs.end()), false,
+                                                  *context);
+  });
+  pendingRecordIDsToDelete_ = std::move(ordered);
+  progress()->setTotalUnitCount(static_cast<int64_t>(pendingRecordIDsToDelete_.size()) + 1);
+  deleteBatchOfRecordsFromCloud();
+}
+
+void FileProviderDeleteOperation::deleteBatchOfRecordsFromCloud() {
+  if (pendingRecordIDsToDelete_.empty()) {
+    deleteFromLibrary();
+    return;
+  }
+  bool local = true;
+  managedObjectContext()->performAndWait([&] { local = isLocalRecordObject(libraryObject_); });
+  if (isCancelled()) {
+    finishWithError();
+    return;
+  }
+  size_t count = std::min(pendingRecordIDsToDelete_.size(), kDeleteOperationBatchSize);
+  std::vector<RecordID> batch(pendingRecordIDsToDelete_.begin(),
+                              pendingRecordIDsToDelete_.begin() + static_cast<std::ptrdiff_t>(count));
+  log("Deleting %@ records from the %@ database", static_cast<long>(count), local ? "private" : "shared");
+  Error error;
+  std::shared_ptr<CloudContainer> container = CloudContainer::containerWithIdentifier(kCloudContainerName, &error);
+  if (!container) {
+    setChangeSetStatus(LibraryChangeSetStatus::Pending);
+    finishWithError(error);
+    return;
+  }
+  auto request = std::make_shared<ModifyRecordsOperation>(std::vector<CloudRecord>{}, std::move(batch));
+  // Records already gone must not hold back the others.
+  request->atomic = false;
+  std::weak_ptr<Operation> weakSelf = weak_from_this();
+  auto self = [weakSelf] { return std::static_pointer_cast<FileProviderDeleteOperation>(weakSelf.lock()); };
+  request->perRecordDeleteBlock = [self](const RecordID&, const Error*) {
+    if (auto operation = self()) operation->startResponseTimeoutTimer();
+  };
+  request->modifyRecordsCompletionBlock = [self, count](const std::vector<CloudRecord>&,
+                                                        const std::vector<RecordID>&, const Error* error) {
+    if (auto operation = self()) operation->batchCompleted(count, error);
+  };
+  setCurrentOperation(request);
+  startResponseTimeoutTimer();
+  container->database(local ? CloudDatabaseScope::Private : CloudDatabaseScope::Shared)->add(request);
+}
+
+void FileProviderDeleteOperation::batchCompleted(size_t batchSize, const Error* error) {
+  cancelResponseTimeoutTimer();
+  setCurrentOperation(nullptr);
+  if (isCancelled()) {
+    finishWithError();
+    return;
+  }
+  if (error && !onlyAlreadyDeleted(*error)) {
+    setChangeSetStatus(LibraryChangeSetStatus::Pending);
+    finishWithError(*error);
+    return;
+  }
+  progress()->setCompletedUnitCount(progress()->completedUnitCount() + static_cast<int64_t>(batchSize));
+  pendingRecordIDsToDelete_.erase(pendingRecordIDsToDelete_.begin(),
+                                  pendingRecordIDsToDelete_.begin() + static_cast<std::ptrdiff_t>(batchSize));
+  deleteBatchOfRecordsFromCloud();
+}
+
+void FileProviderDeleteOperation::deleteFromLibrary() {
+  if (isCancelled()) {
+    finishWithError();
+    return;
+  }
+  deleteChangeSet();
+  std::shared_ptr<ManagedObjectContext> context = managedObjectContext();
+  std::weak_ptr<Operation> weakSelf = weak_from_this();
+  context->perform([weakSelf, context] {
+    auto self = std::static_pointer_cast<FileProviderDeleteOperation>(weakSelf.lock());
+    if (!self) return;
+    if (self->libraryObject_) context->deleteObject(self->libraryObject_);
+    self->progress()->setCompletedUnitCount(self->progress()->completedUnitCount() + 1);
+    Error error;
+    if (context->save(&error)) {
+      self->finishWithError();
+    } else {
+      self->finishWithError(error);
+    }
+  });
+}
+
+void FileProviderDeleteOperation::setChangeSetStatus(LibraryChangeSetStatus status) {
+  if (!changesManagerContext_) return;
+  changesManagerContext_->performAndWait([&] {
+    if (!changeSet_) return;
+    changeSet_->setStatus(status);
+    (void)changesManagerContext_->save();  // the outbox is advisory
+  });
+}
+
+void FileProviderDeleteOperation::deleteChangeSet() {
+  if (!changesManagerContext_) return;
+  changesManagerContext_->performAndWait([&] {
+    if (!changeSet_) return;
+    changesManagerContext_->deleteObject(changeSet_);
+    changeSet_ = nullptr;
+    (void)changesManagerContext_->save();  // the outbox is advisory
+  });
+}
+
+Error FileProviderDeleteOperation::convertError(const Error& error) const {
+  log("Error deleting item %@: %@", itemIdentifier_, error);
+  if (error.domain() != kCloudErrorDomain) return error;
+  long code;
+  switch (error.code()) {
+    case kCloudErrorNotAuthenticated:
+    case kCloudErrorAccountTemporarilyUnavailable:
+      code = kFileProviderErrorNotAuthenticated;
+      break;
+    case kCloudErrorQuotaExceeded:
+      code = kFileProviderErrorInsufficientQuota;
+      break;
+    case kCloudErrorNetworkUnavailable:
+    case kCloudErrorNetworkFailure:
+    case kCloudErrorServiceUnavailable:
+      code = kFileProviderErrorServerUnreachable;
+      break;
+    default:
+      code = kFileProviderErrorCannotSynchronize;
+  }
+  Error converted(kFileProviderErrorDomain, code);
+  converted.setUnderlyingError(error);
+  if (code == kFileProviderErrorCannotSynchronize) converted.setItemIdentifier(libraryObjectFileProviderIdentifier_);
+  return converted;
+}
+
+void FileProviderDeleteOperation::complete(const Error* error) {
+  if (!error) deleteChangeSet();
+  if (completion_) completion_(error);
+}
+
+}  // namespace qlt

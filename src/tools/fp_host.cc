@@ -1,0 +1,170 @@
+// host: changes made the way the host application makes them, in the
+// library manager's view context, so that saves stamp record-change dates,
+// write persistent history and reach other processes; deletions leave the
+// rows the file-provider service's change enumeration reports.
+#include "changes/library_change_deleted_file_provider_item.h"
+#include "model/folder.h"
+#include "model/item.h"
+#include "platform/objectstore/managed_object_context.h"
+#include "store/library_changes_container.h"
+#include "store/library_manager.h"
+#include "tools/fp_commands.h"
+#include "tools/fp_output.h"
+
+namespace qlt::tool {
+
+namespace {
+
+int fail(const Error& error) {
+  printError(error);
+  return 1;
+}
+
+nlohmann::json describe(const LibraryObject& object) {
+  nlohmann::json json{{"itemIdentifier", object.fileProviderItemIdentifier()}};
+  if (auto item = dynamic_cast<const Item*>(&object)) {
+    json["name"] = item->name();
+    json["filename"] = item->filename();
+    json["parentItemIdentifier"] = item->parentItemIdentifier();
+  } else if (auto folder = dynamic_cast<const Folder*>(&object)) {
+    json["name"] = folder->name();
+    json["parentItemIdentifier"] = folder->parentItemIdentifier();
+  }
+  return json;
+}
+
+// Items and plain folders; the library's own containers and other objects
+// are not the host command's to change.
+LibraryObject::Ptr changeableObject(const std::string& identifier, ManagedObjectContext& context, Error* error) {
+  LibraryObject::Ptr object = LibraryObject::libraryObjectFromFileProviderIdentifier(identifier, context);
+  if (!object) {
+    setError(error, fileProviderErrorForNonExistentItem(identifier));
+    return nullptr;
+  }
+  auto folder = std::dynamic_pointer_cast<Folder>(object);
+  if (!std::dynamic_pointer_cast<Item>(object) && !(folder && folder->isPlainFolder())) {
+    setError(error, badArgument("“" + identifier + "” is neither an item nor a folder of the user's."));
+    return nullptr;
+  }
+  return object;
+}
+
+// Every folder and item at or below `object`, the object first.
+std::vector<LibraryObject::Ptr> subtree(const LibraryObject::Ptr& object) {
+  std::vector<LibraryObject::Ptr> all = {object};
+  if (auto folder = std::dynamic_pointer_cast<Folder>(object)) {
+    for (const Folder::Ptr& subfolder : folder->allSubfolders()) all.push_back(subfolder);
+    for (const ManagedObjectPtr& item : folder->allItems())
+      if (auto libraryObject = std::dynamic_pointer_cast<LibraryObject>(item)) all.push_back(libraryObject);
+  }
+  return all;
+}
+
+// Runs `change` in the view context and saves it there; a refused change
+// or a failed save leaves the context as it was.
+int changeInViewContext(const CommonOptions& common,
+                        const std::function<bool(FileProviderExtension&, ManagedObjectContext&, nlohmann::json&,
+                                                 Error*)>& change) {
+  Error error;
+  auto session = ExtensionSession::start(common, &error);
+  if (!session) return fail(error);
+  auto manager = LibraryManager::sharedManager();
+  ManagedObjectContext& view = manager->container()->viewContext();
+  nlohmann::json output;
+  bool changed = false;
+  view.performAndWait([&] {
+    changed = change(session->extension(), view, output, &error) && manager->saveLibrary(&error);
+    if (!changed) view.rollback();
+  });
+  if (!changed) return fail(error);
+  printLine(output);
+  return 0;
+}
+
+bool moveObject(const LibraryObject::Ptr& object, const Folder::Ptr& destination, Error* error) {
+  if (auto item = std::dynamic_pointer_cast<Item>(object)) return item->moveToFolder(destination, error);
+  return std::static_pointer_cast<Folder>(object)->moveToFolder(destination, error);
+}
+
+}  // namespace
+
+int hostRenameCommand(const CommonOptions& common, const std::string& identifier, const std::string& name) {
+  return changeInViewContext(common, [&](FileProviderExtension&, ManagedObjectContext& view, nlohmann::json& output,
+                                         Error* error) {
+    LibraryObject::Ptr object = changeableObject(identifier, view, error);
+    if (!object) return false;
+    bool renamed = false;
+    if (auto item = std::dynamic_pointer_cast<Item>(object))
+      renamed = item->canChangeName(name, error) && item->changeName(name, error);
+    else
+      renamed = std::static_pointer_cast<Folder>(object)->changeName(name, error);
+    if (renamed) output = {{"renamed", describe(*object)}};
+    return renamed;
+  });
+}
+
+int hostMoveCommand(const CommonOptions& common, const std::string& identifier, const std::string& folderName) {
+  return changeInViewContext(common, [&](FileProviderExtension& extension, ManagedObjectContext& view,
+                                         nlohmann::json& output, Error* error) {
+    LibraryObject::Ptr object = changeableObject(identifier, view, error);
+    if (!object) return false;
+    auto destination = std::dynamic_pointer_cast<Folder>(
+        extension.folderForContainerItemIdentifier(containerIdentifier(folderName), view, error));
+    if (!destination || !moveObject(object, destination, error)) return false;
+    output = {{"moved", describe(*object)}};
+    return true;
+  });
+}
+
+int hostTrashCommand(const CommonOptions& common, const std::string& identifier, bool intoTrash) {
+  return changeInViewContext(common, [&](FileProviderExtension& extension, ManagedObjectContext& view,
+                                         nlohmann::json& output, Error* error) {
+    LibraryObject::Ptr object = changeableObject(identifier, view, error);
+    if (!object) return false;
+    std::shared_ptr<Folder> current;
+    if (auto item = std::dynamic_pointer_cast<Item>(object))
+      current = item->folder();
+    else
+      current = std::static_pointer_cast<Folder>(object)->parentFolder();
+    if (intoTrash == (current && current->isTrashFolder())) {
+      setError(error, badArgument(intoTrash ? "“" + identifier + "” is in the trash already."
+                                            : "“" + identifier + "” is not in the trash."));
+      return false;
+    }
+    auto destination = std::dynamic_pointer_cast<Folder>(extension.folderForContainerItemIdentifier(
+        containerIdentifier(intoTrash ? "trash" : "root"), view, error));
+    if (!destination || !moveObject(object, destination, error)) return false;
+    output = {{intoTrash ? "trashed" : "untrashed", describe(*object)}};
+    return true;
+  });
+}
+
+int hostDeleteCommand(const CommonOptions& common, const std::string& identifier) {
+  return changeInViewContext(common, [&](FileProviderExtension& extension, ManagedObjectContext& view,
+                                         nlohmann::json& output, Error* error) {
+    LibraryObject::Ptr object = changeableObject(identifier, view, error);
+    if (!object) return false;
+    std::shared_ptr<ManagedObjectContext> changes = extension.changesManagerContext();
+    if (!changes) {
+      setError(error, badArgument("The changes database is not open."));
+      return false;
+    }
+    std::vector<std::string> deleted;
+    for (const LibraryObject::Ptr& gone : subtree(object)) deleted.push_back(gone->fileProviderItemIdentifier());
+    // The rows are written first: a deletion the service never hears of
+    // would leave it showing a file that is gone.
+    bool recorded = false;
+    changes->performAndWait([&] {
+      for (const std::string& gone : deleted)
+        LibraryChangeDeletedFileProviderItem::deletedFileProviderItem(gone, *changes);
+      recorded = changes->save(error);
+      if (!recorded) changes->rollback();
+    });
+    if (!recorded) return false;
+    view.deleteObject(object);
+    output = {{"deleted", deleted}};
+    return true;
+  });
+}
+
+}  // namespace qlt::tool
