@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "extension/cloud_error_conversion.h"
 #include "model/folder.h"
 #include "model/item.h"
 #include "platform/cloud/cloud_container.h"
@@ -215,28 +216,7 @@ void FileProviderDeleteOperation::deleteChangeSet() {
 
 Error FileProviderDeleteOperation::convertError(const Error& error) const {
   log("Error deleting item %@: %@", itemIdentifier_, error);
-  if (error.domain() != kCloudErrorDomain) return error;
-  long code;
-  switch (error.code()) {
-    case kCloudErrorNotAuthenticated:
-    case kCloudErrorAccountTemporarilyUnavailable:
-      code = kFileProviderErrorNotAuthenticated;
-      break;
-    case kCloudErrorQuotaExceeded:
-      code = kFileProviderErrorInsufficientQuota;
-      break;
-    case kCloudErrorNetworkUnavailable:
-    case kCloudErrorNetworkFailure:
-    case kCloudErrorServiceUnavailable:
-      code = kFileProviderErrorServerUnreachable;
-      break;
-    default:
-      code = kFileProviderErrorCannotSynchronize;
-  }
-  Error converted(kFileProviderErrorDomain, code);
-  converted.setUnderlyingError(error);
-  if (code == kFileProviderErrorCannotSynchronize) converted.setItemIdentifier(libraryObjectFileProviderIdentifier_);
-  return converted;
+  return fileProviderErrorForCloudError(error, libraryObjectFileProviderIdentifier_);
 }
 
 void FileProviderDeleteOperation::complete(const Error* error) {

@@ -1,5 +1,6 @@
 #include "extension/file_provider_download_item_operation.h"
 
+#include "extension/cloud_error_conversion.h"
 #include "extension/library_object_file_provider_item.h"
 #include "model/item.h"
 #include "platform/cloud/cloud_container.h"
@@ -178,28 +179,7 @@ void FileProviderDownloadItemOperation::startDownloadingItemFromCloud() {
 }
 
 Error FileProviderDownloadItemOperation::convertError(const Error& error) const {
-  if (error.domain() != kCloudErrorDomain) return error;
-  long code;
-  switch (error.code()) {
-    case kCloudErrorNotAuthenticated:
-    case kCloudErrorAccountTemporarilyUnavailable:
-      code = kFileProviderErrorNotAuthenticated;
-      break;
-    case kCloudErrorQuotaExceeded:
-      code = kFileProviderErrorInsufficientQuota;
-      break;
-    case kCloudErrorNetworkUnavailable:
-    case kCloudErrorNetworkFailure:
-    case kCloudErrorServiceUnavailable:
-      code = kFileProviderErrorServerUnreachable;
-      break;
-    default:
-      code = kFileProviderErrorCannotSynchronize;
-  }
-  Error converted(kFileProviderErrorDomain, code);
-  converted.setUnderlyingError(error);
-  if (code == kFileProviderErrorCannotSynchronize) converted.setItemIdentifier(fileProviderItemIdentifier_);
-  return converted;
+  return fileProviderErrorForCloudError(error, fileProviderItemIdentifier_);
 }
 
 void FileProviderDownloadItemOperation::complete(const Error* error) {
