@@ -48,15 +48,18 @@ void operator delete(void* pointer, size_t) noexcept { operator delete(pointer);
 namespace qlt {
 namespace {
 
-// A note-like text of about `bytes` characters: paragraphs with bold,
-// coloured and linked words and accented characters.
-AttributedString sampleText(size_t bytes) {
+// A note-like text whose RTF is about `rtfBytes` long: paragraphs in the
+// standard text colour with bold, red and linked words and accented
+// characters.
+AttributedString sampleText(size_t rtfBytes) {
   Font body = Font::withFamily("Helvetica Neue", 12);
   AttributedString text;
-  while (text.length() < bytes) {
-    text.appendText(u"Plain words of a paragraph with caf\u00e9 and na\u00efve text, ", {{kFontAttributeName, body}});
+  constexpr size_t kRTFBytesPerCharacter = 3;
+  while (text.length() < rtfBytes / kRTFBytesPerCharacter) {
+    text.appendText(u"Plain words of a paragraph with caf\u00e9 and na\u00efve text, ",
+                    {{kFontAttributeName, body}, {kForegroundColorAttributeName, Color::textColor()}});
     text.appendText(u"bold words", {{kFontAttributeName, body.withTraits(true, false)}});
-    text.appendText(u" then ", {{kFontAttributeName, body}});
+    text.appendText(u" then ", {{kFontAttributeName, body}, {kForegroundColorAttributeName, Color::textColor()}});
     text.appendText(u"a red link", {{kFontAttributeName, body},
                                    {kForegroundColorAttributeName, Color::rgb(1, 0, 0)},
                                    {kLinkAttributeName, std::string("https://example.com/page")}});

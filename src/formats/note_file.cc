@@ -86,13 +86,11 @@ AttributedString NoteFile::noteTextSuitableForExport() const {
   AttributedString text = noteText_;
   convertChecklistAttachmentsToTextLists(text);
   convertDividersToText(text);
-  std::vector<TextRange> standard;
-  text.enumerateAttribute(kForegroundColorAttributeName, {0, text.length()},
-                          [&](const AttributeValue* value, TextRange range) {
-                            auto color = value ? std::get_if<Color>(value) : nullptr;
-                            if (color && color->isApproximatelyEqual(Color::textColor())) standard.push_back(range);
-                          });
-  for (TextRange range : standard) text.addAttribute(kForegroundColorAttributeName, Color::black(), range);
+  text.changeEveryRun([](TextAttributes& attributes) {
+    auto found = attributes.find(kForegroundColorAttributeName);
+    auto color = found == attributes.end() ? nullptr : std::get_if<Color>(&found->second);
+    if (color && color->isApproximatelyEqual(Color::textColor())) found->second = Color::black();
+  });
   return text;
 }
 
@@ -110,14 +108,9 @@ std::unique_ptr<FileWrapper> NoteFile::fileWrapper(Error* error) const {
   AttributedString text = noteText_;
 
   // Attribute cleaning.
-  std::vector<std::pair<TextRange, TextAttributes>> cleaned;
-  text.enumerateRuns({0, text.length()}, [&](const TextAttributes& attributes, TextRange range) {
-    TextAttributes allowed;
-    for (const auto& [name, value] : attributes)
-      if (allowedAttributeNames().count(name)) allowed.emplace(name, value);
-    if (allowed.size() != attributes.size()) cleaned.emplace_back(range, std::move(allowed));
+  text.changeEveryRun([](TextAttributes& attributes) {
+    std::erase_if(attributes, [](const auto& entry) { return !allowedAttributeNames().count(entry.first); });
   });
-  for (auto& [range, attributes] : cleaned) text.setAttributes(attributes, range);
 
   // Attachments: dividers become "***", files become placeholders named
   // after their entry in the package.
@@ -289,13 +282,10 @@ bool NoteFile::readFileWrapper(const FileWrapper& wrapper, Error* error) {
 
   convertToDynamicColors(*text);
   checkForTextListsAndConvertIfNecessary(*text);
-  std::vector<TextRange> white;
-  text->enumerateAttribute(kBackgroundColorAttributeName, {0, text->length()},
-                           [&](const AttributeValue* value, TextRange range) {
-                             auto color = value ? std::get_if<Color>(value) : nullptr;
-                             if (color && color->isApproximatelyEqual(Color::white())) white.push_back(range);
-                           });
-  for (TextRange range : white) text->removeAttribute(kBackgroundColorAttributeName, range);
+  text->changeEveryRun([](TextAttributes& attributes) {
+    auto color = attributeAs<Color>(attributes, kBackgroundColorAttributeName);
+    if (color && color->isApproximatelyEqual(Color::white())) attributes.erase(kBackgroundColorAttributeName);
+  });
 
   for (auto it = dividerRanges.rbegin(); it != dividerRanges.rend(); ++it) {
     if (it->length == 0 || it->location > text->length() || it->length > text->length() - it->location) continue;

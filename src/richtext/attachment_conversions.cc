@@ -157,24 +157,21 @@ void fixLengthOfAttachmentFilenames(AttributedString& text) {
 }
 
 void convertFromDynamicColors(AttributedString& text) {
-  for (const char* name : {kForegroundColorAttributeName, kBackgroundColorAttributeName}) {
-    std::vector<std::pair<TextRange, Color>> changes;
-    text.enumerateAttribute(name, {0, text.length()}, [&](const AttributeValue* value, TextRange range) {
-      auto color = value ? std::get_if<Color>(value) : nullptr;
-      if (color && color->isDynamic()) changes.emplace_back(range, color->fixed());
-    });
-    for (auto& [range, color] : changes) text.addAttribute(name, color, range);
-  }
+  text.changeEveryRun([](TextAttributes& attributes) {
+    for (const char* name : {kForegroundColorAttributeName, kBackgroundColorAttributeName}) {
+      auto found = attributes.find(name);
+      auto color = found == attributes.end() ? nullptr : std::get_if<Color>(&found->second);
+      if (color && color->isDynamic()) found->second = color->fixed();
+    }
+  });
 }
 
 void convertToDynamicColors(AttributedString& text) {
-  std::vector<TextRange> black;
-  text.enumerateAttribute(kForegroundColorAttributeName, {0, text.length()},
-                          [&](const AttributeValue* value, TextRange range) {
-                            auto color = value ? std::get_if<Color>(value) : nullptr;
-                            if (color && !color->isDynamic() && *color == Color::black()) black.push_back(range);
-                          });
-  for (TextRange range : black) text.addAttribute(kForegroundColorAttributeName, Color::textColor(), range);
+  text.changeEveryRun([](TextAttributes& attributes) {
+    auto found = attributes.find(kForegroundColorAttributeName);
+    auto color = found == attributes.end() ? nullptr : std::get_if<Color>(&found->second);
+    if (color && !color->isDynamic() && *color == Color::black()) found->second = Color::textColor();
+  });
 }
 
 std::vector<std::string> outstandingChecklistItems(const AttributedString& text) { return checklistItems(text, false); }

@@ -132,6 +132,11 @@ void AttributedString::removeAttribute(const std::string& name, TextRange range)
   changeAttributes(range, [&](TextAttributes& current) { current.erase(name); });
 }
 
+void AttributedString::changeEveryRun(const std::function<void(TextAttributes&)>& change) {
+  for (Run& run : runs_) change(run.attributes);
+  merge();
+}
+
 void AttributedString::replaceCharacters(TextRange range, const AttributedString& replacement) {
   range = clamp(range);
   size_t first = split(range.location);

@@ -27,7 +27,7 @@ class RTFWriter {
 
   std::string write() {
     collectTables();
-    out_.reserve(text_.length() + text_.length() / 8 + 256);
+    out_.reserve(text_.length() * 2 + 256);
     out_ += "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n{\\fonttbl";
     for (size_t i = 0; i < fonts_.size(); ++i) {
       out_ += "\\f" + std::to_string(i) + (isMonospaced(fonts_[i]) ? "\\fmodern" : "\\fswiss") + "\\fcharset0 ";
