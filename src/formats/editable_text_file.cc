@@ -50,6 +50,12 @@ const std::vector<std::string>& EditableTextFile::fileTypesThatSupportAttachment
   return types;
 }
 
+PredicatePtr EditableTextFile::predicateForEditableTextItems() {
+  ValueList types;
+  for (const std::string& type : allEditableFileTypes()) types.emplace_back(type);
+  return Predicate::withFormat("fileType IN %@", {Value(std::move(types))});
+}
+
 bool EditableTextFile::canOpenFileOfType(const std::string& typeIdentifier) {
   for (const std::string& type : allEditableFileTypes())
     if (conformsTo(typeIdentifier, type)) return true;

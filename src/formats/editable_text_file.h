@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "formats/note_file.h"
+#include "platform/objectstore/predicate.h"
 #include "platform/text/attributed_string.h"
 
 namespace qlt {
@@ -37,6 +38,8 @@ class EditableTextFile {
   static const std::vector<std::string>& allEditableFileTypes();
   static const std::vector<std::string>& fileTypesThatSupportAttachments();
   static const std::vector<std::string>& fileTypesThatSupportAttachmentsWithoutCoercion();
+  // Items whose file is of one of the editable types.
+  static PredicatePtr predicateForEditableTextItems();
   static bool canOpenFileOfType(const std::string& typeIdentifier);
   static bool typeIsRichText(const std::string& typeIdentifier);
   static bool typeCanHandleAttachments(const std::string& typeIdentifier, bool* requiresCoercion);

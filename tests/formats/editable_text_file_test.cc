@@ -14,6 +14,11 @@ TEST(EditableTextFileTest, TypesThatCanBeOpenedAndHoldAttachments) {
                            "net.daringfireball.markdown", "public.markdown", "public.utf8-plain-text"})
     EXPECT_TRUE(EditableTextFile::canOpenFileOfType(type)) << type;
   EXPECT_FALSE(EditableTextFile::canOpenFileOfType("public.png"));
+  auto predicate = EditableTextFile::predicateForEditableTextItems();
+  ASSERT_TRUE(predicate);
+  EXPECT_EQ(predicate->description(),
+            "fileType IN {\"com.quillet.note\", \"public.plain-text\", \"public.rtf\", \"com.apple.rtfd\", "
+            "\"net.daringfireball.markdown\", \"public.markdown\"}");
   bool coercion = true;
   EXPECT_TRUE(EditableTextFile::typeCanHandleAttachments("com.apple.rtfd", &coercion));
   EXPECT_FALSE(coercion);

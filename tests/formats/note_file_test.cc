@@ -93,6 +93,7 @@ TEST(NoteFileTest, PackagesKeepAttachmentsWithTheSameNameApartAndDividersInPlace
   text.append(DividerTextAttachment().attributedString());
   text.append(AttributedString::withAttachment(std::make_shared<TextAttachment>(file("image.png", "two"))));
   text.append(DividerTextAttachment().attributedString());
+  text.append(AttributedString::withAttachment(std::make_shared<TextAttachment>(file("song.mp3", "ID3"))));
   text.append(AttributedString::fromUTF8("b", {{"SomethingPrivate", true}, {kFontAttributeName, Font("Menlo", 9)}}));
   note.setNoteText(text);
   Error error;
@@ -113,10 +114,11 @@ TEST(NoteFileTest, PackagesKeepAttachmentsWithTheSameNameApartAndDividersInPlace
   ASSERT_TRUE(read) << error.description();
   EXPECT_EQ(read->noteText().string(), text.string());
   auto attachments = read->noteText().attachments();
-  ASSERT_EQ(attachments.size(), 4u);
+  ASSERT_EQ(attachments.size(), 5u);
   EXPECT_EQ(attachments[0].second->fileWrapper()->regularFileContents(), "one");
   EXPECT_TRUE(std::dynamic_pointer_cast<DividerTextAttachment>(attachments[1].second));
   EXPECT_EQ(attachments[2].second->fileWrapper()->regularFileContents(), "two");
+  EXPECT_TRUE(std::dynamic_pointer_cast<FileAttachment>(attachments[4].second)) << "audio becomes a file attachment";
   const TextAttributes& last = read->noteText().attributesAt(read->noteText().length() - 1);
   EXPECT_FALSE(last.count("SomethingPrivate"));
   EXPECT_TRUE(last.count(kFontAttributeName));
