@@ -248,36 +248,42 @@ bool EditableTextFile::coerceFileToAcceptAttachments(const std::string& path, st
     if (newPath) *newPath = path;
     return true;
   }
-  FileCoordinator coordinator;
-  std::optional<RTFReadResult> read;
-  Error readError;
-  bool coordinated = coordinator.coordinateReading(path, FileCoordinator::kNoOptions, [&](const std::string& at) {
-    if (auto contents = readFile(at, &readError)) read = readRTF(*contents, {}, &readError);
-  }, &readError);
-  if (!coordinated || !read) {
-    log("Cannot open %@ for conversion: %@", path, readError.description());
-    setError(error, readError);
-    return false;
-  }
   std::string directory = deletingLastPathComponent(path);
   std::string name = makeFilenameUniqueInDirectory(
       appendingPathExtension(deletingPathExtension(lastPathComponent(path)), "rtfd"), directory);
   std::string destination = appendingPathComponent(directory, name);
+  if (!convertRTFToRTFD(path, destination, error)) return false;
+  if (newPath) *newPath = destination;
+  return true;
+}
+
+bool EditableTextFile::convertRTFToRTFD(const std::string& source, const std::string& destination, Error* error) {
+  FileCoordinator coordinator;
+  std::optional<RTFReadResult> read;
+  Error readError;
+  bool coordinated = coordinator.coordinateReading(source, FileCoordinator::kNoOptions, [&](const std::string& at) {
+    if (auto contents = readFile(at, &readError)) read = readRTF(*contents, {}, &readError);
+  }, &readError);
+  if (!coordinated || !read) {
+    log("Cannot open %@ for conversion: %@", source, readError.description());
+    setError(error, readError);
+    return false;
+  }
   auto package = rtfdFileWrapper(read->text, error);
   bool written = false;
   Error writeError;
   coordinated = package && coordinator.coordinateWriting(
-                               path, FileCoordinator::kForMoving, destination, FileCoordinator::kForReplacing,
+                               source, FileCoordinator::kForMoving, destination, FileCoordinator::kForReplacing,
                                [&](const std::string& from, const std::string& to) {
                                  written = package->writeToPath(to, true, &writeError) && removeItem(from, &writeError);
                                },
                                &writeError);
+  if (!package) return false;
   if (!coordinated || !written) {
     log("Cannot write converted file: %@", writeError.description());
     setError(error, writeError);
     return false;
   }
-  if (newPath) *newPath = destination;
   return true;
 }
 

@@ -55,6 +55,10 @@ class EditableTextFile {
   // goes to `newPath`. Note and RTFD files need nothing; other types fail.
   [[nodiscard]] static bool coerceFileToAcceptAttachments(const std::string& path, std::string* newPath,
                                                           Error* error = nullptr);
+  // Reads the RTF file at `source` and moves it, as an RTFD package, to
+  // `destination`, both under file coordination.
+  [[nodiscard]] static bool convertRTFToRTFD(const std::string& source, const std::string& destination,
+                                             Error* error = nullptr);
   // The tag names of the hashtags in the file's text.
   [[nodiscard]] static std::optional<std::set<std::string>> tagsFromHashtagsInFileURL(const std::string& path,
                                                                                       Error* error = nullptr);
