@@ -7,6 +7,7 @@
 #include <map>
 #include <random>
 
+#include "platform/files/file_system.h"
 #include "platform/foundation/property_list_unicode.h"
 #include "platform/text/rtfd.h"
 #include "platform/text/text_fixtures.h"
@@ -163,17 +164,18 @@ std::string textOfHTML(const std::string& html) {
   return text;
 }
 
-// An independent reader: unrtf, from Debian's packages.
-std::optional<std::string> unrtfText(const std::string& path) {
+// An independent reader: unrtf, from Debian's packages, in one of its
+// output formats ("html" or "rtf").
+std::optional<std::string> unrtf(const std::string& path, const std::string& format) {
   if (std::system("command -v unrtf >/dev/null 2>&1") != 0) return std::nullopt;
   std::string output;
-  FILE* pipe = ::popen(("unrtf --nopict --html '" + path + "' 2>/dev/null").c_str(), "r");
+  FILE* pipe = ::popen(("unrtf --nopict --" + format + " '" + path + "' 2>/dev/null").c_str(), "r");
   if (!pipe) return std::nullopt;
   char buffer[4096];
   size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
   ::pclose(pipe);
-  return textOfHTML(output);
+  return output;
 }
 
 TEST(RTFTest, AnIndependentReaderSeesTheTextAndAttachmentNames) {
@@ -185,11 +187,34 @@ TEST(RTFTest, AnIndependentReaderSeesTheTextAndAttachmentNames) {
   auto package = rtfdFileWrapper(text);
   ASSERT_TRUE(package);
   ASSERT_TRUE(package->writeToPath(scratch.path("Note.rtfd"), true));
-  auto output = unrtfText(scratch.path("Note.rtfd/TXT.rtf"));
-  if (!output) GTEST_SKIP() << "unrtf is not installed";
+  auto html = unrtf(scratch.path("Note.rtfd/TXT.rtf"), "html");
+  if (!html) GTEST_SKIP() << "unrtf is not installed";
+  auto output = std::optional<std::string>(textOfHTML(*html));
   for (const char* expected : {"Plain {braces} \\ back", "Bold italic red marked struck", "Centred caf\u00e9",
                                "\u20ac", "\u4e2d\u6587", "Archive.zip"})
     EXPECT_NE(output->find(expected), std::string::npos) << expected << " in:\n" << *output;
+}
+
+TEST(RTFTest, ReadsWhatAnIndependentWriterWrites) {
+  ScratchDirectory scratch;
+  std::string path = scratch.path("sample.rtf");
+  ASSERT_TRUE(writeFileAtomically(path, rtfFromAttributedString(testing::richSample())));
+  auto rtf = unrtf(path, "rtf");
+  if (!rtf) GTEST_SKIP() << "unrtf is not installed";
+  Error error;
+  auto read = readRTF(*rtf, {}, &error);
+  ASSERT_TRUE(read) << error.description() << "\n" << *rtf;
+  std::string text = read->text.string();
+  // unrtf writes braces and backslashes of the text unescaped, so only
+  // words are compared.
+  for (const char* expected : {"Plain", "back", "slash", "Bold", "italic red marked struck", "Centred caf\u00e9",
+                               "\u4e2d\u6587"})
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << " in:\n" << text << "\nfrom:\n" << *rtf;
+  size_t bold = text.find("Bold");
+  ASSERT_NE(bold, std::string::npos);
+  auto font = attributeAs<Font>(read->text.attributesAt(read->text.text().find(u"Bold")), kFontAttributeName);
+  ASSERT_TRUE(font);
+  EXPECT_TRUE(font->isBold());
 }
 
 }  // namespace
