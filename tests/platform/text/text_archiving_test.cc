@@ -5,6 +5,7 @@
 #include <random>
 
 #include "platform/foundation/keyed_archiver.h"
+#include "platform/foundation/property_list_serialization.h"
 #include "platform/text/text_fixtures.h"
 #include "support/attributed_string_description.h"
 
@@ -61,6 +62,26 @@ TEST(TextArchivingTest, RefusesWrongClassesAndRunsThatDoNotFit) {
   auto lying = KeyedArchiver::archivedData(ArchiveObject(std::shared_ptr<Codable>(std::make_shared<Lying>())));
   ASSERT_TRUE(lying);
   EXPECT_FALSE(unarchivedAttributedString(*lying, kRoot, &error));
+  EXPECT_TRUE(error.is(kCocoaErrorDomain, kCocoaCoderReadCorruptError)) << error.description();
+}
+
+TEST(TextArchivingTest, RefusesArchivesWhoseObjectsFormACycle) {
+  auto archive = archivedAttributedString(AttributedString::fromUTF8("x", {{kLinkAttributeName, std::string("u")}}), false);
+  ASSERT_TRUE(archive);
+  auto plist = parsePropertyList(*archive);
+  ASSERT_TRUE(plist);
+  PropertyListDictionary& top = *plist->dictionary();
+  PropertyListUID root = *(*top["$top"].dictionary())["root"].uid();
+  // Every attribute dictionary's values point back at the string itself.
+  int rewired = 0;
+  for (PropertyList& object : *top["$objects"].array())
+    if (auto fields = object.dictionary(); fields && fields->count("NS.objects"))
+      for (PropertyList& value : *(*fields)["NS.objects"].array()) value = root, ++rewired;
+  ASSERT_GT(rewired, 0);
+  auto cyclic = serializePropertyList(*plist, PropertyListFormat::Binary);
+  ASSERT_TRUE(cyclic);
+  Error error;
+  EXPECT_FALSE(unarchivedAttributedString(*cyclic, kRoot, &error));
   EXPECT_TRUE(error.is(kCocoaErrorDomain, kCocoaCoderReadCorruptError)) << error.description();
 }
 
