@@ -17,8 +17,9 @@ namespace {
 constexpr size_t kMaximumDepth = 4096;
 constexpr long kParameterLimit = 1L << 30;
 constexpr size_t kMaximumCollectedText = 64 * 1024;
+constexpr size_t kMaximumLists = 1024;
 
-enum class Destination { Text, FontTable, ColorTable, FieldInstruction, Graphic, Skip };
+enum class Destination { Text, FontTable, ColorTable, ListTable, ListOverrideTable, FieldInstruction, Graphic, Skip };
 
 struct CharacterFormat {
   long font = 0;
@@ -46,6 +47,7 @@ struct GroupState {
   bool starred = false;
   bool collectsFieldInstruction = false;
   bool collectsGraphicName = false;
+  bool collectsLevelMarker = false;
   std::string fieldLink;
   std::optional<std::string> pendingAttachment;
 };
@@ -99,7 +101,7 @@ class RTFReader {
         if (stack_.size() >= kMaximumDepth) return fail("The document's groups nest too deeply.", error);
         GroupState copy = stack_.empty() ? GroupState() : stack_.back();
         copy.starred = false;
-        copy.collectsFieldInstruction = copy.collectsGraphicName = false;
+        copy.collectsFieldInstruction = copy.collectsGraphicName = copy.collectsLevelMarker = false;
         copy.pendingAttachment.reset();
         stack_.push_back(std::move(copy));
         skip_ = 0;
@@ -135,6 +137,10 @@ class RTFReader {
     if (stack_.empty()) return;
     if (closed.collectsFieldInstruction) {
       top().fieldLink = hyperlinkTarget(utf8FromUTF16(collected_));
+      collected_.clear();
+    }
+    if (closed.collectsLevelMarker) {
+      if (pendingList_.markerFormat.empty()) pendingList_.markerFormat = trimmed(utf8FromUTF16(collected_));
       collected_.clear();
     }
     if (closed.collectsGraphicName) {
@@ -230,14 +236,32 @@ class RTFReader {
       return;
     }
     static const char* const kSkipped[] = {"stylesheet", "info", "pict", "header", "footer", "headerl", "headerr",
-                                           "headerf", "footerl", "footerr", "footerf", "footnote", "listtable",
-                                           "listoverridetable", "revtbl", "rsidtbl", "generator", "xmlnstbl",
+                                           "headerf", "footerl", "footerr", "footerf", "footnote", "revtbl", "rsidtbl", "generator", "xmlnstbl",
                                            "themedata", "colorschememapping", "latentstyles", "datastore",
                                            "object", "shp", "nonshppict", "filetbl", "pgdsctbl", "fldtype"};
     if (std::any_of(std::begin(kSkipped), std::end(kSkipped), [&](const char* skipped) { return word == skipped; }))
       return setDestination(Destination::Skip);
 
+    if (word == "listtable") return setDestination(Destination::ListTable);
+    if (word == "listoverridetable") return setDestination(Destination::ListOverrideTable);
+    if (word == "levelmarker" && state.destination == Destination::ListTable) {
+      setDestination(Destination::Graphic);
+      state.collectsLevelMarker = true;
+      collected_.clear();
+      return;
+    }
     if (state.starred && state.destination != Destination::Text) return setDestination(Destination::Skip);
+    if (state.destination == Destination::ListTable) {
+      if (word == "list") pendingList_ = TextList();
+      if (word == "levelstartat" && pendingList_.markerFormat.empty()) pendingList_.startingItemNumber = n;
+      if (word == "listid" && lists_.size() < kMaximumLists) lists_[n] = pendingList_;
+      return;
+    }
+    if (state.destination == Destination::ListOverrideTable) {
+      if (word == "listid") overrideListID_ = n;
+      if (word == "ls" && listOverrides_.size() < kMaximumLists) listOverrides_[n] = overrideListID_;
+      return;
+    }
     if (state.destination == Destination::FontTable) {
       if (word == "f") fontNumber_ = n;
       return;
@@ -325,6 +349,12 @@ class RTFReader {
     });
     if (word == "slmaximum") return changeParagraph([&](ParagraphFormat& p) { p.style.maximumLineHeight = points(n); });
     if (word == "slleading") return changeParagraph([&](ParagraphFormat& p) { p.style.lineSpacing = points(n); });
+    if (word == "ls") return changeParagraph([&](ParagraphFormat& p) {
+      auto list = listOverrides_.find(n);
+      auto found = list == listOverrides_.end() ? lists_.end() : lists_.find(list->second);
+      p.style.textLists.clear();
+      if (found != lists_.end()) p.style.textLists.push_back(found->second);
+    });
     if (word == "outlinelevel")
       return changeParagraph([&](ParagraphFormat& p) { p.style.headerLevel = std::clamp(n, 0L, 8L) + 1; });
     if (word == "tqr") return changeParagraph([](ParagraphFormat& p) { p.nextTabAlignment = TextAlignment::Right; });
@@ -346,7 +376,9 @@ class RTFReader {
   void character(char16_t c) {
     GroupState& state = top();
     switch (state.destination) {
-      case Destination::Skip: return;
+      case Destination::Skip:
+      case Destination::ListTable:
+      case Destination::ListOverrideTable: return;
       case Destination::FieldInstruction:
       case Destination::Graphic:
         if (collected_.size() < kMaximumCollectedText) collected_ += c;
@@ -442,6 +474,10 @@ class RTFReader {
   long colorComponents_[3] = {0, 0, 0};
   bool colorGiven_ = false;
   std::u16string collected_;
+  std::map<long, TextList> lists_;
+  std::map<long, long> listOverrides_;
+  TextList pendingList_;
+  long overrideListID_ = 0;
 
   AttributedString text_;
   std::u16string pendingText_;

@@ -41,6 +41,7 @@ class RTFWriter {
               std::to_string(std::lround(color.blue() * 255)) + ";";
     }
     out_ += "}\n";
+    writeListTables();
     size_t attachmentIndex = 0, position = 0;
     for (const AttributedString::Run& run : text_.runs()) {
       writeFormatting(run.attributes);
@@ -51,7 +52,14 @@ class RTFWriter {
         out_ += "\"}}{\\fldrslt ";
       }
       auto attachment = attributeAs<TextAttachmentPointer>(run.attributes, kAttachmentAttributeName);
-      for (size_t i = position; i < position + run.length; ++i) {
+      size_t start = position;
+      if (isListMarkerAt(position, run)) {
+        out_ += "{\\listtext ";
+        for (size_t i = position; i < position + 3; ++i) writeCharacter(text_.text()[i]);
+        out_ += "}";
+        start += 3;
+      }
+      for (size_t i = start; i < position + run.length; ++i) {
         char16_t c = text_.text()[i];
         if (c != kAttachmentCharacter) {
           writeCharacter(c);
@@ -84,7 +92,47 @@ class RTFWriter {
       }
       for (const char* name : {kForegroundColorAttributeName, kBackgroundColorAttributeName})
         if (auto color = attributeAs<Color>(run.attributes, name)) colorIndex(*color);
+      if (auto style = attributeAs<ParagraphStyle>(run.attributes, kParagraphStyleAttributeName))
+        if (!style->textLists.empty()) listIndex(style->textLists.front());
     }
+  }
+
+  // A list paragraph's marker: tab, one character, tab at the start of its
+  // line, which readers that draw their own markers leave out.
+  bool isListMarkerAt(size_t position, const AttributedString::Run& run) const {
+    auto style = attributeAs<ParagraphStyle>(run.attributes, kParagraphStyleAttributeName);
+    if (!style || style->textLists.empty() || run.length < 3) return false;
+    const std::u16string& text = text_.text();
+    bool lineStart = position == 0 || text[position - 1] == u'\n' || text[position - 1] == u'\r' ||
+                     text[position - 1] == u'\u2029';
+    return lineStart && text[position] == u'\t' && text[position + 1] != u'\t' && text[position + 2] == u'\t';
+  }
+
+  void writeListTables() {
+    if (lists_.empty()) return;
+    out_ += "{\\*\\listtable";
+    for (size_t i = 0; i < lists_.size(); ++i) {
+      const TextList& list = lists_[i];
+      std::string id = std::to_string(i + 1);
+      out_ += "\n{\\list\\listtemplateid" + id + "\\listhybrid{\\listlevel\\levelnfc" +
+              (list.markerFormat == "{decimal}" ? "0" : "23") + "\\levelstartat" +
+              std::to_string(list.startingItemNumber) + "{\\*\\levelmarker ";
+      escapeText(list.markerFormat);
+      out_ += "}{\\leveltext\\leveltemplateid" + id + "\\'01\\'95;}{\\levelnumbers;}\\fi-360\\li720\\lin720 }"
+              "{\\listname ;}\\listid" + id + "}";
+    }
+    out_ += "}\n{\\*\\listoverridetable";
+    for (size_t i = 0; i < lists_.size(); ++i)
+      out_ += "{\\listoverride\\listid" + std::to_string(i + 1) + "\\listoverridecount0\\ls" +
+              std::to_string(i + 1) + "}";
+    out_ += "}\n";
+  }
+
+  size_t listIndex(const TextList& list) {
+    for (size_t i = 0; i < lists_.size(); ++i)
+      if (lists_[i] == list) return i + 1;
+    lists_.push_back(list);
+    return lists_.size();
   }
 
   size_t colorIndex(const Color& color) {
@@ -122,7 +170,7 @@ class RTFWriter {
     lastCharacterControls_ = control;
   }
 
-  static std::string paragraphControls(const ParagraphStyle& style) {
+  std::string paragraphControls(const ParagraphStyle& style) {
     std::string c = "\\pard";
     for (const TextTab& tab : style.tabStops) {
       if (tab.alignment == TextAlignment::Right) c += "\\tqr";
@@ -150,6 +198,7 @@ class RTFWriter {
     if (style.maximumLineHeight) c += "\\slmaximum" + std::to_string(twips(style.maximumLineHeight));
     if (style.lineSpacing) c += "\\slleading" + std::to_string(twips(style.lineSpacing));
     if (style.headerLevel) c += "\\outlinelevel" + std::to_string(style.headerLevel - 1);
+    if (!style.textLists.empty()) c += "\\ls" + std::to_string(listIndex(style.textLists.front())) + "\\ilvl0";
     return c;
   }
 
@@ -192,6 +241,7 @@ class RTFWriter {
   std::vector<std::string> fonts_;
   std::map<std::string, size_t> fontIndex_;
   std::vector<Color> colors_;
+  std::vector<TextList> lists_;
   ParagraphStyle paragraph_;
   bool paragraphWritten_ = false;
   std::string lastCharacterControls_;

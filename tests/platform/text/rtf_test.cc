@@ -29,6 +29,21 @@ TEST(RTFTest, WrittenTextReadsBackWithEveryAttribute) {
   EXPECT_EQ(read(rtf), sample) << rtf;
 }
 
+TEST(RTFTest, TextListsKeepTheirMarkersAndLists) {
+  Font body = Font::withFamily("Helvetica Neue", 12);
+  ParagraphStyle checked, numbered;
+  checked.headIndent = numbered.headIndent = 36;
+  checked.textLists = {{"{check}", 1}};
+  numbered.textLists = {{"{decimal}", 3}};
+  AttributedString text;
+  text.appendText(u"\t\u2713\tdone\n", {{kFontAttributeName, body}, {kParagraphStyleAttributeName, checked}});
+  text.appendText(u"\t3.\tthird\n", {{kFontAttributeName, body}, {kParagraphStyleAttributeName, numbered}});
+  text.appendText(u"after", {{kFontAttributeName, body}});
+  std::string rtf = rtfFromAttributedString(text);
+  EXPECT_NE(rtf.find("{\\listtext \\tab \\u10003?\\tab }"), std::string::npos) << rtf;
+  EXPECT_EQ(read(rtf), text) << rtf;
+}
+
 TEST(RTFTest, ReadsHandWrittenDocuments) {
   AttributedString text = read(
       "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0\\froman Times;}{\\f1\\fmodern Courier;}}"
