@@ -116,9 +116,38 @@ void BM_NotePackageRoundTrip(benchmark::State& state) {
   state.counters["peak_MB"] = peak;
 }
 
+void BM_NotePackageWrite(benchmark::State& state) {
+  NoteFile note;
+  note.setNoteText(sampleText(static_cast<size_t>(state.range(0)) << 20));
+  double peak = 0;
+  for (auto _ : state) {
+    PeakMemory memory;
+    auto package = note.fileWrapper();
+    benchmark::DoNotOptimize(package);
+    peak = memory.megabytes();
+  }
+  state.counters["peak_MB"] = peak;
+}
+
+void BM_NotePackageRead(benchmark::State& state) {
+  NoteFile note;
+  note.setNoteText(sampleText(static_cast<size_t>(state.range(0)) << 20));
+  auto package = note.fileWrapper();
+  double peak = 0;
+  for (auto _ : state) {
+    PeakMemory memory;
+    auto read = NoteFile::withFileWrapper(*package);
+    benchmark::DoNotOptimize(read);
+    peak = memory.megabytes();
+  }
+  state.counters["peak_MB"] = peak;
+}
+
 BENCHMARK(BM_ReadRTF)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteRTF)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NotePackageRoundTrip)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NotePackageWrite)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NotePackageRead)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace qlt

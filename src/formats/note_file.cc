@@ -89,7 +89,9 @@ AttributedString NoteFile::noteTextSuitableForExport() const {
   text.changeEveryRun([](TextAttributes& attributes) {
     auto found = attributes.find(kForegroundColorAttributeName);
     auto color = found == attributes.end() ? nullptr : std::get_if<Color>(&found->second);
-    if (color && color->isApproximatelyEqual(Color::textColor())) found->second = Color::black();
+    if (!color || !color->isApproximatelyEqual(Color::textColor())) return false;
+    found->second = Color::black();
+    return true;
   });
   return text;
 }
@@ -109,7 +111,7 @@ std::unique_ptr<FileWrapper> NoteFile::fileWrapper(Error* error) const {
 
   // Attribute cleaning.
   text.changeEveryRun([](TextAttributes& attributes) {
-    std::erase_if(attributes, [](const auto& entry) { return !allowedAttributeNames().count(entry.first); });
+    return std::erase_if(attributes, [](const auto& entry) { return !allowedAttributeNames().count(entry.first); }) > 0;
   });
 
   // Attachments: dividers become "***", files become placeholders named
@@ -284,7 +286,7 @@ bool NoteFile::readFileWrapper(const FileWrapper& wrapper, Error* error) {
   checkForTextListsAndConvertIfNecessary(*text);
   text->changeEveryRun([](TextAttributes& attributes) {
     auto color = attributeAs<Color>(attributes, kBackgroundColorAttributeName);
-    if (color && color->isApproximatelyEqual(Color::white())) attributes.erase(kBackgroundColorAttributeName);
+    return color && color->isApproximatelyEqual(Color::white()) && attributes.erase(kBackgroundColorAttributeName) > 0;
   });
 
   for (auto it = dividerRanges.rbegin(); it != dividerRanges.rend(); ++it) {

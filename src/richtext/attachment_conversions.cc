@@ -158,11 +158,13 @@ void fixLengthOfAttachmentFilenames(AttributedString& text) {
 
 void convertFromDynamicColors(AttributedString& text) {
   text.changeEveryRun([](TextAttributes& attributes) {
+    bool changed = false;
     for (const char* name : {kForegroundColorAttributeName, kBackgroundColorAttributeName}) {
       auto found = attributes.find(name);
       auto color = found == attributes.end() ? nullptr : std::get_if<Color>(&found->second);
-      if (color && color->isDynamic()) found->second = color->fixed();
+      if (color && color->isDynamic()) found->second = color->fixed(), changed = true;
     }
+    return changed;
   });
 }
 
@@ -170,7 +172,9 @@ void convertToDynamicColors(AttributedString& text) {
   text.changeEveryRun([](TextAttributes& attributes) {
     auto found = attributes.find(kForegroundColorAttributeName);
     auto color = found == attributes.end() ? nullptr : std::get_if<Color>(&found->second);
-    if (color && !color->isDynamic() && *color == Color::black()) found->second = Color::textColor();
+    if (!color || color->isDynamic() || *color != Color::black()) return false;
+    found->second = Color::textColor();
+    return true;
   });
 }
 

@@ -132,9 +132,21 @@ void AttributedString::removeAttribute(const std::string& name, TextRange range)
   changeAttributes(range, [&](TextAttributes& current) { current.erase(name); });
 }
 
-void AttributedString::changeEveryRun(const std::function<void(TextAttributes&)>& change) {
-  for (Run& run : runs_) change(run.attributes);
-  merge();
+void AttributedString::changeEveryRun(const std::function<bool(TextAttributes&)>& change) {
+  std::vector<Run> merged;
+  merged.reserve(runs_.size());
+  bool previousChanged = false;
+  for (Run& run : runs_) {
+    bool changed = change(run.attributes);
+    // Runs next to each other were different before; only a change can
+    // make them equal.
+    if (!merged.empty() && (changed || previousChanged) && merged.back().attributes == run.attributes)
+      merged.back().length += run.length;
+    else
+      merged.push_back(std::move(run));
+    previousChanged = changed;
+  }
+  runs_ = std::move(merged);
 }
 
 void AttributedString::replaceCharacters(TextRange range, const AttributedString& replacement) {

@@ -46,8 +46,9 @@ class AttributedString {
   void addAttribute(const std::string& name, const AttributeValue& value, TextRange range);
   void addAttributes(const TextAttributes& attributes, TextRange range);
   void removeAttribute(const std::string& name, TextRange range);
-  // Lets `change` edit the attributes of every run in one pass.
-  void changeEveryRun(const std::function<void(TextAttributes&)>& change);
+  // Lets `change` edit the attributes of every run in one pass; it answers
+  // whether it changed them, so that only changed runs are merged again.
+  void changeEveryRun(const std::function<bool(TextAttributes&)>& change);
 
   void replaceCharacters(TextRange range, const AttributedString& replacement);
   // The new text takes the attributes of the first replaced character, or
