@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "formats/file_wrapper_coding.h"
+#include "platform/files/file_wrapper_coding.h"
 #include "platform/files/file_attributes.h"
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"

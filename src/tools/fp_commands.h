@@ -65,6 +65,12 @@ int seedCommand(const CommonOptions& common, const SeedOptions& options);
 
 int statusCommand(const CommonOptions& common);
 
+// Notes (.qltnote), RTF, RTFD, plain text and Markdown files.
+int textReadCommand(const std::string& path);
+int textConvertCommand(const std::string& source, const std::string& destination);
+int textAppendCommand(const std::string& path, const std::optional<std::string>& text,
+                      const std::optional<std::string>& attachment);
+
 // "root", "trash" and "working-set" name the three service containers;
 // anything else is used as given.
 std::string containerIdentifier(const std::string& name);

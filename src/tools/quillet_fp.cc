@@ -119,7 +119,25 @@ int main(int argc, char** argv) {
   seed->add_option("--depth", seedOptions.depth, "Folders nest in chains this deep")->capture_default_str();
   seed->add_option("--file-size", seedOptions.fileSize, "Bytes in each item's file")->capture_default_str();
 
+  std::string textPath, textDestination;
+  std::optional<std::string> appendText, appendAttachment;
+  auto textRead = app.add_subcommand(
+      "text-read", "Read a note, RTF, RTFD, plain-text or Markdown file: {\"type\",\"text\",\"attachments\",\"tags\"}");
+  textRead->add_option("path", textPath, "The file")->required();
+  auto textConvert = app.add_subcommand(
+      "text-convert", "Convert between notes (.qltnote), .rtf, .rtfd, .txt and .md: {\"written\":path}");
+  textConvert->add_option("source", textPath, "The file to read")->required();
+  textConvert->add_option("destination", textDestination, "The file to write; its extension picks the format")
+      ->required();
+  auto textAppend = app.add_subcommand("text-append", "Append text or an attachment to a file and write it back");
+  textAppend->add_option("path", textPath, "The file")->required();
+  textAppend->add_option("--text", appendText, "Text to append");
+  textAppend->add_option("--attachment", appendAttachment, "A file to append as an attachment");
+
   CLI11_PARSE(app, argc, argv);
+  if (textRead->parsed()) return textReadCommand(textPath);
+  if (textConvert->parsed()) return textConvertCommand(textPath, textDestination);
+  if (textAppend->parsed()) return textAppendCommand(textPath, appendText, appendAttachment);
   if (status->parsed()) return statusCommand(common);
   if (listPage->parsed()) return listCommand(common, list);
   if (listAll->parsed()) return listAllCommand(common, list);

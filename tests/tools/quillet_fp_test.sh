@@ -152,4 +152,21 @@ wait "$SERVER" || fail "serve exit status"
 SERVER=
 [[ ! -e "$SOCKET" ]] || fail "socket left behind"
 
+# Text files: RTF with a text-list checklist becomes a note, takes text and
+# an attachment, and goes back out as plain text.
+TEXT="$SCRATCH/text"; mkdir -p "$TEXT"
+printf '{\\rtf1 Hello {\\b world} #tag_one\\par\\tab \\u10003?\\tab done\\par}' > "$TEXT/in.rtf"
+echo zip > "$TEXT/data.zip"
+"$FP" text-read "$TEXT/in.rtf" > "$TEXT/read.json"
+expect "$TEXT/read.json" "last['type'] == 'rich text' and last['tags'] == ['tag one']" "text-read of RTF"
+"$FP" text-convert "$TEXT/in.rtf" "$TEXT/Note.qltnote" > "$TEXT/convert.json"
+[[ -f "$TEXT/Note.qltnote/NoteText" && -f "$TEXT/Note.qltnote/TXT.rtf" ]] || fail "note package entries"
+"$FP" text-append "$TEXT/Note.qltnote" --text " more #x" --attachment "$TEXT/data.zip" > "$TEXT/append.json"
+expect "$TEXT/append.json" "last['type'] == 'note' and last['attachments'] == ['data.zip'] and 'x' in last['tags']" \
+  "text-append to a note"
+[[ -f "$TEXT/Note.qltnote/data.zip" ]] || fail "attachment file in the package"
+"$FP" text-convert "$TEXT/Note.qltnote" "$TEXT/out.txt" > /dev/null
+grep -q "done" "$TEXT/out.txt" || fail "plain-text export"
+expect_error text_unsupported "$FP" text-read "$TEXT/data.zip"
+
 echo "quillet_fp_cli: 1 passed, 0 failed"

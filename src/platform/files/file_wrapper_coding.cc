@@ -1,4 +1,4 @@
-#include "formats/file_wrapper_coding.h"
+#include "platform/files/file_wrapper_coding.h"
 
 #include <cstdint>
 
