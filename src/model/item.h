@@ -36,7 +36,6 @@ inline constexpr const char* kItemFilenameDidChangeNotification = "QLTItemFilena
 inline constexpr const char* kItemFavoriteDidChangeNotification = "QLTItemFavoriteDidChangeNotification";
 inline constexpr const char* kItemWillBeDeletedNotification = "QLTItemWillBeDeletedNotification";
 inline constexpr const char* kItemFolderDidChangeNotification = "QLTItemFolderDidChangeNotification";
-inline constexpr const char* kNoteFileExtension = "qltnote";
 
 class Item : public LibraryObject {
  public:

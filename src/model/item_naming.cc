@@ -1,4 +1,5 @@
 // Item: its name, its filename and the hidden extension that ties them.
+#include "formats/note_file.h"
 #include "model/folder.h"
 #include "model/item.h"
 #include "platform/dispatch/notification_center.h"
