@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tools/fp_session.h"
 
@@ -55,6 +56,21 @@ struct SeedOptions {
 int seedCommand(const CommonOptions& common, const SeedOptions& options);
 
 int statusCommand(const CommonOptions& common);
+
+struct SearchCommandOptions {
+  std::string text;
+  std::vector<std::string> fields;   // empty: the default fields
+  std::vector<std::string> options;  // KIND:VALUE
+  std::optional<std::string> in;     // a group's identifier; none: the library group
+  std::optional<std::string> sort;   // KEY[:asc|desc]
+  bool matchAny = false;
+  int64_t limit = 0;  // 0: every match
+};
+// Prints the descriptors of the items a live search group finds, in order.
+int searchCommand(const CommonOptions& common, const SearchCommandOptions& options);
+// One line per group of the library that is not a folder: identifier,
+// kind, name, group type and item count.
+int groupsCommand(const CommonOptions& common);
 
 // "root", "trash" and "working-set" name the three service containers;
 // anything else is used as given.
