@@ -113,8 +113,10 @@ std::shared_ptr<Group> groupWithIdentifier(ManagedObjectContext& context, const 
     query->request.sortDescriptors = *descriptors;
   }
   query->request.limit = options.limit;
-  auto items = context.fetch(query->request, error);
+  // The transient group goes before the fetch: a context without unsaved
+  // changes lets the store answer a limited page itself.
   context.rollback();
+  auto items = context.fetch(query->request, error);
   if (!items) return false;
   for (const ManagedObjectPtr& object : *items)
     if (auto item = std::dynamic_pointer_cast<Item>(object)) printLine(descriptorJSON(ItemFileProviderItem(*item)));
