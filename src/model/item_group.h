@@ -11,6 +11,9 @@ inline constexpr long kBundleCannotMoveToSharedFolderErrorCode = 10001;
 class ItemGroup : public Group {
  public:
   [[nodiscard]] std::optional<FetchRequest> itemsFetchRequest() const override;
+  // A record that would put the group where it may not go keeps the local
+  // parent (logged); everything else applies as for any library object.
+  void updateFromCloudRecord(const CloudRecord& record) override;
 };
 
 // A group of items made by the user inside a folder. Bundles are not kept
