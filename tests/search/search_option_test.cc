@@ -52,12 +52,15 @@ class SearchOptionTest : public SearchLibraryFixture {
     old->addObjectForKey("tags", home);
     old->setObjectForKey("label", blue);
     item("Fresh", paris(2026, 5, 15, 8, 0));
+    bundle = insert("Bundle", "Quarter");
+    report->addObjectForKey("groups", bundle);
+    annual->setObjectForKey("sharedItem", insert("SharedItem"));
     ASSERT_TRUE(context->save());
   }
 
   std::string id(const ManagedObjectPtr& object) { return *object->valueForKey("identifier").string(); }
 
-  ManagedObjectPtr work, home, red, blue;
+  ManagedObjectPtr work, home, red, blue, bundle;
   const Names all{"Report for the quarterly meeting", "Annual report 2025", "Notes", "Old note", "Fresh"};
 };
 
@@ -123,6 +126,11 @@ TEST_F(SearchOptionTest, RelationshipsMatchByIdentifierOrByTheirNames) {
   EXPECT_EQ(selected(SearchOption::forText("label.name", "lu", kContains)), (Names{"Old note"}));
   EXPECT_EQ(selected(SearchOption::forAttachmentName("chart")), (Names{"Report for the quarterly meeting"}));
   EXPECT_EQ(selected(SearchOption::forAttachmentKind("image")), (Names{"Report for the quarterly meeting"}));
+  EXPECT_EQ(selected(SearchOption::forBundle(id(bundle))), (Names{"Report for the quarterly meeting"}));
+  EXPECT_EQ(selected(SearchOption::forSharedItems()), (Names{"Annual report 2025"}));
+  SearchOption unshared = SearchOption::forSharedItems();
+  unshared.setNumberValue(0);
+  EXPECT_EQ(selected(unshared), without(all, {"Annual report 2025"}));
 }
 
 TEST_F(SearchOptionTest, FileTypesSizesAndBooleans) {
