@@ -94,6 +94,15 @@ class Item : public LibraryObject {
   // Gives the item's shared-item record, when it has one, the identifier of
   // the item's current folder (none without a folder).
   void updateCloudSharedItemForFolder();
+  // Each changes the item, then hands the new value to its shared item
+  // when it has one (the whole group list for any change of groups).
+  void setLabel(const ManagedObjectPtr& label);
+  void setFavorite(bool favorite);
+  void setGroups(const std::vector<ManagedObjectPtr>& groups);
+  void addGroupsObject(const ManagedObjectPtr& group);
+  void removeGroupsObject(const ManagedObjectPtr& group);
+  // After the item's tags changed: the shared item takes the new tags.
+  void tagsDidChange();
 
   // Refreshes dates, name, hidden extension, tags and size from the item's
   // file, and clears the file's immutable flag. Fails only when the file's

@@ -2,9 +2,30 @@
 
 #include "model/folder.h"
 #include "platform/foundation/localized_strings.h"
+#include "platform/foundation/log.h"
 #include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
+
+void ItemGroup::updateFromCloudRecord(const CloudRecord& record) {
+  CloudRecord applied = record;
+  const CloudValue* parent = record.objectForKey("parent");
+  ManagedObjectContext* context = managedObjectContext();
+  if (context && parent && parent->reference()) {
+    auto destination =
+        std::dynamic_pointer_cast<Folder>(libraryObjectForCloudRecordID(*context, parent->reference()->recordID));
+    Error refusal;
+    if (destination && !canMoveToFolder(*destination, &refusal)) {
+      log("Bundle: %@ cannot move to folder: %@ Error: %@", identifier(), destination->identifier(), refusal);
+      if (std::shared_ptr<Folder> current = parentFolder()) {
+        applied.setObjectForKey("parent", CloudValue(CloudReference{current->cloudRecordID(), CloudReferenceAction::None}));
+      } else {
+        applied.removeObjectForKey("parent");
+      }
+    }
+  }
+  LibraryObject::updateFromCloudRecord(applied);
+}
 
 std::string Bundle::untitledFolderName() { return localizedString("Untitled Bundle"); }
 

@@ -31,6 +31,9 @@ enum class LabelColorType : int64_t {
   Gray = 7,
 };
 
+inline constexpr const char* kLabelErrorDomain = "QLTLabelErrorDomain";
+inline constexpr long kLabelCannotMoveToFolderErrorCode = 10001;
+
 // A coloured label that items can carry (entity "Label").
 class Label : public Group {
  public:
@@ -53,6 +56,15 @@ class Label : public Group {
   // A non-custom type other than the current one also sets the colour to
   // that type's standard colour; Custom keeps the colour.
   void setColorType(int64_t colorType);
+
+  // The items carrying the label outside the trash.
+  [[nodiscard]] std::optional<FetchRequest> itemsFetchRequest() const override;
+  std::vector<ItemSortOption> itemSortOptions() const override;
+  std::vector<SortDescriptor> itemSortDescriptors() const override;
+  void setItemSortDescriptors(const std::vector<SortDescriptor>& descriptors) override;
+  // Only into the trash, which deletes the label.
+  [[nodiscard]] bool canMoveToFolder(const Folder& destination, Error* error = nullptr) const override;
+  [[nodiscard]] bool moveToFolder(const std::shared_ptr<Folder>& destination, Error* error = nullptr) override;
 
  protected:
   void awakeFromInsert() override;

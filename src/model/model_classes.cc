@@ -6,6 +6,7 @@
 #include "model/group_classes.h"
 #include "model/item.h"
 #include "model/label.h"
+#include "model/shared_item.h"
 #include "model/tag.h"
 #include "store/library_model.h"
 #include "store/library_model_constants.h"
@@ -18,6 +19,8 @@ void registerLibraryModelClasses() {
   std::call_once(once, [] {
     const std::string model = libraryModel()->name();
     ManagedObjectClasses::add<Item>(model, kItemEntityName);
+    ManagedObjectClasses::add<SharedItem>(model, kSharedItemEntityName);
+    ManagedObjectClasses::add<SharedFolderAttributes>(model, kSharedFolderAttributesEntityName);
     ManagedObjectClasses::add<Label>(model, kLabelEntityName);
     ManagedObjectClasses::add<Tag>(model, kTagEntityName);
     ManagedObjectClasses::add<Folder>(model, kFolderEntityName);

@@ -18,6 +18,12 @@ class RecentsGroup : public Group {
   bool canAcceptExistingItems() const override { return false; }
   bool canShowFavoritesAtTop() const override { return false; }
   bool canDrag() const override { return false; }
+  // The 50 latest items of the root tree.
+  [[nodiscard]] std::optional<FetchRequest> itemsFetchRequest() const override;
+  std::vector<ItemSortOption> itemSortOptions() const override;
+  std::vector<SortDescriptor> itemSortDescriptors() const override;
+  void setItemSortDescriptors(const std::vector<SortDescriptor>& descriptors) override;
+  int64_t itemAdditionalInfoType() const override { return 5; }
 
  protected:
   void awakeFromInsert() override;
@@ -30,6 +36,7 @@ class FavoriteItemsGroup : public Group {
   bool canAcceptNewItems() const override { return false; }
   bool canShowFavoritesAtTop() const override { return false; }
   bool canDrag() const override { return false; }
+  [[nodiscard]] std::optional<FetchRequest> itemsFetchRequest() const override;
 
  protected:
   void awakeFromInsert() override;
@@ -43,6 +50,8 @@ class UnfiledGroup : public Group {
   bool canAcceptNewItems() const override { return false; }
   bool canAcceptExistingItems() const override { return false; }
   void setVisible(bool visible);
+  // Items directly in the root folder that belong to one item group only.
+  [[nodiscard]] std::optional<FetchRequest> itemsFetchRequest() const override;
 };
 
 class NoLabelGroup : public Group {
@@ -51,6 +60,14 @@ class NoLabelGroup : public Group {
   bool canRemove() const override { return false; }
   bool canAcceptNewItems() const override { return false; }
   void setVisible(bool visible);
+  [[nodiscard]] std::optional<FetchRequest> itemsFetchRequest() const override;
+  std::vector<ItemSortOption> itemSortOptions() const override;
+  std::vector<SortDescriptor> itemSortDescriptors() const override;
+  void setItemSortDescriptors(const std::vector<SortDescriptor>& descriptors) override;
 };
+
+// The library's root folder and all its subfolders: every folder outside
+// the trash. Empty when the group has no library.
+ValueList rootTreeFolderIDs(const Group& group);
 
 }  // namespace qlt

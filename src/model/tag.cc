@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "model/item.h"
 #include "model/tag_data.h"
 #include "platform/foundation/localized_strings.h"
 #include "platform/foundation/log.h"
@@ -141,6 +142,7 @@ void Tag::updateTagNamesOfItem(ManagedObject& item) {
             [](const std::string& a, const std::string& b) { return localizedStandardCompare(a, b) < 0; });
   Value text = names.empty() ? Value() : Value(joined(names, ", "));
   if (!item.valueForKey("tagNames").isIdenticalTo(text)) item.setValueForKey("tagNames", text);
+  if (auto* typed = dynamic_cast<Item*>(&item)) typed->tagsDidChange();
 }
 
 int64_t Tag::fileLabelColor() const {

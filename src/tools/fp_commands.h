@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tools/fp_session.h"
 
@@ -70,6 +71,20 @@ int textReadCommand(const std::string& path);
 int textConvertCommand(const std::string& source, const std::string& destination);
 int textAppendCommand(const std::string& path, const std::optional<std::string>& text,
                       const std::optional<std::string>& attachment);
+struct SearchCommandOptions {
+  std::string text;
+  std::vector<std::string> fields;   // empty: the default fields
+  std::vector<std::string> options;  // KIND:VALUE
+  std::optional<std::string> in;     // a group's identifier; none: the library group
+  std::optional<std::string> sort;   // KEY[:asc|desc]
+  bool matchAny = false;
+  int64_t limit = 0;  // 0: every match
+};
+// Prints the descriptors of the items a live search group finds, in order.
+int searchCommand(const CommonOptions& common, const SearchCommandOptions& options);
+// One line per group of the library that is not a folder: identifier,
+// kind, name, group type and item count.
+int groupsCommand(const CommonOptions& common);
 
 // "root", "trash" and "working-set" name the three service containers;
 // anything else is used as given.

@@ -48,6 +48,8 @@ bool seed(ManagedObjectContext& context, const SeedOptions& options, SeedCounts&
     return false;
   }
   Folder::Ptr root = libraries->front()->objectForKey("rootFolder")->as<Folder>();
+  // New items belong to All Items, as items made by the application do.
+  ManagedObjectPtr libraryGroup = libraries->front()->objectForKey("libraryGroup");
   Date now = Date::now();
   int64_t unsaved = 0;
   auto saveBatch = [&](bool force) {
@@ -82,6 +84,7 @@ bool seed(ManagedObjectContext& context, const SeedOptions& options, SeedCounts&
     item->setValueForKey("name", filename);
     item->setValueForKey("size", options.fileSize);
     item->setObjectForKey("folder", folder);
+    if (libraryGroup) item->addObjectForKey("groups", libraryGroup);
     auto made = item->as<Item>();
     Date modified = now.addingTimeInterval(-static_cast<double>(options.items - index));
     made->setDateCreated(modified);

@@ -134,10 +134,31 @@ int main(int argc, char** argv) {
   textAppend->add_option("--text", appendText, "Text to append");
   textAppend->add_option("--attachment", appendAttachment, "A file to append as an attachment");
 
+
+  SearchCommandOptions searchOptions;
+  auto search = command(app, "search", "Run a live search group over the library: one item descriptor a line, in order",
+                        common);
+  search->add_option("text", searchOptions.text, "Text to look for; KEY:VALUE searches one field");
+  search->add_option("--fields", searchOptions.fields, "Fields the text is matched against: name, comments, source, "
+                                                        "contents, tags, labels")
+      ->delimiter(',');
+  search->add_option("--option", searchOptions.options,
+                     "A condition KIND:VALUE (name:*report*, tag:work, modified:2026-03-03, modified:7d, "
+                     "favorite:yes, size:>1000, tags: for untagged items); repeatable");
+  search->add_option("--in", searchOptions.in, "Identifier of the group to search in (default: All Items)");
+  search->add_option("--sort", searchOptions.sort, "KEY[:desc] among name, dateAdded, dateCreated, dateModified, "
+                                                   "label, size");
+  search->add_flag("--any", searchOptions.matchAny, "Match any option or the text rather than all of them");
+  search->add_option("--limit", searchOptions.limit, "At most this many items (0: all)")->capture_default_str();
+  auto groups = command(app, "groups", "List the library's groups (folders aside) with their kinds and item counts",
+                        common);
+
   CLI11_PARSE(app, argc, argv);
   if (textRead->parsed()) return textReadCommand(textPath);
   if (textConvert->parsed()) return textConvertCommand(textPath, textDestination);
   if (textAppend->parsed()) return textAppendCommand(textPath, appendText, appendAttachment);
+  if (search->parsed()) return searchCommand(common, searchOptions);
+  if (groups->parsed()) return groupsCommand(common);
   if (status->parsed()) return statusCommand(common);
   if (listPage->parsed()) return listCommand(common, list);
   if (listAll->parsed()) return listAllCommand(common, list);

@@ -384,3 +384,27 @@ TEST_F(GroupTest, NamesAreCleanedOnEveryWayIn) {
 
 }  // namespace
 }  // namespace qlt
+
+namespace qlt {
+namespace {
+
+TEST_F(GroupTest, BundleRecordsCannotPutABundleIntoASharedFolder) {
+  Folder::Ptr plain = make(root, "Plain");
+  Folder::Ptr team = sharedWithMe("Team");
+  auto bundle = insert<Bundle>("Bundle");
+  bundle->setObjectForKey("parent", root);
+  ASSERT_TRUE(context->save());
+
+  CloudRecord record(kBundleEntityName, bundle->cloudRecordID());
+  bundle->updateRecordWithCurrentValues(record);
+  record.setObjectForKey("parent", CloudValue(CloudReference{team->cloudRecordID(), CloudReferenceAction::None}));
+  bundle->updateFromCloudRecord(record);
+  EXPECT_EQ(bundle->parentFolder(), root) << "the local parent stays";
+
+  record.setObjectForKey("parent", CloudValue(CloudReference{plain->cloudRecordID(), CloudReferenceAction::None}));
+  bundle->updateFromCloudRecord(record);
+  EXPECT_EQ(bundle->parentFolder(), plain);
+}
+
+}  // namespace
+}  // namespace qlt

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end run of quillet-fp on a scratch group container: seeding,
-# paged listing, changes and anchors, item lookups and contents, argument
+# paged listing, changes and anchors, item lookups and contents, searches
+# and groups, argument
 # errors, and the host application's requests through `serve`.
 set -euo pipefail
 
@@ -86,6 +87,20 @@ expect "$SCRATCH/item.json" "last['documentSize'] == 100 and last['filename'].st
 [[ "$(cat "$SCRATCH/copy.txt")" == "$(printf 'q%.0s' $(seq 100))" ]] || fail "fetched contents"
 "$FP" service-sources NSFileProviderRootContainerItemIdentifier > "$SCRATCH/sources.json"
 expect "$SCRATCH/sources.json" "last == {'count': 1, 'services': ['com.quillet-FileProvider']}" "service sources"
+
+"$FP" search 000002 --fields name --sort name:desc > "$SCRATCH/search.json"
+expect "$SCRATCH/search.json" "[i['filename'] for i in lines] == ['Item 000002.txt'] * 2" "name search"
+"$FP" search --option 'size:>50' --in "${FOLDER#Folder|}" --sort size > "$SCRATCH/search-in.json"
+expect "$SCRATCH/search-in.json" "len(lines) == 2" "search within a folder"
+"$FP" search --option 'tags:' --limit 4 > "$SCRATCH/untagged.json"
+expect "$SCRATCH/untagged.json" "len(lines) == 4" "untagged items, limited"
+"$FP" groups > "$SCRATCH/groups.json"
+expect "$SCRATCH/groups.json" \
+  "{g['kind']: g['items'] for g in lines} == {'library': 9, 'recents': 9, 'favorites': 0, 'unfiled': 3, 'no-label': 9}" \
+  "groups and their counts"
+expect_error bad-option "$FP" search --option 'colour:red'
+expect_error bad-sort "$FP" search report --sort colour
+expect_error bad-field "$FP" search report --fields colour
 
 expect_error token "$FP" list root --page 'not a token'
 expect "$SCRATCH/token.err" "last['domain'] == 'QLTCommandLineErrorDomain'" "token error domain"
