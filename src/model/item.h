@@ -95,7 +95,8 @@ class Item : public LibraryObject {
   // the item's current folder (none without a folder).
   void updateCloudSharedItemForFolder();
   // Each changes the item, then hands the new value to its shared item
-  // when it has one (the whole group list for any change of groups).
+  // when it has one (the whole group list for any change of groups); a
+  // change of favourite is also announced.
   void setLabel(const ManagedObjectPtr& label);
   void setFavorite(bool favorite);
   void setGroups(const std::vector<ManagedObjectPtr>& groups);
@@ -130,8 +131,6 @@ class Item : public LibraryObject {
   bool isLocalRecord() const;
   bool isShared() const;
   bool isFavorite() const { return valueForKey("favorite").boolValue(); }
-  // Also marks the item's shared-item record.
-  void setFavorite(bool favorite);
   bool extensionHidden() const { return valueForKey("extensionHidden").boolValue(); }
   // Whether the library this item belongs to keeps its records in the
   // cloud database.
