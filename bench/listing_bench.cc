@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_home.h"
 #include "extension/file_provider_enumerator.h"
 #include "extension/file_provider_extension.h"
 #include "model/folder.h"
@@ -51,19 +52,15 @@ struct Listed {
 
 class Libraries {
  public:
-  ~Libraries() {
-    close();
-    std::error_code ignored;
-    if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
-  }
+  ~Libraries() { close(); }
 
   // The library with `items` items, loaded in the current extension.
   const Listed& open(int items) {
-    if (root_.empty()) makeRoot();
+    if (!home_) makeRoot();
     auto found = libraries_.find(items);
     if (found != libraries_.end() && openItems_ == items) return found->second;
     close();
-    std::string container = root_ + "/library-" + std::to_string(items);
+    std::string container = home_->root() + "/library-" + std::to_string(items);
     std::filesystem::create_directories(container);
     ::setenv("QLT_GROUP_CONTAINER", container.c_str(), 1);
     extension_ = std::make_shared<FileProviderExtension>(FileProviderDomain{"Default", "Default"});
@@ -81,18 +78,7 @@ class Libraries {
 
  private:
   void makeRoot() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qlt-listing-XXXXXX").native();
-    if (!::mkdtemp(pattern.data())) std::abort();
-    root_ = pattern;
-    for (const char* name : {"config", "data", "cache", "runtime"}) {
-      std::string path = root_ + "/" + name;
-      std::filesystem::create_directories(path);
-      std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-    }
-    ::setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
-    ::setenv("XDG_CACHE_HOME", (root_ + "/cache").c_str(), 1);
-    ::setenv("XDG_RUNTIME_DIR", (root_ + "/runtime").c_str(), 1);
+    home_ = std::make_unique<BenchHome>("qlt-listing");
   }
 
   void close() {
@@ -141,7 +127,7 @@ class Libraries {
     return listed;
   }
 
-  std::string root_;
+  std::unique_ptr<BenchHome> home_;
   std::map<int, Listed> libraries_;
   std::shared_ptr<FileProviderExtension> extension_;
   int openItems_ = -1;

@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_home.h"
 #include "model/folder.h"
 #include "model/label.h"
 #include "model/model_classes.h"
@@ -39,18 +40,14 @@ const char* const kWords[] = {"report", "notes", "photo", "draft", "memo"};
 
 class Libraries {
  public:
-  ~Libraries() {
-    close();
-    std::error_code ignored;
-    if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
-  }
+  ~Libraries() { close(); }
 
   // The library of `items` items, loaded by the shared library manager.
   LibraryManager& open(int items) {
-    if (root_.empty()) makeRoot();
+    if (!home_) makeRoot();
     if (openItems_ == items) return *manager_;
     close();
-    std::string container = root_ + "/library-" + std::to_string(items);
+    std::string container = home_->root() + "/library-" + std::to_string(items);
     bool fresh = !std::filesystem::exists(container);
     std::filesystem::create_directories(container);
     ::setenv("QLT_GROUP_CONTAINER", container.c_str(), 1);
@@ -67,18 +64,7 @@ class Libraries {
  private:
   void makeRoot() {
     registerLibraryModelClasses();
-    std::string pattern = (std::filesystem::temp_directory_path() / "qlt-search-XXXXXX").native();
-    if (!::mkdtemp(pattern.data())) std::abort();
-    root_ = pattern;
-    for (const char* name : {"config", "data", "cache", "runtime"}) {
-      std::string path = root_ + "/" + name;
-      std::filesystem::create_directories(path);
-      std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-    }
-    ::setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
-    ::setenv("XDG_CACHE_HOME", (root_ + "/cache").c_str(), 1);
-    ::setenv("XDG_RUNTIME_DIR", (root_ + "/runtime").c_str(), 1);
+    home_ = std::make_unique<BenchHome>("qlt-search");
   }
 
   void close() {
@@ -134,7 +120,7 @@ class Libraries {
     std::fprintf(stderr, "Built a library of %d items in %.1f s\n", itemCount, seconds);
   }
 
-  std::string root_;
+  std::unique_ptr<BenchHome> home_;
   std::shared_ptr<LibraryManager> manager_;
   int openItems_ = -1;
 };

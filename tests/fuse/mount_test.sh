@@ -21,14 +21,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-export QLT_GROUP_CONTAINER="$SCRATCH/group"
-export XDG_CONFIG_HOME="$SCRATCH/config" XDG_DATA_HOME="$SCRATCH/data" XDG_CACHE_HOME="$SCRATCH/cache"
-export XDG_RUNTIME_DIR="$SCRATCH/runtime"
-mkdir -p "$QLT_GROUP_CONTAINER" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/scratch_library.sh"
 
 fail() { echo "FAIL: $*" >&2; [[ -f "$SCRATCH/mount.err" ]] && tail -20 "$SCRATCH/mount.err" >&2; exit 1; }
-json() { python3 -c 'import json,sys; lines=[json.loads(l) for l in open(sys.argv[1]) if l.strip()]; last=lines[-1]; print(eval(sys.argv[2]))' "$1" "$2"; }
 # eventually SECONDS COMMAND...: retries the command until it succeeds.
 eventually() {
   local deadline=$((SECONDS + $1)); shift
