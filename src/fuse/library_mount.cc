@@ -102,6 +102,7 @@ bool serveMount(const MountOptions& options,
   fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
   fuse_session* session =
       fuse_session_new(&args, &LibraryFileSystem::operations(), sizeof(fuse_lowlevel_ops), &system);
+  fuse_opt_free_args(&args);
   if (!session) {
     setError(error, mountError("The FUSE session could not be made."));
     return false;
