@@ -23,17 +23,13 @@ Folder::Ptr rootFolderOf(const Group& group) {
   return owner ? std::dynamic_pointer_cast<Folder>(owner->objectForKey("rootFolder")) : nullptr;
 }
 
-// Name, Added, Created, Modified and Size: the plain options without the
-// label ordering.
-std::vector<ItemSortOption> singleKeyOptions() {
-  using Comparison = SortDescriptor::Comparison;
-  return {
-      ItemSortOption::withKey(localizedString("Name"), "name", Comparison::LocalizedStandard),
-      ItemSortOption::withKey(localizedString("Added"), "dateAdded"),
-      ItemSortOption::withKey(localizedString("Created"), "dateCreated"),
-      ItemSortOption::withKey(localizedString("Modified"), "dateModified"),
-      ItemSortOption::withKey(localizedString("Size"), "size"),
-  };
+// Name, Added, Created, Modified and Size: every group's options without
+// the label ordering (the custom one), which means nothing where all items
+// share one label or none.
+std::vector<ItemSortOption> singleKeyOptions(const Group& group) {
+  std::vector<ItemSortOption> options = group.Group::itemSortOptions();
+  std::erase_if(options, [](const ItemSortOption& option) { return option.customSortDescriptors().has_value(); });
+  return options;
 }
 
 }  // namespace
@@ -101,12 +97,12 @@ std::optional<FetchRequest> NoLabelGroup::itemsFetchRequest() const {
   return itemsRequest("label == nil AND folder IN %@", {rootTreeFolderIDs(*this)}, *this);
 }
 
-std::vector<ItemSortOption> NoLabelGroup::itemSortOptions() const { return singleKeyOptions(); }
+std::vector<ItemSortOption> NoLabelGroup::itemSortOptions() const { return singleKeyOptions(*this); }
 
 std::vector<SortDescriptor> NoLabelGroup::itemSortDescriptors() const {
   auto stored = storedItemSortDescriptors();
   if (stored && !stored->empty()) return *stored;
-  return singleKeyOptions().front().sortDescriptors();
+  return singleKeyOptions(*this).front().sortDescriptors();
 }
 
 void NoLabelGroup::setItemSortDescriptors(const std::vector<SortDescriptor>& descriptors) {
@@ -117,12 +113,12 @@ std::optional<FetchRequest> Label::itemsFetchRequest() const {
   return itemsRequest("label == %@ AND folder IN %@", {objectID(), rootTreeFolderIDs(*this)}, *this);
 }
 
-std::vector<ItemSortOption> Label::itemSortOptions() const { return singleKeyOptions(); }
+std::vector<ItemSortOption> Label::itemSortOptions() const { return singleKeyOptions(*this); }
 
 std::vector<SortDescriptor> Label::itemSortDescriptors() const {
   auto stored = storedItemSortDescriptors();
   if (stored && !stored->empty()) return *stored;
-  return singleKeyOptions().front().sortDescriptors();
+  return singleKeyOptions(*this).front().sortDescriptors();
 }
 
 void Label::setItemSortDescriptors(const std::vector<SortDescriptor>& descriptors) {
