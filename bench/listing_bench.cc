@@ -23,7 +23,7 @@
 #include <memory>
 #include <string>
 
-#include "bench_home.h"
+#include "bench_libraries.h"
 #include "extension/file_provider_enumerator.h"
 #include "extension/file_provider_extension.h"
 #include "model/folder.h"
@@ -50,91 +50,47 @@ struct Listed {
   std::string storePath;
 };
 
-class Libraries {
- public:
-  ~Libraries() { close(); }
-
-  // The library with `items` items, loaded in the current extension.
-  const Listed& open(int items) {
-    if (!home_) makeRoot();
-    auto found = libraries_.find(items);
-    if (found != libraries_.end() && openItems_ == items) return found->second;
-    close();
-    std::string container = home_->root() + "/library-" + std::to_string(items);
-    std::filesystem::create_directories(container);
-    ::setenv("QLT_GROUP_CONTAINER", container.c_str(), 1);
-    extension_ = std::make_shared<FileProviderExtension>(FileProviderDomain{"Default", "Default"});
-    Error error;
-    if (!extension_->waitUntilLoaded(std::chrono::minutes(5), &error)) {
-      std::fprintf(stderr, "Cannot load library: %s\n", error.description().c_str());
-      std::abort();
+Listed buildListed(FileProviderExtension&, const std::string&, int itemCount) {
+  auto started = std::chrono::steady_clock::now();
+  Listed listed;
+  auto manager = LibraryManager::sharedManager();
+  listed.storePath = manager->libraryPersistentStorePath();
+  auto context = manager->newBackgroundContext();
+  const std::string contents(100, 'x');
+  context->performAndWait([&] {
+    auto root = context->fetch(FetchRequest("Library")).value().front()->objectForKey("rootFolder")->as<Folder>();
+    Folder::Ptr folder = root->createSubfolder("Listed");
+    if (!context->save()) std::abort();
+    listed.folderIdentifier = folder->fileProviderItemIdentifier();
+    listed.directory = *folder->folderPath();
+    for (int index = 0; index < itemCount; ++index) {
+      char filename[32];
+      std::snprintf(filename, sizeof(filename), "Item %06d.txt", index);
+      auto item = context->insertNewObject("Item");
+      item->setValueForKey("filename", std::string(filename));
+      item->setValueForKey("name", std::string(filename));
+      item->setValueForKey("size", int64_t{100});
+      item->setObjectForKey("folder", folder);
+      auto made = item->as<Item>();
+      made->setDateCreated(Date(kBaseDate + index));
+      made->setDateModified(Date(kBaseDate + index));
+      made->setDateRecordChanged(Date(kBaseDate + 10 + index * 0.001));
+      std::ofstream(listed.directory + "/" + filename) << contents;
+      if ((index + 1) % kSaveBatch == 0 && !context->save()) std::abort();
     }
-    openItems_ = items;
-    if (found == libraries_.end()) found = libraries_.emplace(items, build(items)).first;
-    return found->second;
-  }
+    if (!context->save()) std::abort();
+  });
+  auto database = Database::open(listed.storePath, {.readOnly = true, .create = false});
+  auto key = database ? database->cachedStatement("SELECT \"_pk\" FROM \"Group\" WHERE \"name\" = 'Listed'") : nullptr;
+  if (!key || !key->step()) std::abort();
+  listed.folderKey = key->columnInt64(0);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::fprintf(stderr, "Built a library of %d items in %.1f s\n", itemCount, seconds);
+  return listed;
+}
 
-  FileProviderExtension& extension() { return *extension_; }
-
- private:
-  void makeRoot() {
-    home_ = std::make_unique<BenchHome>("qlt-listing");
-  }
-
-  void close() {
-    if (!extension_) return;
-    extension_->invalidate();
-    extension_.reset();
-    openItems_ = -1;
-  }
-
-  Listed build(int itemCount) {
-    auto started = std::chrono::steady_clock::now();
-    Listed listed;
-    auto manager = LibraryManager::sharedManager();
-    listed.storePath = manager->libraryPersistentStorePath();
-    auto context = manager->newBackgroundContext();
-    const std::string contents(100, 'x');
-    context->performAndWait([&] {
-      auto root = context->fetch(FetchRequest("Library")).value().front()->objectForKey("rootFolder")->as<Folder>();
-      Folder::Ptr folder = root->createSubfolder("Listed");
-      if (!context->save()) std::abort();
-      listed.folderIdentifier = folder->fileProviderItemIdentifier();
-      listed.directory = *folder->folderPath();
-      for (int index = 0; index < itemCount; ++index) {
-        char filename[32];
-        std::snprintf(filename, sizeof(filename), "Item %06d.txt", index);
-        auto item = context->insertNewObject("Item");
-        item->setValueForKey("filename", std::string(filename));
-        item->setValueForKey("name", std::string(filename));
-        item->setValueForKey("size", int64_t{100});
-        item->setObjectForKey("folder", folder);
-        auto made = item->as<Item>();
-        made->setDateCreated(Date(kBaseDate + index));
-        made->setDateModified(Date(kBaseDate + index));
-        made->setDateRecordChanged(Date(kBaseDate + 10 + index * 0.001));
-        std::ofstream(listed.directory + "/" + filename) << contents;
-        if ((index + 1) % kSaveBatch == 0 && !context->save()) std::abort();
-      }
-      if (!context->save()) std::abort();
-    });
-    auto database = Database::open(listed.storePath, {.readOnly = true, .create = false});
-    auto key = database ? database->cachedStatement("SELECT \"_pk\" FROM \"Group\" WHERE \"name\" = 'Listed'") : nullptr;
-    if (!key || !key->step()) std::abort();
-    listed.folderKey = key->columnInt64(0);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::fprintf(stderr, "Built a library of %d items in %.1f s\n", itemCount, seconds);
-    return listed;
-  }
-
-  std::unique_ptr<BenchHome> home_;
-  std::map<int, Listed> libraries_;
-  std::shared_ptr<FileProviderExtension> extension_;
-  int openItems_ = -1;
-};
-
-Libraries& libraries() {
-  static Libraries shared;
+BenchLibraries<Listed>& libraries() {
+  static BenchLibraries<Listed> shared("qlt-listing", buildListed);
   return shared;
 }
 

@@ -19,7 +19,7 @@
 #include <memory>
 #include <string>
 
-#include "bench_home.h"
+#include "bench_libraries.h"
 #include "extension/file_provider_enumerator.h"
 #include "extension/file_provider_extension.h"
 #include "model/folder.h"
@@ -43,100 +43,56 @@ struct Library {
   Bytes anchorBeforeChanges;
 };
 
-class Libraries {
- public:
-  ~Libraries() { close(); }
-
-  // The library with `items` items, loaded in the current extension.
-  const Library& open(int items) {
-    if (!home_) makeRoot();
-    auto found = libraries_.find(items);
-    if (found != libraries_.end() && openItems_ == items) return found->second;
-    close();
-    std::string container = home_->root() + "/library-" + std::to_string(items);
-    std::filesystem::create_directories(container);
-    ::setenv("QLT_GROUP_CONTAINER", container.c_str(), 1);
-    extension_ = std::make_shared<FileProviderExtension>(FileProviderDomain{"Default", "Default"});
-    Error error;
-    if (!extension_->waitUntilLoaded(std::chrono::minutes(5), &error)) {
-      std::fprintf(stderr, "Cannot load library: %s\n", error.description().c_str());
-      std::abort();
+Library buildLibrary(FileProviderExtension& extension, const std::string& container, int itemCount) {
+  auto started = std::chrono::steady_clock::now();
+  Library library{container, {}, {}};
+  auto context = LibraryManager::sharedManager()->newBackgroundContext();
+  std::vector<ManagedObjectPtr> items;
+  context->performAndWait([&] {
+    auto root = context->fetch(FetchRequest("Library")).value().front()->objectForKey("rootFolder")->as<Folder>();
+    Folder::Ptr big = root->createSubfolder("Big");
+    big->setDateRecordChanged(Date(kBaseDate));
+    for (int index = 0; index < kFolders; ++index) {
+      char name[32];
+      std::snprintf(name, sizeof(name), "Folder %04d", index);
+      big->createSubfolder(name)->setDateRecordChanged(Date(kBaseDate + index * 0.001));
     }
-    openItems_ = items;
-    if (found == libraries_.end()) found = libraries_.emplace(items, build(container, items)).first;
-    return found->second;
-  }
+    if (!context->save()) std::abort();
+    library.bigFolderIdentifier = big->fileProviderItemIdentifier();
+    std::string directory = *big->folderPath();
+    for (int index = 0; index < itemCount; ++index) {
+      char filename[32];
+      std::snprintf(filename, sizeof(filename), "Item %06d.txt", index);
+      auto item = context->insertNewObject("Item");
+      item->setValueForKey("filename", std::string(filename));
+      item->setValueForKey("name", std::string(filename));
+      item->setObjectForKey("folder", big);
+      auto made = item->as<Item>();
+      made->setDateCreated(Date(kBaseDate + index));
+      made->setDateModified(Date(kBaseDate + index));
+      made->setDateRecordChanged(Date(kBaseDate + 10 + index * 0.001));
+      std::ofstream(directory + "/" + filename);
+      if ((index + 1) % kSaveBatch == 0 && !context->save()) std::abort();
+      if (index % (itemCount / kModifiedItems) == 0) items.push_back(item);
+    }
+    if (!context->save()) std::abort();
+  });
 
-  FileProviderExtension& extension() { return *extension_; }
+  auto enumerator = extension.enumeratorForContainerItemIdentifier(kWorkingSetContainerItemIdentifier);
+  library.anchorBeforeChanges = enumerator->currentSyncAnchor().value();
+  enumerator->invalidate();
+  context->performAndWait([&] {
+    for (size_t index = 0; index < items.size(); ++index)
+      items[index]->as<LibraryObject>()->setDateRecordChanged(Date(kBaseDate + 1e6 + index));
+    if (!context->save()) std::abort();
+  });
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::fprintf(stderr, "Built a library of %d items and %d folders in %.1f s\n", itemCount, kFolders, seconds);
+  return library;
+}
 
- private:
-  void makeRoot() {
-    home_ = std::make_unique<BenchHome>("qlt-read-path");
-  }
-
-  void close() {
-    if (!extension_) return;
-    extension_->invalidate();
-    extension_.reset();
-    openItems_ = -1;
-  }
-
-  Library build(const std::string& container, int itemCount) {
-    auto started = std::chrono::steady_clock::now();
-    Library library{container, {}, {}};
-    auto context = LibraryManager::sharedManager()->newBackgroundContext();
-    std::vector<ManagedObjectPtr> items;
-    context->performAndWait([&] {
-      auto root = context->fetch(FetchRequest("Library")).value().front()->objectForKey("rootFolder")->as<Folder>();
-      Folder::Ptr big = root->createSubfolder("Big");
-      big->setDateRecordChanged(Date(kBaseDate));
-      for (int index = 0; index < kFolders; ++index) {
-        char name[32];
-        std::snprintf(name, sizeof(name), "Folder %04d", index);
-        big->createSubfolder(name)->setDateRecordChanged(Date(kBaseDate + index * 0.001));
-      }
-      if (!context->save()) std::abort();
-      library.bigFolderIdentifier = big->fileProviderItemIdentifier();
-      std::string directory = *big->folderPath();
-      for (int index = 0; index < itemCount; ++index) {
-        char filename[32];
-        std::snprintf(filename, sizeof(filename), "Item %06d.txt", index);
-        auto item = context->insertNewObject("Item");
-        item->setValueForKey("filename", std::string(filename));
-        item->setValueForKey("name", std::string(filename));
-        item->setObjectForKey("folder", big);
-        auto made = item->as<Item>();
-        made->setDateCreated(Date(kBaseDate + index));
-        made->setDateModified(Date(kBaseDate + index));
-        made->setDateRecordChanged(Date(kBaseDate + 10 + index * 0.001));
-        std::ofstream(directory + "/" + filename);
-        if ((index + 1) % kSaveBatch == 0 && !context->save()) std::abort();
-        if (index % (itemCount / kModifiedItems) == 0) items.push_back(item);
-      }
-      if (!context->save()) std::abort();
-    });
-
-    auto enumerator = extension_->enumeratorForContainerItemIdentifier(kWorkingSetContainerItemIdentifier);
-    library.anchorBeforeChanges = enumerator->currentSyncAnchor().value();
-    enumerator->invalidate();
-    context->performAndWait([&] {
-      for (size_t index = 0; index < items.size(); ++index)
-        items[index]->as<LibraryObject>()->setDateRecordChanged(Date(kBaseDate + 1e6 + index));
-      if (!context->save()) std::abort();
-    });
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::fprintf(stderr, "Built a library of %d items and %d folders in %.1f s\n", itemCount, kFolders, seconds);
-    return library;
-  }
-
-  std::unique_ptr<BenchHome> home_;
-  std::map<int, Library> libraries_;
-  std::shared_ptr<FileProviderExtension> extension_;
-  int openItems_ = -1;
-};
-
-Libraries& libraries() {
-  static Libraries shared;
+BenchLibraries<Library>& libraries() {
+  static BenchLibraries<Library> shared("qlt-read-path", buildLibrary);
   return shared;
 }
 
