@@ -1,15 +1,11 @@
 #include "formats/text_encoding.h"
 
 #include "platform/foundation/property_list_unicode.h"
+#include "platform/foundation/windows_1252.h"
 
 namespace qlt {
 
 namespace {
-
-constexpr char16_t kWindows1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-                                           0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
 
 std::optional<std::string> decodeUTF16(std::string_view bytes, bool bigEndian) {
   if (bytes.size() % 2) return std::nullopt;
@@ -35,7 +31,7 @@ std::optional<DecodedText> decodeText(std::string_view bytes) {
   std::string text;
   for (char c : bytes) {
     auto byte = static_cast<unsigned char>(c);
-    appendUTF8(text, byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte);
+    appendUTF8(text, fromWindows1252(byte));
   }
   return DecodedText{std::move(text), StringEncoding::WindowsCP1252};
 }
@@ -59,14 +55,8 @@ std::string encodeText(std::string_view utf8, StringEncoding encoding) {
     }
     case StringEncoding::WindowsCP1252:
       for (char16_t unit : units) {
-        if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
-          out += static_cast<char>(unit);
-          continue;
-        }
-        char replacement = '?';
-        for (int i = 0; i < 32; ++i)
-          if (kWindows1252High[i] == unit && unit != 0xFFFD) replacement = static_cast<char>(0x80 + i);
-        out += replacement;
+        int byte = windows1252Byte(unit);
+        out += byte >= 0 ? static_cast<char>(byte) : '?';
       }
       return out;
   }

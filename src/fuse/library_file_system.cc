@@ -152,15 +152,15 @@ void readdirAny(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, fuse_
     size_t added = 0;
     auto next = static_cast<off_t>(index + 1);
     if (plus) {
-      fuse_entry_param parameters;
-      bool found = false;
-      bool dots = entry.name == "." || entry.name == "..";
-      if (!dots) fillEntry(system, entry.ino, &parameters, nullptr, &found);
-      if (dots || !found) {
-        std::memset(&parameters, 0, sizeof(parameters));
+      fuse_entry_param parameters{};
+      if (entry.name == "." || entry.name == "..") {
+        // No lookup: the kernel knows these already.
         parameters.attr.st_ino = entry.ino;
         parameters.attr.st_mode = S_IFDIR;
-        if (!dots) continue;
+      } else {
+        bool found = false;
+        fillEntry(system, entry.ino, &parameters, nullptr, &found);
+        if (!found) continue;  // gone since the directory was opened
       }
       added = fuse_add_direntry_plus(request, buffer.data() + used, size - used, entry.name.c_str(), &parameters, next);
     } else {
@@ -238,7 +238,7 @@ void release(fuse_req_t request, fuse_ino_t, fuse_file_info* info) {
 }
 
 // The extended attributes a node shows, under "user.".
-std::map<std::string, std::string> shownAttributes(LibraryFileSystem& system, const Node& node) {
+std::map<std::string, std::string> shownAttributes(const Node& node) {
   std::map<std::string, std::string> shown;
   if (!node.item) return shown;
   for (const auto& [name, value] : node.item->extendedAttributes()) {
@@ -246,7 +246,6 @@ std::map<std::string, std::string> shownAttributes(LibraryFileSystem& system, co
     shown.emplace(shownName, std::string(value.begin(), value.end()));
   }
   if (std::string tags = xdgTags(*node.item); !tags.empty()) shown[kXdgTagsName] = tags;
-  (void)system;
   return shown;
 }
 
@@ -263,7 +262,7 @@ void getxattr(fuse_req_t request, fuse_ino_t ino, const char* name, size_t size)
   LibraryFileSystem& system = fileSystem(request);
   std::optional<Node> node = system.table().node(ino);
   if (!node) return (void)fuse_reply_err(request, ENOENT);
-  auto shown = shownAttributes(system, *node);
+  auto shown = shownAttributes(*node);
   auto found = shown.find(name);
   if (found == shown.end()) return (void)fuse_reply_err(request, ENODATA);
   replyXattr(request, found->second, size);
@@ -274,7 +273,7 @@ void listxattr(fuse_req_t request, fuse_ino_t ino, size_t size) {
   std::optional<Node> node = system.table().node(ino);
   if (!node) return (void)fuse_reply_err(request, ENOENT);
   std::string names;
-  for (const auto& [name, value] : shownAttributes(system, *node)) {
+  for (const auto& [name, value] : shownAttributes(*node)) {
     names += name;
     names.push_back('\0');
   }
@@ -283,9 +282,9 @@ void listxattr(fuse_req_t request, fuse_ino_t ino, size_t size) {
 
 void statfs(fuse_req_t request, fuse_ino_t) {
   LibraryFileSystem& system = fileSystem(request);
+  // The space of the disk the mount point stands on.
   struct statvfs answer {};
-  std::string container = system.client().extension().library() ? system.mountPoint() : std::string("/");
-  if (::statvfs(deletingLastPathComponent(container).c_str(), &answer) != 0) answer = {};
+  if (::statvfs(deletingLastPathComponent(system.mountPoint()).c_str(), &answer) != 0) answer = {};
   answer.f_namemax = 255;
   fuse_reply_statfs(request, &answer);
 }
@@ -403,15 +402,14 @@ std::optional<std::map<std::string, fuse_ino_t>> LibraryFileSystem::childrenOf(f
   return children;
 }
 
-std::optional<struct stat> LibraryFileSystem::attributesOf(const Node& node) const {
+std::optional<struct stat> LibraryFileSystem::attributesOf(const Node& node) {
   struct stat attributes {};
   attributes.st_ino = node.ino;
   attributes.st_uid = ::getuid();
   attributes.st_gid = ::getgid();
   if (!node.item && node.ino != NodeTable::kRoot) {
     // An entry inside a package: as its handed-out copy is.
-    auto* self = const_cast<LibraryFileSystem*>(this);
-    auto path = packagePathOf(*self, node, nullptr);
+    auto path = packagePathOf(*this, node, nullptr);
     if (!path || ::lstat(path->c_str(), &attributes) != 0) return std::nullopt;
     attributes.st_ino = node.ino;
     attributes.st_mode = (attributes.st_mode & S_IFMT) | (S_ISDIR(attributes.st_mode) ? 0555 : 0444);

@@ -35,7 +35,8 @@ class LibraryFileSystem {
   [[nodiscard]] std::optional<std::map<std::string, fuse_ino_t>> childrenOf(fuse_ino_t directory, Error* error);
   // Places a descriptor under `parent`; its node's ino.
   fuse_ino_t placeItem(const FileProviderItemPtr& item, fuse_ino_t parent);
-  [[nodiscard]] std::optional<struct stat> attributesOf(const Node& node) const;
+  // For an entry inside a package, its handed-out copy may be fetched.
+  [[nodiscard]] std::optional<struct stat> attributesOf(const Node& node);
 
   // Tells the kernel to drop what it keeps of an entry, a node's attributes
   // (and with `data`, its contents), a directory's listing.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/foundation/property_list_unicode.h"
+#include "platform/foundation/windows_1252.h"
 
 namespace qlt {
 
@@ -51,14 +52,6 @@ struct GroupState {
   std::string fieldLink;
   std::optional<std::string> pendingAttachment;
 };
-
-char16_t fromWindows1252(uint8_t byte) {
-  static const char16_t kHigh[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-                                     0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-  return byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : static_cast<char16_t>(byte);
-}
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -3,23 +3,13 @@
 #include <cmath>
 #include <map>
 
+#include "platform/foundation/windows_1252.h"
+
 namespace qlt {
 
 namespace {
 
 long twips(double points) { return std::lround(points * 20); }
-
-// Windows-1252 for the code points that have a byte there.
-int windows1252Byte(char16_t c) {
-  if (c >= 0xA0 && c <= 0xFF) return c;
-  static const char16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                     0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-  for (int i = 0; i < 32; ++i)
-    if (kHigh[i] == c && c != 0) return 0x80 + i;
-  return -1;
-}
 
 class RTFWriter {
  public:
@@ -223,7 +213,7 @@ class RTFWriter {
       out_ += static_cast<char>(c);
       return;
     }
-    int byte = windows1252Byte(c);
+    int byte = c >= 0x80 ? windows1252Byte(c) : -1;
     if (byte >= 0) {
       static const char kHex[] = "0123456789abcdef";
       out_ += "\\'";
