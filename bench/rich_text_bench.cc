@@ -77,70 +77,62 @@ class PeakMemory {
   long long base_;
 };
 
-void BM_ReadRTF(benchmark::State& state) {
-  std::string rtf = rtfFromAttributedString(sampleText(static_cast<size_t>(state.range(0)) << 20));
+// Runs `work` once per iteration and reports the peak memory of the last.
+template <class Work>
+void measureWithPeakMemory(benchmark::State& state, Work work) {
   double peak = 0;
   for (auto _ : state) {
     PeakMemory memory;
-    auto result = readRTF(rtf);
-    benchmark::DoNotOptimize(result);
+    work();
     peak = memory.megabytes();
   }
   state.counters["peak_MB"] = peak;
+}
+
+void BM_ReadRTF(benchmark::State& state) {
+  std::string rtf = rtfFromAttributedString(sampleText(static_cast<size_t>(state.range(0)) << 20));
+  measureWithPeakMemory(state, [&] {
+    auto result = readRTF(rtf);
+    benchmark::DoNotOptimize(result);
+  });
   state.counters["rtf_MB"] = static_cast<double>(rtf.size()) / (1024.0 * 1024.0);
 }
 
 void BM_WriteRTF(benchmark::State& state) {
   AttributedString text = sampleText(static_cast<size_t>(state.range(0)) << 20);
-  double peak = 0;
-  for (auto _ : state) {
-    PeakMemory memory;
+  measureWithPeakMemory(state, [&] {
     std::string rtf = rtfFromAttributedString(text);
     benchmark::DoNotOptimize(rtf);
-    peak = memory.megabytes();
-  }
-  state.counters["peak_MB"] = peak;
+  });
 }
 
 void BM_NotePackageRoundTrip(benchmark::State& state) {
   NoteFile note;
   note.setNoteText(sampleText(static_cast<size_t>(state.range(0)) << 20));
-  double peak = 0;
-  for (auto _ : state) {
-    PeakMemory memory;
+  measureWithPeakMemory(state, [&] {
     auto package = note.fileWrapper();
     auto read = NoteFile::withFileWrapper(*package);
     benchmark::DoNotOptimize(read);
-    peak = memory.megabytes();
-  }
-  state.counters["peak_MB"] = peak;
+  });
 }
 
 void BM_NotePackageWrite(benchmark::State& state) {
   NoteFile note;
   note.setNoteText(sampleText(static_cast<size_t>(state.range(0)) << 20));
-  double peak = 0;
-  for (auto _ : state) {
-    PeakMemory memory;
+  measureWithPeakMemory(state, [&] {
     auto package = note.fileWrapper();
     benchmark::DoNotOptimize(package);
-    peak = memory.megabytes();
-  }
-  state.counters["peak_MB"] = peak;
+  });
 }
 
 void BM_NotePackageRead(benchmark::State& state) {
   NoteFile note;
   note.setNoteText(sampleText(static_cast<size_t>(state.range(0)) << 20));
   auto package = note.fileWrapper();
-  double peak = 0;
-  for (auto _ : state) {
-    PeakMemory memory;
+  measureWithPeakMemory(state, [&] {
     auto read = NoteFile::withFileWrapper(*package);
     benchmark::DoNotOptimize(read);
-    peak = memory.megabytes();
-  }
-  state.counters["peak_MB"] = peak;
+  });
 }
 
 BENCHMARK(BM_ReadRTF)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
