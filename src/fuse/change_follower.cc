@@ -67,8 +67,10 @@ bool ChangeFollower::followOnce() {
 }
 
 void ChangeFollower::apply(const ServiceClient::Changes& changes) {
+  changedDirectories_.clear();
   for (const FileProviderItemPtr& item : changes.updated) update(item);
   for (const std::string& identifier : changes.deleted) remove(identifier);
+  for (fuse_ino_t directory : changedDirectories_) system_.invalidateNode(directory, true);
 }
 
 void ChangeFollower::update(const FileProviderItemPtr& item) {
@@ -80,18 +82,13 @@ void ChangeFollower::update(const FileProviderItemPtr& item) {
   if (before && (!parent || before->parent != *parent || before->name != item->filename())) {
     table.detach(*known);
     system_.invalidateEntry(before->parent, before->name);
-    system_.invalidateNode(before->parent, true);
+    changedDirectories_.insert(before->parent);
   }
   if (!parent) return;  // below nothing the mount has shown
-  std::optional<Node> parentNode = table.node(*parent);
   fuse_ino_t ino = system_.placeItem(item, *parent);
-  if (parentNode && parentNode->children) {
-    auto children = *parentNode->children;
-    children[item->filename()] = ino;
-    table.setChildren(*parent, children);
-  }
+  table.addChild(*parent, item->filename(), ino);
   system_.invalidateEntry(*parent, item->filename());
-  system_.invalidateNode(*parent, true);
+  changedDirectories_.insert(*parent);
   bool contentsChanged = !before || !before->item ||
                          before->item->itemVersion().contentVersion != item->itemVersion().contentVersion;
   if (contentsChanged && before && before->directory) table.forgetBelow(ino);
@@ -106,7 +103,7 @@ void ChangeFollower::remove(const std::string& identifier) {
   if (!node) return;
   table.detach(*known);
   system_.invalidateEntry(node->parent, node->name);
-  system_.invalidateNode(node->parent, true);
+  changedDirectories_.insert(node->parent);
 }
 
 }  // namespace qlt::fuse

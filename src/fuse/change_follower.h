@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include "fuse/library_file_system.h"
@@ -33,6 +34,10 @@ class ChangeFollower {
   void apply(const ServiceClient::Changes& changes);
   void update(const FileProviderItemPtr& item);
   void remove(const std::string& identifier);
+
+  // Directories whose listing changed in the batch being applied; the
+  // kernel is told once per directory.
+  std::set<fuse_ino_t> changedDirectories_;
 
   LibraryFileSystem& system_;
   std::chrono::milliseconds interval_;

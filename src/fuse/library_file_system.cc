@@ -355,26 +355,26 @@ fuse_ino_t LibraryFileSystem::placeItem(const FileProviderItemPtr& item, fuse_in
   return table_.place(item->itemIdentifier(), parent, item->filename(), item, isDirectoryItem(*item), package);
 }
 
-std::optional<std::map<std::string, fuse_ino_t>> LibraryFileSystem::childrenOf(fuse_ino_t directory, Error* error) {
+std::shared_ptr<const Children> LibraryFileSystem::childrenOf(fuse_ino_t directory, Error* error) {
   std::optional<Node> node = table_.node(directory);
   if (!node) {
     setError(error, posixError(ENOENT));
-    return std::nullopt;
+    return nullptr;
   }
   if (!node->directory) {
     setError(error, posixError(ENOTDIR));
-    return std::nullopt;
+    return nullptr;
   }
   if (node->children) return node->children;
 
-  std::map<std::string, fuse_ino_t> children;
+  Children children;
   if (node->package || (!node->item && !node->packagePath.empty())) {
     auto path = packagePathOf(*this, *node, error);
-    if (!path) return std::nullopt;
+    if (!path) return nullptr;
     DIR* listing = ::opendir(path->c_str());
     if (!listing) {
       setError(error, posixError(errno, *path));
-      return std::nullopt;
+      return nullptr;
     }
     while (dirent* entry = ::readdir(listing)) {
       std::string name = entry->d_name;
@@ -389,7 +389,7 @@ std::optional<std::map<std::string, fuse_ino_t>> LibraryFileSystem::childrenOf(f
     ::closedir(listing);
   } else {
     auto items = client_->children(node->identifier, error);
-    if (!items) return std::nullopt;
+    if (!items) return nullptr;
     for (const FileProviderItemPtr& item : *items) children.emplace(item->filename(), placeItem(item, directory));
     if (directory == NodeTable::kRoot) {
       // The trash shows at the top, as the folder its descriptor names.
@@ -398,8 +398,7 @@ std::optional<std::map<std::string, fuse_ino_t>> LibraryFileSystem::childrenOf(f
         children.emplace(trash->filename(), placeItem(trash, directory));
     }
   }
-  table_.setChildren(directory, children);
-  return children;
+  return table_.setChildren(directory, std::move(children));
 }
 
 std::optional<struct stat> LibraryFileSystem::attributesOf(const Node& node) {

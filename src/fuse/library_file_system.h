@@ -32,7 +32,7 @@ class LibraryFileSystem {
   const std::string& mountPoint() const { return mountPoint_; }
 
   // The children of a directory node, listing it when it was not listed.
-  [[nodiscard]] std::optional<std::map<std::string, fuse_ino_t>> childrenOf(fuse_ino_t directory, Error* error);
+  [[nodiscard]] std::shared_ptr<const Children> childrenOf(fuse_ino_t directory, Error* error);
   // Places a descriptor under `parent`; its node's ino.
   fuse_ino_t placeItem(const FileProviderItemPtr& item, fuse_ino_t parent);
   // For an entry inside a package, its handed-out copy may be fetched.

@@ -47,10 +47,30 @@ fuse_ino_t NodeTable::place(const std::string& identifier, fuse_ino_t parent, co
   return node.ino;
 }
 
-void NodeTable::setChildren(fuse_ino_t directory, const std::map<std::string, fuse_ino_t>& children) {
+namespace {
+
+// The listing to change in place: the node's own when nobody else holds it,
+// else a copy that replaces it.
+Children& writableChildren(Node& node) {
+  if (node.children.use_count() != 1) node.children = std::make_shared<Children>(*node.children);
+  return const_cast<Children&>(*node.children);
+}
+
+}  // namespace
+
+std::shared_ptr<const Children> NodeTable::setChildren(fuse_ino_t directory, Children children) {
+  auto listed = std::make_shared<const Children>(std::move(children));
   std::lock_guard lock(mutex_);
   auto found = nodes_.find(directory);
-  if (found != nodes_.end()) found->second.children = children;
+  if (found != nodes_.end()) found->second.children = listed;
+  return listed;
+}
+
+void NodeTable::addChild(fuse_ino_t directory, const std::string& name, fuse_ino_t child) {
+  std::lock_guard lock(mutex_);
+  auto found = nodes_.find(directory);
+  if (found == nodes_.end() || !found->second.children) return;
+  writableChildren(found->second)[name] = child;
 }
 
 void NodeTable::forgetChildren(fuse_ino_t directory) {
@@ -89,7 +109,8 @@ void NodeTable::detach(fuse_ino_t ino) {
   auto parent = nodes_.find(found->second.parent);
   if (parent != nodes_.end() && parent->second.children) {
     auto entry = parent->second.children->find(found->second.name);
-    if (entry != parent->second.children->end() && entry->second == ino) parent->second.children->erase(entry);
+    if (entry != parent->second.children->end() && entry->second == ino)
+      writableChildren(parent->second).erase(found->second.name);
   }
 }
 

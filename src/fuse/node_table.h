@@ -4,6 +4,7 @@
 #include <fuse_lowlevel.h>
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -13,6 +14,8 @@
 #include "platform/fileprovider/file_provider_item.h"
 
 namespace qlt::fuse {
+
+using Children = std::map<std::string, fuse_ino_t>;
 
 // What the mount knows of one entry of the tree: an item or container the
 // service described, or a file inside a package's handed-out contents.
@@ -27,8 +30,9 @@ struct Node {
   // Inside a package: the entry's path below the package's contents.
   std::string packagePath;
   // The children by name, once the directory was listed; dropped when it
-  // changes so that the next look lists it again.
-  std::optional<std::map<std::string, fuse_ino_t>> children;
+  // changes so that the next look lists it again. Shared with whoever
+  // holds a copy of the node, never changed under them.
+  std::shared_ptr<const Children> children;
   // Where the contents were last handed out, and for which version.
   std::string contentsPath;
   Bytes contentsVersion;
@@ -48,8 +52,11 @@ class NodeTable {
   // descriptor, placed under `parent` as `name`.
   fuse_ino_t place(const std::string& identifier, fuse_ino_t parent, const std::string& name,
                    const FileProviderItemPtr& item, bool directory, bool package, const std::string& packagePath = {});
-  // Replaces a directory's children, as listed.
-  void setChildren(fuse_ino_t directory, const std::map<std::string, fuse_ino_t>& children);
+  // Replaces a directory's children, as listed; the listing kept.
+  std::shared_ptr<const Children> setChildren(fuse_ino_t directory, Children children);
+  // Adds or replaces one entry of a listed directory; nothing when the
+  // directory is not listed (its next listing will show the entry).
+  void addChild(fuse_ino_t directory, const std::string& name, fuse_ino_t child);
   void forgetChildren(fuse_ino_t directory);
   // Forgets the listings at and below `ino` (package contents included).
   void forgetBelow(fuse_ino_t ino);
