@@ -79,6 +79,13 @@ void ChangeFollower::update(const FileProviderItemPtr& item) {
   std::optional<fuse_ino_t> parent = table.inoOf(parentIdentifier);
   std::optional<fuse_ino_t> known = table.inoOf(item->itemIdentifier());
   std::optional<Node> before = known ? table.node(*known) : std::nullopt;
+  if (before && parentIdentifier.empty()) {
+    // A container the mount placed itself (the top, the trash): it keeps
+    // its place; only what it says of itself changes.
+    system_.placeItem(item, before->parent);
+    system_.invalidateNode(*known, false);
+    return;
+  }
   if (before && (!parent || before->parent != *parent || before->name != item->filename())) {
     table.detach(*known);
     system_.invalidateEntry(before->parent, before->name);

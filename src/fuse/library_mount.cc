@@ -19,7 +19,7 @@ namespace qlt::fuse {
 
 namespace {
 
-constexpr std::chrono::milliseconds kFollowInterval{1000};
+constexpr std::chrono::milliseconds kFollowInterval{500};
 
 Error mountError(const std::string& text) { return Error(kPOSIXErrorDomain, EIO, text); }
 
