@@ -101,6 +101,17 @@ class FileProviderExtension : public FileProviding, public std::enable_shared_fr
   std::shared_ptr<Progress> itemForIdentifier(const std::string& identifier, ItemCompletion completion);
   std::shared_ptr<Progress> fetchContentsForItemWithIdentifier(const std::string& identifier,
                                                                ContentsCompletion completion);
+  // Creates a folder or an item from `itemTemplate` (the fields named in
+  // `fields` carry values; `contents` is where a new file's contents were
+  // staged). `completion` gets the new (or, with
+  // kFileProviderCreateItemMayAlreadyExist, the existing) item, the fields
+  // still pending (none) and whether the service should fetch the contents
+  // (never); or the error.
+  using CreateCompletion = std::function<void(FileProviderItemPtr item, uint64_t pendingFields,
+                                              bool shouldFetchContent, const Error* error)>;
+  std::shared_ptr<Progress> createItemBasedOnTemplate(FileProviderItemPtr itemTemplate, uint64_t fields,
+                                                      const std::optional<std::string>& contents, uint64_t options,
+                                                      CreateCompletion completion);
   // Deletes an item, or a folder (one with contents only with
   // kFileProviderDeleteItemRecursive in `options`); the base version is not
   // consulted. `completion` gets null on success.

@@ -1,5 +1,6 @@
 // The item, contents and host-application requests of FileProviderExtension.
 
+#include "extension/file_provider_create_operation.h"
 #include "extension/file_provider_delete_operation.h"
 #include "extension/file_provider_download_item_operation.h"
 #include "extension/file_provider_extension.h"
@@ -33,6 +34,23 @@ std::shared_ptr<Progress> FileProviderExtension::fetchContentsForItemWithIdentif
     context->performAndWait([&] { object = LibraryObject::libraryObjectFromFileProviderIdentifier(identifier, *context); });
   auto operation = std::make_shared<FileProviderDownloadItemOperation>(object, domain_);
   operation->setDownloadOperationCompletionBlock(std::move(completion));
+  operationQueue_.addOperation(operation);
+  return operation->progress();
+}
+
+std::shared_ptr<Progress> FileProviderExtension::createItemBasedOnTemplate(FileProviderItemPtr itemTemplate,
+                                                                           uint64_t fields,
+                                                                           const std::optional<std::string>& contents,
+                                                                           uint64_t options,
+                                                                           CreateCompletion completion) {
+  log("Create item based on template: %@ in %@ May Exist: %@", itemTemplate->filename(),
+      itemTemplate->parentItemIdentifier(), (options & kFileProviderCreateItemMayAlreadyExist) ? "YES" : "NO");
+  auto operation = std::make_shared<FileProviderCreateOperation>(std::move(itemTemplate), fields, contents, options,
+                                                                 changesManagerContext());
+  operation->setCreateOperationCompletionBlock(
+      [completion = std::move(completion)](FileProviderItemPtr item, uint64_t pendingFields, const Error* error) {
+        if (completion) completion(std::move(item), pendingFields, false, error);
+      });
   operationQueue_.addOperation(operation);
   return operation->progress();
 }

@@ -37,6 +37,13 @@ class NoteFile {
   static PropertyListDictionary defaultPreferences();
   static std::string newNoteName();
   static std::string newNoteFileName();
+  // Whether an imported file should become a note first: plain text and
+  // HTML, each while its conversion default is on.
+  static bool shouldConvertFileURL(const std::string& path);
+  // A new note holding the text of the plain-text or HTML file at `path`,
+  // in a temporary directory of its own that the caller removes.
+  [[nodiscard]] static std::optional<std::string> noteFileURLForTextFileAtURL(const std::string& path,
+                                                                             Error* error = nullptr);
   static Color defaultBackgroundColor();
   static const std::set<std::string>& allowedAttributeNames();
 

@@ -24,6 +24,18 @@ namespace qlt {
 class Folder;
 class Group;
 class CloudRecord;
+class Library;
+class Stationery;
+class URLComponents;
+class AttributedString;
+class UniformType;
+
+// Creation from nothing without a filename, and file import without a file.
+inline constexpr const char* kItemCreationErrorDomain = "QLTItemCreationErrorDomain";
+inline constexpr long kItemCreationNoFileErrorCode = 10001;
+inline constexpr long kItemCreationNoFilenameErrorCode = 10002;
+// Standard defaults read when items are made from stationery.
+inline constexpr const char* kAutoRenameStationeryKey = "QLTAutoRenameStationery";
 
 inline constexpr const char* kItemCloudFileAssetKey = "itemAssetFile";
 inline constexpr const char* kItemCloudFileIsArchiveKey = "itemFileIsArchive";
@@ -39,6 +51,59 @@ inline constexpr const char* kItemFolderDidChangeNotification = "QLTItemFolderDi
 
 class Item : public LibraryObject {
  public:
+  using Ptr = std::shared_ptr<Item>;
+
+  // Factories. Each inserts a new item into the context of `library`, picks
+  // its filename and folder (the items folder of `group`), puts its file in
+  // place, fills its attributes from the file and places it in the library
+  // group and in `group` when that takes new items. Nothing is saved. On
+  // failure the item is deleted from the context again, no file of it is
+  // left in the library, and the error says why. REQUIRES: on the
+  // context's queue.
+  [[nodiscard]] static Ptr newNoteItemInLibrary(const std::shared_ptr<Library>& library, const ManagedObjectPtr& group,
+                                                Error* error = nullptr);
+  [[nodiscard]] static Ptr newWebLinkItemWithURL(const URLComponents& url, const std::string& name,
+                                                 const std::shared_ptr<Library>& library, const ManagedObjectPtr& group,
+                                                 Error* error = nullptr);
+  // Imports a copy of the file (a package is copied whole). Symbolic
+  // links, aliases and hidden files are refused, as is anything that is
+  // neither a file nor a directory. With `type`, a file whose extension
+  // does not fit the type gets the type's extension appended (hidden).
+  [[nodiscard]] static Ptr newItemWithFileURL(const std::string& path, const std::shared_ptr<Library>& library,
+                                              const ManagedObjectPtr& group, Error* error = nullptr);
+  [[nodiscard]] static Ptr newItemWithFileURLOfType(const std::string& path, const UniformType* type,
+                                                    const std::shared_ptr<Library>& library,
+                                                    const ManagedObjectPtr& group, Error* error = nullptr);
+  // An item of exactly `itemFilename` in the items folder of `group`, from
+  // a copy of the file at `path` or, without one, with no file at all. A
+  // name an item or subfolder of that folder already uses is refused.
+  [[nodiscard]] static Ptr newItemWithFileURLItemFilename(const std::optional<std::string>& path,
+                                                          const std::string& itemFilename,
+                                                          const std::shared_ptr<Library>& library,
+                                                          const ManagedObjectPtr& group, Error* error = nullptr);
+  // Plain-text and HTML files may first become notes (see
+  // NoteFile::shouldConvertFileURL).
+  [[nodiscard]] static Ptr newItemWithFileURLConvertToNoteIfNecessary(const std::string& path, bool convert,
+                                                                      const std::shared_ptr<Library>& library,
+                                                                      const ManagedObjectPtr& group,
+                                                                      Error* error = nullptr);
+  [[nodiscard]] static Ptr newNoteItemFromString(const std::string& text, const std::shared_ptr<Library>& library,
+                                                 const ManagedObjectPtr& group, Error* error = nullptr);
+  [[nodiscard]] static Ptr newNoteItemFromAttributedString(const AttributedString& text,
+                                                           const std::shared_ptr<Library>& library,
+                                                           const ManagedObjectPtr& group, Error* error = nullptr);
+  // A note, rich-text or plain-text file holding `text`; nullptr without an
+  // error for any other type.
+  [[nodiscard]] static Ptr newItemWithType(const std::string& type, const std::string& text,
+                                           const std::shared_ptr<Library>& library, const ManagedObjectPtr& group,
+                                           Error* error = nullptr);
+  // The URL a web-link file points to; nullopt for other files and on any
+  // read error.
+  [[nodiscard]] static std::optional<std::string> sourceURLFromFileAtURL(const std::string& path);
+  // "Note", "Web Link", "Encrypted File", else the type's description;
+  // empty for no type.
+  static std::string kindStringForFileType(const std::string& type);
+
   // A filename for this item in `folder` that no other item there and no
   // plain subfolder uses (equal as file names), numbered "B n" when needed,
   // and always sanitized; empty when the filename sanitizes to nothing.
@@ -73,6 +138,9 @@ class Item : public LibraryObject {
   [[nodiscard]] bool moveToFolder(const std::shared_ptr<Folder>& folder, Error* error = nullptr) {
     return moveToFolder(folder, filename(), error);
   }
+  // Moves the item to the folder canAddToGroup chose (keeping its
+  // filename) and adds it to `group`.
+  [[nodiscard]] bool addToGroup(const std::shared_ptr<Group>& group, Error* error = nullptr);
   void removeFromAllGroups();
 
   // Whether the item may be called `newName`: its filename then (the
@@ -226,6 +294,8 @@ class Item : public LibraryObject {
   void prepareForDeletion() override;
 
  private:
+  // Where canAddToGroup and addToGroup put the item.
+  std::shared_ptr<Folder> destinationForGroup(const Group& group) const;
   // Posted only from a main-queue context.
   void postIfInMainQueueContext(const char* notification);
   // Puts a file that stands where the item's file is to go into the user's

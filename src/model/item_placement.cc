@@ -58,16 +58,28 @@ bool Item::canMoveToFolder(const Folder& destination, const std::string& request
   return true;
 }
 
-bool Item::canAddToGroup(const Group& group, Error* error) const {
+std::shared_ptr<Folder> Item::destinationForGroup(const Group& group) const {
   std::shared_ptr<Folder> current = folder();
-  ManagedObjectPtr destination;
-  if (!group.isFolder() && current && !current->isTrashFolder() && group.groupType() != kLibraryGroupType) {
-    destination = current;
-  } else if (auto library = std::dynamic_pointer_cast<Library>(group.library())) {
-    destination = library->itemsFolderForGroup(std::const_pointer_cast<ManagedObject>(group.shared_from_this()));
-  }
-  auto target = std::dynamic_pointer_cast<Folder>(destination);
+  if (!group.isFolder() && current && !current->isTrashFolder() && group.groupType() != kLibraryGroupType)
+    return current;
+  auto library = std::dynamic_pointer_cast<Library>(group.library());
+  if (!library) return nullptr;
+  return std::dynamic_pointer_cast<Folder>(
+      library->itemsFolderForGroup(std::const_pointer_cast<ManagedObject>(group.shared_from_this())));
+}
+
+bool Item::canAddToGroup(const Group& group, Error* error) const {
+  std::shared_ptr<Folder> target = destinationForGroup(group);
+  if (!target) setError(error, itemError(kItemCannotMoveToInvalidFolderURLErrorCode, "Cannot move to invalid URL."));
   return target && canMoveToFolder(*target, error);
+}
+
+bool Item::addToGroup(const std::shared_ptr<Group>& group, Error* error) {
+  if (!group || !canAddToGroup(*group, error)) return false;
+  if (!moveToFolder(destinationForGroup(*group), filename(), error)) return false;
+  // A folder holds its items through their folder.
+  if (!group->isFolder()) addGroupsObject(group);
+  return true;
 }
 
 }  // namespace qlt

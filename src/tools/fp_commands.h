@@ -34,6 +34,19 @@ int fetchCommand(const CommonOptions& common, const std::string& identifier, con
 int serviceSourcesCommand(const CommonOptions& common, const std::string& identifier);
 int deleteCommand(const CommonOptions& common, const std::string& identifier, bool recursive);
 
+struct CreateOptions {
+  std::string parent;
+  std::string name;
+  std::optional<std::string> from;
+  bool folder = false;
+  bool mayExist = false;
+  std::optional<std::string> tags;
+  std::vector<std::string> xattrs;
+  std::optional<std::string> created;
+  std::optional<std::string> modified;
+};
+int createCommand(const CommonOptions& common, const CreateOptions& options);
+
 // The host application's changes, made in the library manager's view
 // context. `folder` names a container as containerIdentifier() reads it.
 int hostRenameCommand(const CommonOptions& common, const std::string& identifier, const std::string& name);
@@ -41,6 +54,11 @@ int hostMoveCommand(const CommonOptions& common, const std::string& identifier, 
 // Into the trash folder, or out of it into the root folder.
 int hostTrashCommand(const CommonOptions& common, const std::string& identifier, bool intoTrash);
 int hostDeleteCommand(const CommonOptions& common, const std::string& identifier);
+// The host application's own import paths; `folder` as for hostMoveCommand
+// (empty: the root).
+int hostImportCommand(const CommonOptions& common, const std::string& path, const std::string& folder);
+int hostNoteCommand(const CommonOptions& common, const std::string& text, const std::string& folder);
+int hostWebLinkCommand(const CommonOptions& common, const std::string& url, const std::string& folder);
 
 int serveCommand(const CommonOptions& common);
 // Answers the host application on the service socket until

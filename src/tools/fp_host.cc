@@ -2,7 +2,13 @@
 // library manager's view context, so that saves stamp record-change dates,
 // write persistent history and reach other processes; deletions leave the
 // rows the file-provider service's change enumeration reports.
+#include <filesystem>
+
 #include "changes/library_change_deleted_file_provider_item.h"
+#include "formats/url_components.h"
+#include "formats/web_link_file.h"
+#include "platform/files/file_system.h"
+#include "store/library.h"
 #include "model/folder.h"
 #include "model/item.h"
 #include "platform/objectstore/managed_object_context.h"
@@ -61,10 +67,12 @@ std::vector<LibraryObject::Ptr> subtree(const LibraryObject::Ptr& object) {
 }
 
 // Runs `change` in the view context and saves it there; a refused change
-// or a failed save leaves the context as it was.
+// or a failed save leaves the context as it was, and `undoFiles` (when
+// given) takes back what the change put on disk.
 int changeInViewContext(const CommonOptions& common,
                         const std::function<bool(FileProviderExtension&, ManagedObjectContext&, nlohmann::json&,
-                                                 Error*)>& change) {
+                                                 Error*)>& change,
+                        const std::function<void()>& undoFiles = nullptr) {
   Error error;
   auto session = ExtensionSession::start(common, &error);
   if (!session) return fail(error);
@@ -73,12 +81,39 @@ int changeInViewContext(const CommonOptions& common,
   nlohmann::json output;
   bool changed = false;
   view.performAndWait([&] {
-    changed = change(session->extension(), view, output, &error) && manager->saveLibrary(&error);
+    bool made = change(session->extension(), view, output, &error);
+    changed = made && manager->saveLibrary(&error);
     if (!changed) view.rollback();
+    if (made && !changed && undoFiles) undoFiles();
   });
   if (!changed) return fail(error);
   printLine(output);
   return 0;
+}
+
+// Makes a new item with `make` in the folder named by `folder` (the root
+// when empty); a save that fails takes the item's file away again.
+int createInViewContext(const CommonOptions& common, const std::string& folder,
+                        const std::function<Item::Ptr(const std::shared_ptr<Library>&, const ManagedObjectPtr&,
+                                                      Error*)>& make) {
+  std::optional<std::string> newFile;
+  return changeInViewContext(
+      common,
+      [&](FileProviderExtension& extension, ManagedObjectContext& view, nlohmann::json& output, Error* error) {
+        ManagedObjectPtr group = extension.folderForContainerItemIdentifier(
+            containerIdentifier(folder.empty() ? "root" : folder), view, error);
+        auto library = group ? std::dynamic_pointer_cast<Library>(std::static_pointer_cast<Folder>(group)->library())
+                             : nullptr;
+        if (!library) return false;
+        Item::Ptr item = make(library, group, error);
+        if (!item) return false;
+        newFile = item->fileURL();
+        output = {{"created", describe(*item)}};
+        return true;
+      },
+      [&] {
+        if (newFile) (void)removeItem(*newFile);
+      });
 }
 
 bool moveObject(const LibraryObject::Ptr& object, const Folder::Ptr& destination, Error* error) {
@@ -164,6 +199,33 @@ int hostDeleteCommand(const CommonOptions& common, const std::string& identifier
     view.deleteObject(object);
     output = {{"deleted", deleted}};
     return true;
+  });
+}
+
+int hostImportCommand(const CommonOptions& common, const std::string& path, const std::string& folder) {
+  std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
+  return createInViewContext(common, folder, [&](const std::shared_ptr<Library>& library, const ManagedObjectPtr& group,
+                                                 Error* error) {
+    return Item::newItemWithFileURLConvertToNoteIfNecessary(absolute, false, library, group, error);
+  });
+}
+
+int hostNoteCommand(const CommonOptions& common, const std::string& text, const std::string& folder) {
+  return createInViewContext(common, folder, [&](const std::shared_ptr<Library>& library, const ManagedObjectPtr& group,
+                                                 Error* error) {
+    return Item::newNoteItemFromString(text, library, group, error);
+  });
+}
+
+int hostWebLinkCommand(const CommonOptions& common, const std::string& url, const std::string& folder) {
+  std::optional<URLComponents> parsed = URLComponents::fromString(url);
+  if (!parsed || !WebLinkFile::canInitWithURL(*parsed)) {
+    printError(badArgument("“" + url + "” is not a web address."));
+    return 1;
+  }
+  return createInViewContext(common, folder, [&](const std::shared_ptr<Library>& library, const ManagedObjectPtr& group,
+                                                 Error* error) {
+    return Item::newWebLinkItemWithURL(*parsed, "", library, group, error);
   });
 }
 

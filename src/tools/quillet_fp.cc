@@ -68,6 +68,20 @@ int main(int argc, char** argv) {
   auto sources = command(app, "service-sources", "The service sources offered for an item", common);
   sources->add_option("identifier", identifier, "File-provider identifier")->required();
 
+  CreateOptions create;
+  auto createApp = command(app, "create",
+                           "Create a folder or item from a template: {\"created\":descriptor or null}", common);
+  createApp->add_option("parent", create.parent, kContainerHelp)->required();
+  createApp->add_option("--name", create.name, "The new item's filename")->required();
+  auto from = createApp->add_option("--from", create.from, "Contents: a copy of this file is staged");
+  auto folderFlag = createApp->add_flag("--folder", create.folder, "Create a folder");
+  from->excludes(folderFlag);
+  createApp->add_flag("--may-exist", create.mayExist, "Return an existing item of that name instead");
+  createApp->add_option("--tags", create.tags, "Tag names, separated by commas");
+  createApp->add_option("--xattr", create.xattrs, "Extended attribute KEY=VALUE (repeatable)");
+  createApp->add_option("--created", create.created, "Creation date (ISO 8601)");
+  createApp->add_option("--modified", create.modified, "Modification date (ISO 8601)");
+
   bool recursive = false;
   auto remove = command(app, "delete", "Delete an item or folder: {\"deleted\":id,\"recursive\":bool}", common);
   remove->add_option("identifier", identifier, "File-provider identifier")->required();
@@ -88,6 +102,15 @@ int main(int argc, char** argv) {
   hostTrash->add_option("identifier", identifier, "File-provider identifier")->required();
   auto hostUntrash = command(*host, "untrash", "Move an item or folder out of the trash into the root", common);
   hostUntrash->add_option("identifier", identifier, "File-provider identifier")->required();
+  std::string hostFolder;
+  auto hostImport = command(*host, "import", "Import a copy of a file: {\"created\":item}", common);
+  hostImport->add_option("file", name, "The file to import")->required();
+  auto hostNote = command(*host, "note", "Make a note holding a text: {\"created\":item}", common);
+  hostNote->add_option("text", name, "The note's text")->required();
+  auto hostWebLink = command(*host, "weblink", "Make a web link: {\"created\":item}", common);
+  hostWebLink->add_option("url", name, "The web address")->required();
+  for (CLI::App* sub : {hostImport, hostNote, hostWebLink})
+    sub->add_option("--folder", hostFolder, kContainerHelp);
   auto hostDelete = command(*host, "delete",
                             "Delete an item or folder and leave its deletion for the service's change enumeration",
                             common);
@@ -168,11 +191,15 @@ int main(int argc, char** argv) {
   if (fetch->parsed()) return fetchCommand(common, identifier, to);
   if (sources->parsed()) return serviceSourcesCommand(common, identifier);
   if (remove->parsed()) return deleteCommand(common, identifier, recursive);
+  if (createApp->parsed()) return createCommand(common, create);
   if (hostRename->parsed()) return hostRenameCommand(common, identifier, name);
   if (hostMove->parsed()) return hostMoveCommand(common, identifier, name);
   if (hostTrash->parsed()) return hostTrashCommand(common, identifier, true);
   if (hostUntrash->parsed()) return hostTrashCommand(common, identifier, false);
   if (hostDelete->parsed()) return hostDeleteCommand(common, identifier);
+  if (hostImport->parsed()) return hostImportCommand(common, name, hostFolder);
+  if (hostNote->parsed()) return hostNoteCommand(common, name, hostFolder);
+  if (hostWebLink->parsed()) return hostWebLinkCommand(common, name, hostFolder);
   if (serve->parsed()) return serveCommand(common);
   if (materialize->parsed()) return materializeCommand(common, path);
   if (reimport->parsed()) return reimportCommand(common, identifier);

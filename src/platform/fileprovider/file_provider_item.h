@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/foundation/date.h"
+#include "platform/foundation/error.h"
 #include "platform/foundation/property_list.h"
 
 namespace qlt {
@@ -26,6 +27,27 @@ enum FileProviderFileSystemFlags : uint64_t {
   kFileProviderFileSystemUserReadable = 2,
   kFileProviderFileSystemUserWritable = 4,
   kFileProviderFileSystemHidesExtension = 16,
+};
+
+// Which fields of an item a request carries (create) or changed (modify).
+enum FileProviderItemFields : uint64_t {
+  kFileProviderItemContents = 1,
+  kFileProviderItemFilename = 2,
+  kFileProviderItemParentItemIdentifier = 4,
+  kFileProviderItemLastUsedDate = 8,
+  kFileProviderItemTagData = 16,
+  kFileProviderItemFavoriteRank = 32,
+  kFileProviderItemCreationDate = 64,
+  kFileProviderItemContentModificationDate = 128,
+  kFileProviderItemFileSystemFlags = 256,
+  kFileProviderItemExtendedAttributes = 512,
+  kFileProviderItemTypeAndCreator = 1024,
+};
+
+// Options of the service's create request.
+enum FileProviderCreateItemOptions : uint64_t {
+  kFileProviderCreateItemMayAlreadyExist = 1,
+  kFileProviderCreateItemDeletionConflicted = 2,
 };
 
 // Options of the service's delete request.
@@ -63,6 +85,8 @@ class FileProviderItem {
   virtual FileProviderItemVersion itemVersion() const { return {}; }
   virtual std::map<std::string, Bytes> extendedAttributes() const { return {}; }
   [[nodiscard]] virtual std::optional<Bytes> tagData() const { return std::nullopt; }
+  // The classic type code in the low 32 bits, the creator code in the high.
+  [[nodiscard]] virtual std::optional<uint64_t> typeAndCreator() const { return std::nullopt; }
   virtual bool isShared() const { return false; }
   virtual bool isSharedByCurrentUser() const { return false; }
   virtual bool isUploaded() const { return true; }
@@ -73,5 +97,42 @@ class FileProviderItem {
 };
 
 using FileProviderItemPtr = std::shared_ptr<const FileProviderItem>;
+
+// An item described by values: the templates the service hands to create
+// and modify requests.
+class FileProviderItemTemplate : public FileProviderItem {
+ public:
+  std::string identifier;
+  std::string parent;
+  std::string name;
+  std::string type;
+  std::optional<uint64_t> size;
+  std::optional<Date> created;
+  std::optional<Date> modified;
+  std::optional<Date> lastUsed;
+  uint64_t flags = kFileProviderFileSystemUserReadable | kFileProviderFileSystemUserWritable;
+  std::map<std::string, Bytes> attributes;
+  std::optional<Bytes> tags;
+  std::optional<uint64_t> typeAndCreatorCodes;
+
+  std::string itemIdentifier() const override { return identifier; }
+  std::string parentItemIdentifier() const override { return parent; }
+  std::string filename() const override { return name; }
+  std::string contentType() const override { return type; }
+  std::optional<uint64_t> documentSize() const override { return size; }
+  std::optional<Date> creationDate() const override { return created; }
+  std::optional<Date> contentModificationDate() const override { return modified; }
+  std::optional<Date> lastUsedDate() const override { return lastUsed; }
+  uint64_t fileSystemFlags() const override { return flags; }
+  std::map<std::string, Bytes> extendedAttributes() const override { return attributes; }
+  std::optional<Bytes> tagData() const override { return tags; }
+  std::optional<uint64_t> typeAndCreator() const override { return typeAndCreatorCodes; }
+};
+
+// The name-collision error, holding the item that has the name.
+inline constexpr const char* kFileProviderErrorCollidingItemKey = "NSFileProviderErrorCollidingItem";
+Error fileProviderErrorForCollisionWithItem(const FileProviderItemPtr& item);
+// Items the service must not sync (aliases, links, applications).
+inline constexpr long kFileProviderErrorExcludedFromSync = -2010;
 
 }  // namespace qlt

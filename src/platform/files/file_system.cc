@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 
@@ -302,6 +303,22 @@ std::string temporarySiblingPath(const std::string& path) {
                 static_cast<unsigned long long>(random() & 0xffffffffULL));
   std::string directory = deletingLastPathComponent(path);
   return directory.empty() ? std::string(name) : appendingPathComponent(directory, name);
+}
+
+std::optional<std::string> createTemporaryDirectory(Error* error) {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = appendingPathComponent(base && *base ? base : "/tmp", "quillet-XXXXXX");
+  if (!::mkdtemp(pattern.data())) {
+    setError(error, fileWriteError(errno, pattern));
+    return std::nullopt;
+  }
+  return pattern;
+}
+
+bool removeEmptyDirectory(const std::string& path, Error* error) {
+  if (::rmdir(path.c_str()) == 0) return true;
+  setError(error, fileWriteError(errno, path));
+  return false;
 }
 
 }  // namespace qlt

@@ -46,8 +46,14 @@ bool isPackage(const std::string& path);
 // step, then removes the old item; with nothing at `destination` it is a
 // rename. Both paths must be on the same file system.
 [[nodiscard]] bool replaceItem(const std::string& destination, const std::string& replacement, Error* error = nullptr);
+// Removes the directory only while it is empty.
+[[nodiscard]] bool removeEmptyDirectory(const std::string& path, Error* error = nullptr);
 // Removes a file, link or whole tree. A missing item is an error.
 [[nodiscard]] bool removeItem(const std::string& path, Error* error = nullptr);
+
+// A new empty directory of this user's own in the system's temporary
+// folder ($TMPDIR, else /tmp).
+[[nodiscard]] std::optional<std::string> createTemporaryDirectory(Error* error = nullptr);
 
 // A path in the directory of `path` that nothing uses yet, for building an
 // item before it is put in place. Create it exclusively: the name is only

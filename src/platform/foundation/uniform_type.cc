@@ -4,6 +4,8 @@
 #include <map>
 #include <memory>
 
+#include "platform/foundation/localized_strings.h"
+
 namespace qlt {
 
 namespace {
@@ -70,11 +72,54 @@ std::vector<Declaration> declarations() {
 
       {"public.archive", {"public.data"}, {}, {}},
       {"public.zip-archive", {"public.archive"}, {"zip"}, "application/zip"},
+      {"com.apple.mail.email", {"public.data"}, {"eml"}, "message/rfc822"},
 
       {product("note"), {"com.apple.package", "public.composite-content"}, {"qltnote"}, {}},
       {product("archive"), {"public.data"}, {"qltarchive"}, {}},
       {product("info"), {"com.apple.property-list"}, {"qltinfo"}, {}},
   };
+}
+
+// What the file manager calls files of each type; a type without an entry
+// takes its nearest supertype's.
+const std::map<std::string, std::string, std::less<>>& descriptions() {
+  static const std::map<std::string, std::string, std::less<>> table = {
+      {"public.data", "Document"},
+      {"public.folder", "Folder"},
+      {"com.apple.package", "Package"},
+      {"public.symlink", "Alias"},
+      {"public.text", "Text Document"},
+      {"public.plain-text", "Plain Text Document"},
+      {"public.rtf", "Rich Text Document"},
+      {"com.apple.rtfd", "Rich Text Document with Attachments"},
+      {"public.html", "HTML Document"},
+      {"public.xml", "XML Document"},
+      {"public.json", "JSON Document"},
+      {"net.daringfireball.markdown", "Markdown Document"},
+      {"com.apple.property-list", "Property List"},
+      {"com.apple.internet-location", "Internet Location"},
+      {"com.apple.web-internet-location", "Web Internet Location"},
+      {"com.adobe.pdf", "PDF Document"},
+      {"public.image", "Image"},
+      {"public.jpeg", "JPEG Image"},
+      {"public.png", "PNG Image"},
+      {"public.tiff", "TIFF Image"},
+      {"com.compuserve.gif", "GIF Image"},
+      {"public.heic", "HEIC Image"},
+      {"com.microsoft.bmp", "Windows Bitmap Image"},
+      {"public.svg-image", "SVG Image"},
+      {"public.movie", "Movie"},
+      {"public.mpeg-4", "MPEG-4 Movie"},
+      {"com.apple.quicktime-movie", "QuickTime Movie"},
+      {"public.audio", "Audio"},
+      {"public.mp3", "MP3 Audio"},
+      {"public.mpeg-4-audio", "MPEG-4 Audio"},
+      {"com.microsoft.waveform-audio", "Waveform Audio"},
+      {"public.archive", "Archive"},
+      {"public.zip-archive", "ZIP Archive"},
+      {"com.apple.mail.email", "Email Message"},
+  };
+  return table;
 }
 
 std::string lowercased(std::string_view text) {
@@ -147,6 +192,16 @@ std::string UniformType::preferredFilenameExtension() const {
   return extensions_.empty() ? std::string() : extensions_.front();
 }
 
+std::string UniformType::localizedDescription() const {
+  const auto& table = descriptions();
+  if (auto found = table.find(identifier_); found != table.end()) return localizedString(found->second);
+  for (const UniformType* supertype : supertypes_) {
+    std::string inherited = supertype->localizedDescription();
+    if (!inherited.empty()) return inherited;
+  }
+  return {};
+}
+
 bool UniformType::conformsTo(const UniformType& other) const {
   if (this == &other) return true;
   for (const UniformType* supertype : supertypes_)
@@ -212,6 +267,7 @@ QLT_UNIFORM_TYPE(mp3, "public.mp3")
 QLT_UNIFORM_TYPE(mpeg4Audio, "public.mpeg-4-audio")
 QLT_UNIFORM_TYPE(waveformAudio, "com.microsoft.waveform-audio")
 QLT_UNIFORM_TYPE(archive, "public.archive")
+QLT_UNIFORM_TYPE(emailMessage, "com.apple.mail.email")
 QLT_UNIFORM_TYPE(zipArchive, "public.zip-archive")
 QLT_UNIFORM_TYPE(note, product("note"))
 QLT_UNIFORM_TYPE(quilletArchive, product("archive"))

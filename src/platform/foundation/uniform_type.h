@@ -29,6 +29,9 @@ class UniformType {
   std::string preferredFilenameExtension() const;
   const std::vector<std::string>& filenameExtensions() const { return extensions_; }
   const std::string& preferredMIMEType() const { return mimeType_; }
+  // What the file manager calls such files ("PDF Document"), localized;
+  // empty for the abstract types above data.
+  std::string localizedDescription() const;
   // The types this one directly conforms to.
   const std::vector<const UniformType*>& supertypes() const { return supertypes_; }
 
@@ -78,6 +81,7 @@ class UniformType {
   static const UniformType& waveformAudio();
   static const UniformType& archive();
   static const UniformType& zipArchive();
+  static const UniformType& emailMessage();
   // The application's own: a note package, an exported library archive and
   // an item-information property list.
   static const UniformType& note();

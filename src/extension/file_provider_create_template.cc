@@ -1,0 +1,114 @@
+// FileProviderCreateOperation: the template's values applied to what it made.
+#include "extension/file_provider_create_operation.h"
+#include "model/finder_tags.h"
+#include "model/folder.h"
+#include "model/item.h"
+#include "model/tag.h"
+#include "platform/defaults/user_defaults.h"
+#include "platform/files/file_attributes.h"
+#include "platform/foundation/log.h"
+#include "platform/foundation/property_list_serialization.h"
+#include "store/library.h"
+#include "util/file_manager.h"
+
+namespace qlt {
+namespace {
+
+// The Finder comment, as a serialized property list.
+constexpr const char* kFinderCommentsXAttrKey = "com.apple.metadata:kMDItemFinderComment";
+
+void setFileDates(const std::string& path, const FileProviderItem& itemTemplate, uint64_t fields) {
+  if ((fields & kFileProviderItemCreationDate) && itemTemplate.creationDate())
+    (void)setCreationTime(path, itemTemplate.creationDate()->toTimespec());
+  if ((fields & kFileProviderItemContentModificationDate) && itemTemplate.contentModificationDate())
+    (void)setModificationTime(path, itemTemplate.contentModificationDate()->toTimespec());
+  if ((fields & kFileProviderItemLastUsedDate) && itemTemplate.lastUsedDate())
+    (void)setAccessTime(path, itemTemplate.lastUsedDate()->toTimespec());
+}
+
+}  // namespace
+
+void FileProviderCreateOperation::applyTemplateToFolder(const Folder& folder) const {
+  std::optional<std::string> directory = folder.folderURL();
+  if (!directory) return;
+  if (has(kFileProviderItemTagData)) {
+    std::optional<Bytes> data = template_->tagData();
+    const_cast<Folder&>(folder).setValueForKey("fileProviderTagData", data ? Value(*data) : Value());
+    std::optional<std::vector<std::string>> names =
+        data && !data->empty() ? Tag::tagNamesFromFileProviderTagData(*data) : std::nullopt;
+    Error failure;
+    if (names && !names->empty() && !setFinderTagNames(*directory, *names, &failure))
+      log("Cannot update Finder tags on local folder: %@", failure);
+  }
+  setFileDates(*directory, *template_, fields_);
+  if (has(kFileProviderItemExtendedAttributes))
+    for (const auto& [key, value] : template_->extendedAttributes()) (void)setXAttrDataValue(value, key, *directory);
+}
+
+void FileProviderCreateOperation::applyTemplateToItem(Item& item) {
+  std::optional<std::string> path = item.fileURL();
+  if (has(kFileProviderItemCreationDate) && template_->creationDate()) item.setDateCreated(*template_->creationDate());
+  if (has(kFileProviderItemContentModificationDate) && template_->contentModificationDate())
+    item.setDateModified(*template_->contentModificationDate());
+  if (has(kFileProviderItemLastUsedDate) && template_->lastUsedDate())
+    item.setValueForKey("dateAccessed", *template_->lastUsedDate());
+  if (path) setFileDates(*path, *template_, fields_);
+
+  if (has(kFileProviderItemTagData)) {
+    std::optional<Bytes> data = template_->tagData();
+    item.setValueForKey("fileProviderTagData", data ? Value(*data) : Value());
+    if (data && !data->empty()) {
+      std::vector<std::string> names = Tag::tagNamesFromFileProviderTagData(*data).value_or(std::vector<std::string>());
+      Error failure;
+      if (!names.empty() && path && !setFinderTagNames(*path, names, &failure))
+        log("Cannot update Finder tags on local item: %@", failure);
+      if (UserDefaults::standard().boolForKey(kItemImportFinderTagsKey)) {
+        std::shared_ptr<Library> library = this->library();
+        std::vector<ManagedObjectPtr> tags;
+        for (const Tag::Ptr& tag : Tag::tagsWithNames(names, library, true)) {
+          if (tag->cloudRecord().recordChangeTag().empty()) insertedTagRecordIDs_.insert(tag->cloudRecordID());
+          tags.push_back(tag);
+        }
+        item.setObjectsForKey("tags", tags);
+        Tag::updateTagNamesOfItem(item);
+        item.tagsDidChange();
+        std::vector<int64_t> colors = Tag::tagLabelColorsFromFileProviderTagData(*data).value_or(std::vector<int64_t>());
+        for (size_t i = 0; i < names.size() && i < colors.size(); ++i)
+          if (Tag::Ptr tag = Tag::tagWithName(names[i], library)) tag->setFileLabelColor(colors[i]);
+      }
+    }
+  }
+
+  if (has(kFileProviderItemExtendedAttributes)) {
+    for (const auto& [key, value] : template_->extendedAttributes()) {
+      if (key == kFinderCommentsXAttrKey) {
+        Error failure;
+        std::optional<PropertyList> comment = parsePropertyList(value, &failure);
+        if (!comment) {
+          log("Error decoding comment: %@", failure);
+        } else if (const std::string* text = comment->string()) {
+          item.setValueForKey("comments", *text);
+        }
+        continue;
+      }
+      if (path) (void)setXAttrDataValue(value, key, *path);
+    }
+  }
+
+  if (has(kFileProviderItemFileSystemFlags))
+    item.setExtensionHidden((template_->fileSystemFlags() & kFileProviderFileSystemHidesExtension) != 0);
+
+  if (has(kFileProviderItemTypeAndCreator) && template_->typeAndCreator()) {
+    const uint64_t codes = *template_->typeAndCreator();
+    const auto typeCode = static_cast<uint32_t>(codes & 0xFFFFFFFFu);
+    const auto creatorCode = static_cast<uint32_t>(codes >> 32);
+    if (path) {
+      (void)setTypeCode(*path, typeCode);
+      (void)setCreatorCode(*path, creatorCode);
+    }
+    item.setValueForKey("fileTypeCode", static_cast<int64_t>(static_cast<int32_t>(typeCode)));
+    item.setValueForKey("fileCreatorCode", static_cast<int64_t>(static_cast<int32_t>(creatorCode)));
+  }
+}
+
+}  // namespace qlt
