@@ -202,7 +202,7 @@ std::shared_ptr<Folder> FileProviderCreateOperation::createFolderInParent(const 
   }
   folder->setName(name);
   parent->addChildren({folder});
-  std::optional<std::string> directory = folder->folderURL();
+  std::optional<std::string> directory = folder->folderPath();
   const bool existed = directory && somethingAt(*directory);
   if (!folder->createFolder(error)) return nullptr;
   if (directory && !existed) createdDirectoryPath_ = directory;

@@ -29,7 +29,7 @@ void setFileDates(const std::string& path, const FileProviderItem& itemTemplate,
 }  // namespace
 
 void FileProviderCreateOperation::applyTemplateToFolder(const Folder& folder) const {
-  std::optional<std::string> directory = folder.folderURL();
+  std::optional<std::string> directory = folder.folderPath();
   if (!directory) return;
   if (has(kFileProviderItemTagData)) {
     std::optional<Bytes> data = template_->tagData();

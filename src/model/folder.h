@@ -133,7 +133,7 @@ class Folder : public Group {
   // Children named `name`, then the matches inside each child folder, depth
   // first in children order.
   std::vector<ManagedObjectPtr> childrenWithName(const std::string& name) const;
-  std::shared_ptr<Item> itemWithFilename(const std::string& filename) const;
+  std::shared_ptr<Item> itemWithFilename(const std::string& filename, const Item* excluding = nullptr) const;
   // The item whose file `path` names, walking subfolders from this folder's
   // directory; null for paths outside it and for paths naming a folder.
   virtual std::shared_ptr<Item> itemWithFilePath(const std::string& path) const;

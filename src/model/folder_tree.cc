@@ -10,6 +10,8 @@
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
 #include "platform/dispatch/notification_center.h"
+#include "platform/objectstore/managed_object_context.h"
+#include "store/library_model_constants.h"
 #include "store/main_thread_notification.h"
 #include "platform/objectstore/managed_object_context.h"
 #include "util/filename_rules.h"
@@ -199,11 +201,22 @@ std::vector<ManagedObjectPtr> Folder::childrenWithName(const std::string& wanted
   return result;
 }
 
-std::shared_ptr<Item> Folder::itemWithFilename(const std::string& filename) const {
-  for (const ManagedObjectPtr& object : objectsForKey("items")) {
-    auto item = std::dynamic_pointer_cast<Item>(object);
-    if (item && isEqualToFilename(item->filename(), filename)) return item;
+std::shared_ptr<Item> Folder::itemWithFilename(const std::string& filename, const Item* excluding) const {
+  ManagedObjectContext* context = managedObjectContext();
+  if (!context) {
+    for (const ManagedObjectPtr& object : objectsForKey("items")) {
+      auto item = std::dynamic_pointer_cast<Item>(object);
+      if (item && item.get() != excluding && isEqualToFilename(item->filename(), filename)) return item;
+    }
+    return nullptr;
   }
+  // Looked up by the store's index of names per folder: a folder of many
+  // items is not read whole for one name.
+  FetchRequest request(kItemEntityName);
+  request.predicate = Predicate::withFormat("folder == %@ AND filename ==[cd] %@", {Value(objectID()), Value(filename)});
+  request.limit = 2;
+  for (const ManagedObjectPtr& object : context->fetch(request).value_or(std::vector<ManagedObjectPtr>()))
+    if (auto item = std::dynamic_pointer_cast<Item>(object); item && item.get() != excluding) return item;
   return nullptr;
 }
 

@@ -375,16 +375,12 @@ void Item::setStateInfo(const std::optional<PropertyListDictionary>& info) {
 std::string Item::uniqueFilename(const std::string& filename, const Folder& folder) const {
   // Shared with this user alone, the file lives in a directory of its own.
   if (decodedCloudShare(*this) && !isItemLocalRecord(*this)) return filename;
-  std::vector<std::string> taken;
-  for (const ManagedObjectPtr& object : folder.objectsForKey("items")) {
-    auto item = std::dynamic_pointer_cast<Item>(object);
-    if (item && item->identifier() != identifier()) taken.push_back(item->filename());
-  }
-  for (const Folder::Ptr& subfolder : folder.subfolders())
-    if (subfolder->isPlainFolder()) taken.push_back(subfolder->name());
   return qlt::uniqueFilename(filename, [&](const std::string& candidate) {
-    return std::any_of(taken.begin(), taken.end(),
-                       [&](const std::string& name) { return isEqualToFilename(name, candidate); });
+    if (std::shared_ptr<Item> other = folder.itemWithFilename(candidate, this);
+        other && other->identifier() != identifier())
+      return true;
+    Folder::Ptr subfolder = folder.subfolderWithName(candidate);
+    return subfolder != nullptr;
   });
 }
 

@@ -138,7 +138,7 @@ Item::Ptr Item::newItemWithFileURLOfType(const std::string& path, const UniformT
   Item::Ptr item = insertItem(library, error);
   if (!item) return nullptr;
   std::shared_ptr<Folder> folder = itemsFolder(library, group);
-  std::optional<std::string> directory = folder ? folder->folderURL() : std::nullopt;
+  std::optional<std::string> directory = folder ? folder->folderPath() : std::nullopt;
   const bool alreadyInside = directory && isDescendant(source, *directory);
   item->setFilename(alreadyInside || !folder ? baseName : item->uniqueFilename(baseName, *folder));
   if (!folder || !item->canMoveToFolder(*folder, error)) {
@@ -194,7 +194,7 @@ Item::Ptr Item::newItemWithFileURLItemFilename(const std::optional<std::string>&
     }
     name = lastPathComponent(*path);
   }
-  std::optional<std::string> directory = folder ? folder->folderURL() : std::nullopt;
+  std::optional<std::string> directory = folder ? folder->folderPath() : std::nullopt;
   const bool alreadyInside = path && directory && isDescendant(standardizingPath(*path), *directory);
   item->setFilename(alreadyInside || !folder ? name : item->uniqueFilename(name, *folder));
   if (!folder || !item->canAddToGroup(*folder, error)) {

@@ -11,6 +11,7 @@
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/uuid.h"
 #include "store/library_manager.h"
 #include "util/file_manager.h"
 
@@ -20,8 +21,11 @@ namespace {
 
 bool somethingAt(const std::string& path) { return attributesOfItem(path).has_value(); }
 
+// Unique in the import folder, and with the filename's extension, which
+// writers go by.
 std::string stagingPath(const std::string& filename) {
-  return temporarySiblingPath(appendingPathComponent(LibraryManager::sharedManager()->currentImportFolderPath(), filename));
+  return appendingPathComponent(LibraryManager::sharedManager()->currentImportFolderPath(),
+                                newUUIDString() + " " + filename);
 }
 
 void clearImmutableFlag(const std::string& path) {

@@ -41,9 +41,7 @@ bool Item::canMoveToFolder(const Folder& destination, const std::string& request
   }
   if (destination.isTrashFolderItself()) return true;
 
-  for (const ManagedObjectPtr& object : destination.objectsForKey("items")) {
-    auto other = std::dynamic_pointer_cast<Item>(object);
-    if (!other || other.get() == this || !isEqualToFilename(other->filename(), name)) continue;
+  if (std::shared_ptr<Item> other = destination.itemWithFilename(name, this)) {
     Error clash = itemError(kItemFileExistsErrorCode, "An item already exists with the same name.");
     clash.setUserInfoValue(kItemExistingItemErrorUserInfoKey, other->identifier());
     setError(error, clash);

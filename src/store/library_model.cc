@@ -97,6 +97,10 @@ class Declaration {
     entity_.listingIndex(owner, sortedBy);
     return *this;
   }
+  Declaration& nameLookupIndex(const char* owner, const char* name) {
+    entity_.nameLookupIndex(owner, name);
+    return *this;
+  }
   Declaration& systemObject() {
     entity_.userInfo(kEntityIsSystemObjectKey, kAnnotationYes);
     return *this;
@@ -344,7 +348,7 @@ void declareItem(ModelBuilder& builder) {
   notInMetadata(item.attribute("encryptionPassword", kString));
 
   item.placement("folder", kFolderEntityName, "items");
-  item.listingIndex("folder", "filename").listingIndex("folder", "dateModified");
+  item.listingIndex("folder", "filename").listingIndex("folder", "dateModified").nameLookupIndex("folder", "filename");
   item.relationship("groups", kItemGroupEntityName, "items").toMany();
   item.placement("label", kLabelEntityName, "items");
   item.placement("tags", kTagEntityName, "items").toMany();

@@ -31,16 +31,6 @@ class DeleteTest : public LibraryContentTest {
     return future.get();
   }
 
-  bool exists(const ManagedObjectPtr& object) {
-    auto reader = LibraryManager::sharedManager()->newBackgroundContext();
-    bool found = false;
-    reader->performAndWait([&] {
-      auto reread = reader->existingObjectWithID(object->objectID());
-      found = reread && !reread->isDeleted();
-    });
-    return found;
-  }
-
   // A folder holding `count` items, saved at once.
   Folder::Ptr folderWithItems(const std::string& name, int count) {
     Folder::Ptr made = folder(root_, name, 1000);
@@ -53,14 +43,6 @@ class DeleteTest : public LibraryContentTest {
       EXPECT_TRUE(context_->save());
     });
     return made;
-  }
-
-  // A cloud store of this test's own, installed for the container.
-  std::shared_ptr<EmbeddedCloudContainer> installCloud() {
-    cloud_ = EmbeddedCloudContainer::open(kCloudContainerName, appendingPathComponent(scratch_.path(), "cloud"));
-    EXPECT_TRUE(cloud_->ensureZone(CloudDatabaseScope::Private, LibraryManager::libraryZoneID()));
-    installed_ = std::make_unique<ScopedCloudContainer>(kCloudContainerName, cloud_);
-    return cloud_;
   }
 
   static void save(CloudDatabase& database, const std::vector<RecordID>& recordIDs) {
@@ -92,24 +74,6 @@ class DeleteTest : public LibraryContentTest {
     return recordIDs;
   }
 
-  // Status of every change set, and the number of their records.
-  std::pair<std::vector<LibraryChangeSetStatus>, size_t> changeSets() {
-    std::vector<LibraryChangeSetStatus> statuses;
-    size_t records = 0;
-    auto changes = extension_->changesManagerContext();
-    changes->performAndWait([&] {
-      std::vector<ManagedObjectPtr> sets = changes->fetch(FetchRequest("ChangeSet")).value_or(std::vector<ManagedObjectPtr>{});
-      for (const ManagedObjectPtr& object : sets) {
-        auto set = std::dynamic_pointer_cast<LibraryChangeSet>(object);
-        statuses.push_back(set->status());
-        records += set->changeRecords().size();
-      }
-    });
-    return {statuses, records};
-  }
-
-  std::shared_ptr<EmbeddedCloudContainer> cloud_;
-  std::unique_ptr<ScopedCloudContainer> installed_;
 };
 
 TEST_F(DeleteTest, FoldersWithContentsGoOnlyWhenRecursiveAndTheLibraryKeepsItsOwnContainers) {

@@ -17,25 +17,6 @@
 namespace qlt {
 namespace {
 
-struct PageRecorder : FileProviderEnumerationObserver {
-  explicit PageRecorder(int64_t pageSize) : pageSize(pageSize) {}
-  int64_t suggestedPageSize() const override { return pageSize; }
-  void didEnumerateItems(const std::vector<FileProviderItemPtr>& received) override {
-    for (const auto& item : received) names.push_back(item->filename());
-  }
-  void finishEnumeratingUpToPage(const std::optional<Bytes>& page) override {
-    finished = true;
-    nextPage = page;
-  }
-  void finishEnumeratingWithError(const Error& failure) override { error = failure; }
-
-  int64_t pageSize;
-  std::vector<std::string> names;
-  std::optional<Bytes> nextPage;
-  bool finished = false;
-  std::optional<Error> error;
-};
-
 struct ChangeRecorder : FileProviderChangeObserver {
   explicit ChangeRecorder(int64_t batchSize) : batchSize(batchSize) {}
   int64_t suggestedBatchSize() const override { return batchSize; }

@@ -3,8 +3,13 @@
 #include <memory>
 #include <string>
 
+#include "changes/library_change_set.h"
 #include "extension/extension_environment.h"
+#include "platform/cloud/cloud_container.h"
+#include "platform/cloud/embedded_cloud_container.h"
+#include "platform/files/file_path.h"
 #include "extension/file_provider_enumerator.h"
+#include "platform/fileprovider/file_provider_enumeration.h"
 #include "model/folder.h"
 #include "model/item.h"
 #include "platform/files/file_system.h"
@@ -12,6 +17,26 @@
 #include "platform/objectstore/managed_object_context.h"
 
 namespace qlt {
+
+// Keeps what one page of an enumeration delivered.
+struct PageRecorder : FileProviderEnumerationObserver {
+  explicit PageRecorder(int64_t pageSize) : pageSize(pageSize) {}
+  int64_t suggestedPageSize() const override { return pageSize; }
+  void didEnumerateItems(const std::vector<FileProviderItemPtr>& received) override {
+    for (const auto& item : received) names.push_back(item->filename());
+  }
+  void finishEnumeratingUpToPage(const std::optional<Bytes>& page) override {
+    finished = true;
+    nextPage = page;
+  }
+  void finishEnumeratingWithError(const Error& failure) override { error = failure; }
+
+  int64_t pageSize;
+  std::vector<std::string> names;
+  std::optional<Bytes> nextPage;
+  bool finished = false;
+  std::optional<Error> error;
+};
 
 // A loaded extension and a background context of its library in which
 // tests make folders and items (with files) at chosen change dates.
@@ -85,7 +110,43 @@ class LibraryContentTest : public ExtensionTest {
     return identifier;
   }
 
+  bool exists(const ManagedObjectPtr& object) {
+    auto reader = LibraryManager::sharedManager()->newBackgroundContext();
+    bool found = false;
+    reader->performAndWait([&] {
+      auto reread = reader->existingObjectWithID(object->objectID());
+      found = reread && !reread->isDeleted();
+    });
+    return found;
+  }
+
+  // A cloud store of this test's own, installed for the container.
+  std::shared_ptr<EmbeddedCloudContainer> installCloud() {
+    cloud_ = EmbeddedCloudContainer::open(kCloudContainerName, appendingPathComponent(scratch_.path(), "cloud"));
+    EXPECT_TRUE(cloud_->ensureZone(CloudDatabaseScope::Private, LibraryManager::libraryZoneID()));
+    installed_ = std::make_unique<ScopedCloudContainer>(kCloudContainerName, cloud_);
+    return cloud_;
+  }
+
+  // Status of every change set, and the number of their records.
+  std::pair<std::vector<LibraryChangeSetStatus>, size_t> changeSets() {
+    std::vector<LibraryChangeSetStatus> statuses;
+    size_t records = 0;
+    auto changes = extension_->changesManagerContext();
+    changes->performAndWait([&] {
+      std::vector<ManagedObjectPtr> sets = changes->fetch(FetchRequest("ChangeSet")).value_or(std::vector<ManagedObjectPtr>{});
+      for (const ManagedObjectPtr& object : sets) {
+        auto set = std::dynamic_pointer_cast<LibraryChangeSet>(object);
+        statuses.push_back(set->status());
+        records += set->changeRecords().size();
+      }
+    });
+    return {statuses, records};
+  }
+
   std::shared_ptr<ManagedObjectContext> context_;
+  std::shared_ptr<EmbeddedCloudContainer> cloud_;
+  std::unique_ptr<ScopedCloudContainer> installed_;
   Folder::Ptr root_;
   Folder::Ptr trash_;
 };

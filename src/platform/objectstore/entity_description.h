@@ -52,6 +52,10 @@ class EntityDescription {
   };
   // The listings this entity declares itself.
   const std::vector<ListingIndex>& listingIndexes() const { return listingIndexes_; }
+  // Lookups of one owner's row by a string attribute compared as file names
+  // are (ignoring case, diacritics and width: the predicate option [cd]);
+  // `sortedBy` is the attribute looked up.
+  const std::vector<ListingIndex>& nameLookupIndexes() const { return nameLookupIndexes_; }
 
  private:
   friend class ModelBuilder;
@@ -70,6 +74,8 @@ class EntityDescription {
   std::unordered_map<std::string, int> indexByName_;
   std::vector<std::pair<std::string, std::string>> listingIndexNames_;
   std::vector<ListingIndex> listingIndexes_;
+  std::vector<std::pair<std::string, std::string>> nameLookupIndexNames_;
+  std::vector<ListingIndex> nameLookupIndexes_;
 };
 
 }  // namespace qlt

@@ -160,6 +160,16 @@ std::shared_ptr<const ManagedObjectModel> ModelBuilder::build(Error* error) {
       }
       owned->listingIndexes_.push_back({owner, sortedBy});
     }
+    for (const auto& [ownerName, attributeName] : owned->nameLookupIndexNames_) {
+      const RelationshipDescription* owner = owned->relationship(ownerName);
+      const AttributeDescription* name = owned->attribute(attributeName);
+      if (!owner || owner->isToMany() || !name || name->isTransient() || name->type() != AttributeType::String) {
+        setError(error, modelError("The name lookup of " + owned->name_ + " by " + ownerName + " and " +
+                                   attributeName + " needs a to-one relationship and a stored string attribute."));
+        return nullptr;
+      }
+      owned->nameLookupIndexes_.push_back({owner, name});
+    }
   }
   builders_.clear();
   return std::shared_ptr<const ManagedObjectModel>(model_.release());

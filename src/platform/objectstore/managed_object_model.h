@@ -99,6 +99,13 @@ class ModelBuilder {
       entity_->listingIndexNames_.emplace_back(owner, sortedBy);
       return *this;
     }
+    // Indexes the rows of each `owner` by the string attribute `name`
+    // compared with the options [cd], so that "owner == X AND name ==[cd] Y"
+    // finds its row without reading the owner's other rows.
+    EntityBuilder& nameLookupIndex(const std::string& owner, const std::string& name) {
+      entity_->nameLookupIndexNames_.emplace_back(owner, name);
+      return *this;
+    }
 
    private:
     friend class ModelBuilder;

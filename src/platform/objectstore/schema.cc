@@ -1,5 +1,7 @@
 #include "platform/objectstore/schema.h"
 
+#include "platform/foundation/string_comparison.h"
+
 #include <algorithm>
 #include <set>
 
@@ -168,6 +170,16 @@ std::vector<std::string> StoreSchema::indexStatements(const EntityDescription& r
       statements.push_back("CREATE INDEX IF NOT EXISTS " + quote("_index_" + table + "_" + owner + "_" + sorted) +
                            " ON " + quote(table) + " (" + quote(owner) + ", " + quote(sorted) + collation +
                            ", \"_pk\")");
+    }
+    // The expression must read exactly as predicates compile "==[cd]".
+    for (const EntityDescription::ListingIndex& lookup : entity->nameLookupIndexes()) {
+      std::string owner = foreignKeyColumn(*lookup.owner);
+      std::string name = columnName(*lookup.sortedBy);
+      if (!indexed.insert(owner + "/" + name + "/folded").second) continue;
+      const unsigned options = CaseInsensitive | DiacriticInsensitive | WidthInsensitive;
+      statements.push_back("CREATE INDEX IF NOT EXISTS " + quote("_index_" + table + "_" + owner + "_" + name + "_folded") +
+                           " ON " + quote(table) + " (" + quote(owner) + ", qlt_fold(" + quote(name) + ", " +
+                           std::to_string(options) + "))");
     }
   }
   return statements;
