@@ -17,6 +17,7 @@
 #include "platform/files/group_container.h"
 #include "platform/foundation/property_list_serialization.h"
 #include "platform/foundation/uniform_type.h"
+#include "platform/sqlite/database.h"
 #include "support/polling.h"
 
 namespace qlt {
@@ -260,6 +261,42 @@ TEST_F(CreateTest, BadTemplatesAndContentsGetClearErrorsAndLeaveNothing) {
   EXPECT_EQ(objectCount(), before);
   EXPECT_EQ(rootFiles(), files);
   EXPECT_TRUE(changeSets().first.empty());
+}
+
+TEST_F(CreateTest, ASaveThatFailsLeavesNoRowAndNoFile) {
+  // Another connection makes the store refuse new items, as a full disk or
+  // a broken database would.
+  auto database = Database::open(LibraryManager::sharedManager()->libraryPersistentStorePath());
+  ASSERT_TRUE(database);
+  ASSERT_TRUE(database->execute(
+      "CREATE TRIGGER refuse_items BEFORE INSERT ON \"Item\" BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+  const size_t before = objectCount();
+  const std::vector<std::string> files = rootFiles();
+  Outcome refused = create(fileTemplate("Doomed.txt"), kBasicFields, staged("doomed"));
+  ASSERT_TRUE(refused.error);
+  EXPECT_FALSE(refused.item);
+  EXPECT_EQ(objectCount(), before);
+  EXPECT_EQ(rootFiles(), files);
+  EXPECT_TRUE(changeSets().first.empty());
+
+  ASSERT_TRUE(database->execute("DROP TRIGGER refuse_items"));
+  Outcome made = create(fileTemplate("Doomed.txt"), kBasicFields, staged("fine"));
+  EXPECT_TRUE(made.item) << (made.error ? made.error->description() : "");
+}
+
+TEST_F(CreateTest, AFolderTakesTheTemplatesDatesAndAttributes) {
+  auto folderTemplate = fileTemplate("Dated");
+  folderTemplate->type = UniformType::folder().identifier();
+  folderTemplate->modified = Date::fromUnixTime(1300000000);
+  folderTemplate->attributes = {{"org.example.mark", Bytes{'m'}}};
+  Outcome outcome = create(folderTemplate,
+                           kBasicFields | kFileProviderItemContentModificationDate | kFileProviderItemExtendedAttributes,
+                           std::nullopt);
+  ASSERT_TRUE(outcome.item) << (outcome.error ? outcome.error->description() : "");
+  std::string directory = *root_->folderPath() + "/Dated";
+  ASSERT_TRUE(isDirectory(directory));
+  EXPECT_TRUE(attributesOfItem(directory)->modificationDate().matchesToTheSecond(Date::fromUnixTime(1300000000)));
+  EXPECT_EQ(xattrDataValue("org.example.mark", directory), (Bytes{'m'}));
 }
 
 TEST_F(CreateTest, TheExtensionUploadsNewObjectsOnlyWhileTheHostIsAway) {

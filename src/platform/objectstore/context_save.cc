@@ -60,6 +60,9 @@ void ContextSave::callWillSave() {
 
 bool ContextSave::validate(Error* error) const {
   auto check = [&](const ManagedObjectPtr& object) {
+    // Only to-many relationships change without reading the row first: a
+    // fault's attributes are still the stored ones.
+    if (object->fault_) return true;
     const auto& properties = object->entity().allProperties();
     for (size_t i = 0; i < properties.size(); ++i) {
       const PropertyDescription* property = properties[i];
@@ -270,8 +273,12 @@ bool ContextSave::writeToManys(const ManagedObject& object, Error* error) {
   for (size_t i = 0; i < properties.size(); ++i) {
     if (!isToMany(properties[i]) || properties[i]->isTransient()) continue;
     const Slot& slot = object.slots_[i];
-    if (!slot.changed || !slot.loaded) continue;
     auto relationship = static_cast<const RelationshipDescription*>(properties[i]);
+    if (!slot.loaded && !slot.deferred.empty() && relationship->isManyToMany() && schema_.isJoinSource(*relationship)) {
+      if (!writeDeferredJoins(object, *relationship, slot.deferred, error)) return false;
+      continue;
+    }
+    if (!slot.changed || !slot.loaded) continue;
     const ValueList* list = slot.current.collection();
     if (!relationship->isManyToMany()) {
       if (!relationship->isOrdered() || !list) continue;
@@ -288,6 +295,24 @@ bool ContextSave::writeToManys(const ManagedObject& object, Error* error) {
       continue;
     }
     if (!schema_.isJoinSource(*relationship)) continue;
+    // An unordered list that was read before it changed: only the rows of
+    // the members that came or went.
+    const ValueList* before = slot.committed.collection();
+    if (!relationship->isOrdered() && before && list) {
+      std::vector<std::pair<ObjectID, bool>> changes;
+      std::unordered_set<ObjectID> old, now;
+      for (const Value& value : *before)
+        if (const ObjectID* id = value.objectID()) old.insert(*id);
+      for (const Value& value : *list)
+        if (const ObjectID* id = value.objectID()) {
+          now.insert(*id);
+          if (!old.count(*id)) changes.emplace_back(*id, true);
+        }
+      for (const ObjectID& id : old)
+        if (!now.count(id)) changes.emplace_back(id, false);
+      if (!writeDeferredJoins(object, *relationship, changes, error)) return false;
+      continue;
+    }
     auto join = schema_.joinTable(*relationship);
     auto clear = database.cachedStatement("DELETE FROM " + StoreSchema::quote(join.name) + " WHERE \"src\" = ?", error);
     if (!clear || !clear->bindInt64(1, object.objectID().primaryKey, error) || !clear->execute(error)) return false;
@@ -309,6 +334,35 @@ bool ContextSave::writeToManys(const ManagedObject& object, Error* error) {
           !insert->bindInt64(5, static_cast<int64_t>(k), error) || !insert->execute(error))
         return false;
     }
+  }
+  return true;
+}
+
+bool ContextSave::writeDeferredJoins(const ManagedObject& object, const RelationshipDescription& relationship,
+                                     const std::vector<std::pair<ObjectID, bool>>& changes, Error* error) {
+  Database& database = coordinator_.store().database();
+  auto join = schema_.joinTable(relationship);
+  auto remove = database.cachedStatement(
+      "DELETE FROM " + StoreSchema::quote(join.name) + " WHERE \"src\" = ? AND \"dst\" = ?", error);
+  auto insert = database.cachedStatement("INSERT OR REPLACE INTO " + StoreSchema::quote(join.name) +
+                                             " (\"src\", \"dst\", \"src_entity\", \"dst_entity\", \"ord\") "
+                                             "VALUES (?, ?, ?, ?, 0)",
+                                         error);
+  if (!remove || !insert) return false;
+  int64_t sourceCode = *coordinator_.store().entityCode(object.entity().name());
+  for (const auto& [id, added] : changes) {
+    ManagedObjectPtr destination = context_.registeredObject(id);
+    if (!added || (destination && destination->isDeleted())) {
+      if (!remove->bindInt64(1, object.objectID().primaryKey, error) || !remove->bindInt64(2, id.primaryKey, error) ||
+          !remove->execute(error))
+        return false;
+      continue;
+    }
+    auto code = coordinator_.store().entityCode(id.entityName);
+    if (!insert->bindInt64(1, object.objectID().primaryKey, error) || !insert->bindInt64(2, id.primaryKey, error) ||
+        !insert->bindInt64(3, sourceCode, error) || !insert->bindInt64(4, code.value_or(0), error) ||
+        !insert->execute(error))
+      return false;
   }
   return true;
 }
@@ -398,6 +452,7 @@ void ContextSave::finish() {
       bool toMany = isToMany(object.entity().allProperties()[i]);
       slot.committed = toMany && slot.loaded ? slot.current : Value();
       slot.changed = false;
+      slot.deferred.clear();
     }
     auto version = newVersions_.find(object.objectID());
     if (version != newVersions_.end()) object.version_ = version->second;

@@ -33,6 +33,10 @@ class ContextSave {
   [[nodiscard]] bool writeUpdate(ManagedObject& object, Error* error);
   [[nodiscard]] bool writeDelete(const ManagedObject& object, Error* error);
   [[nodiscard]] bool writeToManys(const ManagedObject& object, Error* error);
+  // Inserts the join rows of added members and deletes those of removed
+  // ones (or of added ones deleted since).
+  [[nodiscard]] bool writeDeferredJoins(const ManagedObject& object, const RelationshipDescription& relationship,
+                                        const std::vector<std::pair<ObjectID, bool>>& changes, Error* error);
   [[nodiscard]] bool resolveConflict(ManagedObject& object, std::vector<Value>* merged, int64_t* version, Error* error);
   [[nodiscard]] bool updateRow(const ManagedObject& object, const std::vector<int>& slots, const std::vector<Value>& values,
                  int64_t expectedVersion, bool* matched, Error* error);

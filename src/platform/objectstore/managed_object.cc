@@ -25,7 +25,8 @@ ValueList listOf(const Value& value) {
 
 bool ManagedObject::isUpdated() const {
   if (inserted_ || deleted_) return false;
-  return std::any_of(slots_.begin(), slots_.end(), [](const Slot& slot) { return slot.changed; });
+  return std::any_of(slots_.begin(), slots_.end(),
+                     [](const Slot& slot) { return slot.changed || !slot.deferred.empty(); });
 }
 
 int ManagedObject::slotIndex(const std::string& key) const { return entity_->propertyIndex(key); }
@@ -228,8 +229,17 @@ bool ManagedObject::toManyContains(Slot& slot, const ObjectID& id) {
   return slot.members->count(id) > 0;
 }
 
+bool ManagedObject::deferInverseChange(int index, const ObjectID& id, bool added) {
+  Slot& raw = slots_[index];
+  if (!context_ || raw.loaded || inserted_ || relationshipAt(*entity_, index)->isOrdered()) return false;
+  raw.deferred.emplace_back(id, added);
+  context_->objectDidChange(*this);
+  return true;
+}
+
 void ManagedObject::addToToMany(int index, const ObjectID& id, std::optional<size_t> position,
                                 bool maintainInverse) {
+  if (!maintainInverse && !position && deferInverseChange(index, id, true)) return;
   Slot& target = slot(index);
   if (!target.changed) target.committed = target.current;
   bool present = toManyContains(target, id);
@@ -262,6 +272,7 @@ void ManagedObject::addToToMany(int index, const ObjectID& id, std::optional<siz
 }
 
 void ManagedObject::removeFromToMany(int index, const ObjectID& id, bool maintainInverse) {
+  if (!maintainInverse && deferInverseChange(index, id, false)) return;
   Slot& target = slot(index);
   if (!target.changed) target.committed = target.current;
   if (!toManyContains(target, id)) return;

@@ -111,7 +111,15 @@ class ManagedObject : public std::enable_shared_from_this<ManagedObject> {
     // parents, alive and filled while any of them is in use. Valid while it
     // has the slot's ID and this context.
     std::shared_ptr<ManagedObject> owner;
+    // Members added (true) or removed (false) to keep an inverse in step
+    // before the list was read: applied when it is read, or written as they
+    // are when the object is saved first. A folder or group of many items
+    // is not read whole for each item that joins it.
+    std::vector<std::pair<ObjectID, bool>> deferred;
   };
+  // Defers the change when this is the inverse side of an unordered to-many
+  // that has not been read; false when the list must be changed instead.
+  bool deferInverseChange(int index, const ObjectID& id, bool added);
   static bool toManyContains(Slot& slot, const ObjectID& id);
 
   int slotIndex(const std::string& key) const;

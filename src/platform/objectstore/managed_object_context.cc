@@ -173,7 +173,11 @@ void ManagedObjectContext::applyRow(ManagedObject& object, StoredRow& row, bool 
     if (toMany) {
       // Loaded on their own: changed ones stay, unchanged ones are read
       // again when next used.
-      if (!slot.changed) slot = ManagedObject::Slot{};
+      if (!slot.changed) {
+        auto deferred = std::move(slot.deferred);
+        slot = ManagedObject::Slot{};
+        slot.deferred = std::move(deferred);
+      }
       continue;
     }
     if (properties[i]->isTransient()) {
@@ -245,8 +249,14 @@ void ManagedObjectContext::loadToMany(const ManagedObject& object, int slotIndex
   if (ids)
     for (ObjectID& id : *ids) list.emplace_back(std::move(id));
   slot.committed = Value(list);
+  for (const auto& [id, added] : slot.deferred) {
+    auto found = std::find(list.begin(), list.end(), Value(id));
+    if (added && found == list.end()) list.emplace_back(id);
+    if (!added && found != list.end()) list.erase(found);
+  }
+  slot.deferred.clear();
+  slot.changed = !Value(list).isIdenticalTo(slot.committed);
   slot.current = Value(std::move(list));
-  slot.changed = false;
   slot.loaded = true;
 }
 
@@ -402,6 +412,7 @@ void ManagedObjectContext::rollback() {
     }
     object->deleted_ = false;
     for (auto& slot : object->slots_) {
+      slot.deferred.clear();
       if (!slot.changed) continue;
       slot.current = slot.committed;
       slot.changed = false;

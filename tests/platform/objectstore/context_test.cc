@@ -87,6 +87,52 @@ TEST_F(ContextTest, SavedObjectsReadBackInAnotherContextWithTheirRelationships) 
             (std::vector<std::string>{"Inbox", "Archive"}));
 }
 
+// Keeping an inverse in step does not read a long to-many that nobody has
+// read yet: the change waits and is applied when the list is read, or
+// written as it is when the object is saved first; a rollback drops it.
+TEST_F(ContextTest, InverseChangesToUnreadListsWaitForTheListOrTheSave) {
+  auto inbox = insert(*context, "Folder", "Inbox");
+  auto red = insert(*context, "Tag", "red");
+  auto a = insert(*context, "Item", "A");
+  auto b = insert(*context, "Item", "B");
+  for (const auto& item : {a, b}) {
+    item->setObjectForKey("folder", inbox);
+    item->addObjectForKey("tags", red);
+  }
+  Error error;
+  ASSERT_TRUE(context->save(&error)) << error.description();
+
+  auto redThere = other->objectWithID(red->objectID());
+  auto blue = insert(*other, "Tag", "blue");
+  auto aThere = other->objectWithID(a->objectID());
+  auto bThere = other->objectWithID(b->objectID());
+  blue->addObjectForKey("items", aThere);
+  blue->addObjectForKey("items", bThere);
+  redThere->removeObjectForKey("items", bThere);
+  auto c = insert(*other, "Item", "C");
+  c->setObjectForKey("folder", other->objectWithID(inbox->objectID()));
+  EXPECT_TRUE(bThere->hasChanges()) << "a waiting change is a change";
+  auto aTags = namesOf(aThere->objectsForKey("tags"));
+  std::sort(aTags.begin(), aTags.end());
+  EXPECT_EQ(aTags, (std::vector<std::string>{"blue", "red"})) << "applied when read";
+  ASSERT_TRUE(other->save(&error)) << error.description();
+
+  auto third = library.context("third");
+  EXPECT_EQ(namesOf(third->objectWithID(b->objectID())->objectsForKey("tags")), std::vector<std::string>{"blue"})
+      << "written without being read";
+  auto inboxItems = namesOf(third->objectWithID(inbox->objectID())->objectsForKey("items"));
+  std::sort(inboxItems.begin(), inboxItems.end());
+  EXPECT_EQ(inboxItems, (std::vector<std::string>{"A", "B", "C"}));
+
+  auto fourth = library.context("fourth");
+  auto bFourth = fourth->objectWithID(b->objectID());
+  fourth->objectWithID(red->objectID())->addObjectForKey("items", bFourth);
+  EXPECT_TRUE(fourth->hasChanges());
+  fourth->rollback();
+  EXPECT_FALSE(fourth->hasChanges());
+  EXPECT_EQ(namesOf(bFourth->objectsForKey("tags")), std::vector<std::string>{"blue"});
+}
+
 // An item keeps the folder it resolved alive (so a page of items does not
 // fetch its folder again for each), yet every way the relationship changes
 // is seen at once.
