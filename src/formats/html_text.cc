@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/foundation/property_list_unicode.h"
+
 namespace qlt {
 namespace {
 
@@ -15,23 +17,11 @@ std::string lowered(std::string_view text) {
   return result;
 }
 
-void appendUTF8(std::string& out, uint32_t code) {
+// A reference to something that is not a Unicode scalar value reads as
+// U+FFFD.
+void appendCharacter(std::string& out, uint32_t code) {
   if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
+  appendUTF8(out, static_cast<char32_t>(code));
 }
 
 // Decodes the reference starting at html[i] ('&'); returns how many bytes
@@ -47,7 +37,7 @@ size_t decodeReference(std::string_view html, size_t i, std::string& out) {
     char* stop = nullptr;
     unsigned long code = std::strtoul(digits.c_str(), &stop, hex ? 16 : 10);
     if (*stop) return 0;
-    appendUTF8(out, code > 0x10FFFF ? 0xFFFD : static_cast<uint32_t>(code));
+    appendCharacter(out, code > 0x10FFFF ? 0xFFFD : static_cast<uint32_t>(code));
     return end - i + 1;
   }
   static constexpr std::array<std::pair<std::string_view, std::string_view>, 8> named{{

@@ -1,5 +1,7 @@
 #include "util/filename_rules.h"
 
+#include "platform/foundation/property_list_unicode.h"
+
 #include <unicode/uchar.h>
 
 #include <algorithm>
@@ -23,23 +25,6 @@ constexpr char32_t kEllipsis = 0x2026;
 
 size_t utf16Units(char32_t c) { return c > 0xFFFF ? 2 : 1; }
 
-void appendCodePoint(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 bool isControl(char32_t c) {
   if (c == 0x200C || c == 0x200D || (c >= 0xE0020 && c <= 0xE007F)) return false;
@@ -101,7 +86,7 @@ std::string stringSanitizedForFileName(std::string_view name) {
   // NUL cannot be part of a file name; it goes first, so that it cannot
   // hide a leading period from the steps below.
   std::string text = mapped(name, [](char32_t c, std::string& out) {
-    if (c != 0) appendCodePoint(out, c);
+    if (c != 0) appendUTF8(out, c);
   });
   text = std::string(trimmingCodePoints(text, isTrimmedFromName));
   size_t periods = text.find_first_not_of('.');
@@ -110,7 +95,7 @@ std::string stringSanitizedForFileName(std::string_view name) {
     if (c == '/' || c == ':' || c == '~' || c == '\t') {
       out += '-';
     } else if (!isNewline(c)) {
-      appendCodePoint(out, c);
+      appendUTF8(out, c);
     }
   });
   for (Measure by : {Measure::UTF16Units, Measure::Bytes}) {
@@ -194,7 +179,7 @@ std::string generateFilenameTruncatingToPeriod(std::string_view text, bool trunc
     if (c == '\t') {
       out += ' ';
     } else if (c != kObjectReplacementCharacter) {
-      appendCodePoint(out, c);
+      appendUTF8(out, c);
     }
   });
   auto ends = [truncateToPeriod](char32_t c) { return isNewline(c) || isControl(c) || (truncateToPeriod && c == '.'); };
