@@ -11,6 +11,7 @@
 
 #include "platform/cloud/cloud_error.h"
 #include "platform/cloud/cloud_record.h"
+#include "platform/cloud/cloud_server_change_token.h"
 
 namespace qlt {
 
@@ -82,6 +83,25 @@ struct CloudModifyRecordZonesResult {
   std::vector<RecordZoneID> deletedZoneIDs;
 };
 
+struct CloudFetchZoneChangesRequest {
+  RecordZoneID zoneID;
+  // Changes after this position; every record of the zone when unset.
+  std::optional<ServerChangeToken> previousToken;
+  // At most this many changes per answer (0: the server's choice).
+  size_t resultsLimit = 0;
+};
+
+// Asset fields of the changed records name no file (an empty path): the
+// record says that it carries a file, and fetchRecords brings it.
+struct CloudFetchZoneChangesResult {
+  std::optional<Error> error;
+  std::vector<CloudRecord> changedRecords;
+  std::vector<RecordID> deletedRecordIDs;
+  // The position after these changes; ask again from it while `moreComing`.
+  ServerChangeToken token;
+  bool moreComing = false;
+};
+
 struct CloudFetchRecordZonesResult {
   std::optional<Error> error;
   std::vector<RecordZoneID> zoneIDs;
@@ -105,6 +125,12 @@ class CloudService {
                                                          const CloudCancellation& cancellation) = 0;
   virtual CloudFetchRecordZonesResult fetchAllRecordZones(CloudDatabaseScope scope,
                                                           const CloudCancellation& cancellation) = 0;
+  // The records of a zone saved and deleted since a token, oldest change
+  // first, each record once (as it is now). A token the server cannot read
+  // fails with invalid arguments; a missing zone with zone not found.
+  virtual CloudFetchZoneChangesResult fetchZoneChanges(CloudDatabaseScope scope,
+                                                       const CloudFetchZoneChangesRequest& request,
+                                                       const CloudCancellation& cancellation) = 0;
 };
 
 }  // namespace qlt
