@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -39,10 +40,18 @@ class CloudCancellation {
   bool waitFor(std::chrono::milliseconds duration) const;
   void wait() const;
 
+  // Calls `onCancel` once when the cancellation is set (at once when it is
+  // already) for as long as the returned object lives; destroying it waits
+  // for a call in progress. `onCancel` must not touch this cancellation.
+  [[nodiscard]] std::shared_ptr<void> observe(std::function<void()> onCancel) const;
+
  private:
   mutable std::mutex mutex_;
   mutable std::condition_variable condition_;
   bool cancelled_ = false;
+  mutable std::mutex observersMutex_;
+  mutable std::map<int, std::function<void()>> observers_;
+  mutable int nextObserver_ = 0;
 };
 
 struct CloudModifyRecordsRequest {

@@ -168,17 +168,6 @@ bool EmbeddedCloudStore::execute(const std::string& sql, Error* error) {
   return false;
 }
 
-std::optional<Error> EmbeddedCloudStore::applyFault(const CloudFaultInjector::Fault& fault,
-                                                    const CloudCancellation& cancellation) {
-  if (fault.withhold) {
-    cancellation.wait();
-    return cloudOperationCancelledError();
-  }
-  if (fault.delay.count() > 0 && cancellation.waitFor(fault.delay)) return cloudOperationCancelledError();
-  if (cancellation.isCancelled()) return cloudOperationCancelledError();
-  return fault.requestError;
-}
-
 bool EmbeddedCloudStore::zoneExists(CloudDatabaseScope scope, const RecordZoneID& zoneID, bool& exists,
                                     Error* error) {
   if (isDefaultZone(scope, zoneID)) {
@@ -453,7 +442,7 @@ CloudModifyRecordsResult EmbeddedCloudStore::modifyRecords(CloudDatabaseScope sc
   recordIDs.insert(recordIDs.end(), request.recordIDsToDelete.begin(), request.recordIDsToDelete.end());
   CloudFaultInjector::Fault fault = faults_->takeFault(recordIDs);
   CloudModifyRecordsResult result;
-  if (auto error = applyFault(fault, cancellation)) {
+  if (auto error = CloudFaultInjector::apply(fault, cancellation)) {
     result.error = std::move(error);
     return result;
   }
@@ -569,7 +558,7 @@ CloudFetchRecordsResult EmbeddedCloudStore::fetchRecords(CloudDatabaseScope scop
                                                          const CloudCancellation& cancellation) {
   CloudFaultInjector::Fault fault = faults_->takeFault(request.recordIDs);
   CloudFetchRecordsResult result;
-  if (auto error = applyFault(fault, cancellation)) {
+  if (auto error = CloudFaultInjector::apply(fault, cancellation)) {
     result.error = std::move(error);
     return result;
   }
@@ -629,7 +618,7 @@ CloudModifyRecordZonesResult EmbeddedCloudStore::modifyRecordZones(CloudDatabase
                                                                    const std::vector<RecordZoneID>& zoneIDsToDelete,
                                                                    const CloudCancellation& cancellation) {
   CloudModifyRecordZonesResult result;
-  if (auto error = applyFault(faults_->takeFault({}), cancellation)) {
+  if (auto error = CloudFaultInjector::apply(faults_->takeFault({}), cancellation)) {
     result.error = std::move(error);
     return result;
   }
@@ -697,7 +686,7 @@ bool EmbeddedCloudStore::saveZone(CloudDatabaseScope scope, const RecordZoneID& 
 CloudFetchRecordZonesResult EmbeddedCloudStore::fetchAllRecordZones(CloudDatabaseScope scope,
                                                                     const CloudCancellation& cancellation) {
   CloudFetchRecordZonesResult result;
-  if (auto error = applyFault(faults_->takeFault({}), cancellation)) {
+  if (auto error = CloudFaultInjector::apply(faults_->takeFault({}), cancellation)) {
     result.error = std::move(error);
     return result;
   }
@@ -720,7 +709,7 @@ CloudFetchZoneChangesResult EmbeddedCloudStore::fetchZoneChanges(CloudDatabaseSc
                                                                  const CloudFetchZoneChangesRequest& request,
                                                                  const CloudCancellation& cancellation) {
   CloudFetchZoneChangesResult result;
-  if (auto error = applyFault(faults_->takeFault({}), cancellation)) {
+  if (auto error = CloudFaultInjector::apply(faults_->takeFault({}), cancellation)) {
     result.error = std::move(error);
     return result;
   }

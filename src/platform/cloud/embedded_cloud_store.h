@@ -63,10 +63,6 @@ class EmbeddedCloudStore final : public CloudService {
   EmbeddedCloudStore(std::string directory, std::shared_ptr<CloudFaultInjector> faults,
                      std::unique_ptr<Database> database, std::unique_ptr<EmbeddedCloudAssetLock> assetLock);
 
-  // The request's answer when a planned fault ends it before the server
-  // looks at it.
-  [[nodiscard]] static std::optional<Error> applyFault(const CloudFaultInjector::Fault& fault, const CloudCancellation& cancellation);
-
   [[nodiscard]] bool zoneExists(CloudDatabaseScope scope, const RecordZoneID& zoneID, bool& exists, Error* error);
   // `record` is left empty when there is no such record.
   [[nodiscard]] bool loadRecord(CloudDatabaseScope scope, const RecordID& recordID, std::optional<CloudRecord>& record,
