@@ -41,6 +41,9 @@ int hostMoveCommand(const CommonOptions& common, const std::string& identifier, 
 // Into the trash folder, or out of it into the root folder.
 int hostTrashCommand(const CommonOptions& common, const std::string& identifier, bool intoTrash);
 int hostDeleteCommand(const CommonOptions& common, const std::string& identifier);
+// The item's file gets the contents of `source`, as an edit in the host
+// application (new modification date and size).
+int hostReplaceCommand(const CommonOptions& common, const std::string& identifier, const std::string& source);
 
 int serveCommand(const CommonOptions& common);
 // Answers the host application on the service socket until
@@ -65,6 +68,12 @@ struct SeedOptions {
 int seedCommand(const CommonOptions& common, const SeedOptions& options);
 
 int statusCommand(const CommonOptions& common);
+
+struct SyncOptions {
+  int64_t watchSeconds = 0;  // 0: once
+};
+// Fetches and applies the cloud's changes, then sends pending change sets.
+int syncCommand(const CommonOptions& common, const SyncOptions& options);
 
 // Notes (.qltnote), RTF, RTFD, plain text and Markdown files.
 int textReadCommand(const std::string& path);
