@@ -1,6 +1,7 @@
 #include "cloud/library_cloud_sync.h"
 
 #include <algorithm>
+#include <future>
 #include <set>
 
 #include "changes/library_change_deleted_file_provider_item.h"
@@ -209,11 +210,22 @@ std::optional<LibraryCloudSyncSummary> LibraryCloudSync::sync(Error* error) {
       return std::nullopt;
     }
     upload->setChangedKeysByRecordID(changedKeys);
-    upload->setCloudOperationCompletionBlock([&](const Error* failed) {
-      if (failed) failure = *failed;
+    // It finishes before it reports: the sync waits for the report.
+    auto reported = std::make_shared<std::promise<std::optional<Error>>>();
+    upload->setCloudOperationCompletionBlock([reported](const Error* failed) {
+      reported->set_value(failed ? std::optional<Error>(*failed) : std::nullopt);
     });
+    {
+      std::lock_guard lock(mutex_);
+      current_ = upload;
+      if (cancelled_) upload->cancel();
+    }
     upload->start();
-    run(upload);
+    failure = reported->get_future().get();
+    {
+      std::lock_guard lock(mutex_);
+      current_.reset();
+    }
     if (failure) {
       log("Cannot send the library's changes to the cloud: %@", *failure);
       setError(error, *failure);

@@ -107,7 +107,7 @@ class PostgresTestServer {
 
   std::string startCommand() const {
     return bin_ + "/pg_ctl -D '" + folder_ + "/data' -l '" + folder_ + "/server.log' -w -t 30 -o \"" +
-           "-c listen_addresses='' -k '" + folder_ + "' -c fsync=off -c synchronous_commit=off " +
+           "-c listen_addresses='' -k '" + folder_ + "' -c fsync=off " +
            "-c full_page_writes=off -c max_connections=100\" start";
   }
 
