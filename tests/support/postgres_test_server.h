@@ -1,6 +1,8 @@
 #pragma once
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,6 +107,39 @@ class PostgresTestServer {
     return std::system(full.c_str()) == 0;
   }
 
+  // initdb takes a second or more: one data folder, made once per user and
+  // PostgreSQL version, is copied by every test program.
+  std::string templateDataFolder(std::string* why) const {
+    std::string base = (std::filesystem::temp_directory_path() /
+                        ("qlt-pg-template-1-" + std::to_string(geteuid()) + "-" +
+                         std::filesystem::path(bin_).parent_path().filename().string()))
+                           .native();
+    int lock = open((base + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+    if (lock < 0 || flock(lock, LOCK_EX) != 0) {
+      if (lock >= 0) close(lock);
+      *why = "cannot lock " + base + ".lock";
+      return {};
+    }
+    std::error_code ignored;
+    if (!std::filesystem::exists(base + "/data/PG_VERSION", ignored)) {
+      std::filesystem::remove_all(base, ignored);
+      std::filesystem::create_directories(base, ignored);
+      if (!user_.empty()) {
+        struct passwd* account = getpwnam(user_.c_str());
+        if (chown(base.c_str(), account->pw_uid, account->pw_gid) != 0) base.clear();
+      }
+      if (base.empty() ||
+          !run(bin_ + "/initdb -D '" + base + "/data' -A trust -U quillet -E UTF8 --locale=C --no-sync --wal-segsize=1", true)) {
+        *why = "initdb failed";
+        std::filesystem::remove_all(base, ignored);
+        close(lock);
+        return {};
+      }
+    }
+    close(lock);
+    return base + "/data";
+  }
+
   std::string startCommand() const {
     return bin_ + "/pg_ctl -D '" + folder_ + "/data' -l '" + folder_ + "/server.log' -w -t 30 -o \"" +
            "-c listen_addresses='' -k '" + folder_ + "' -c fsync=off " +
@@ -143,8 +178,10 @@ class PostgresTestServer {
       }
     }
     chmod(folder_.c_str(), 0755);
-    if (!run(bin_ + "/initdb -D '" + folder_ + "/data' -A trust -U quillet -E UTF8 --locale=C --no-sync", true)) {
-      *why = "initdb failed";
+    std::string made = templateDataFolder(why);
+    if (made.empty()) return false;
+    if (!run("cp -a '" + made + "' '" + folder_ + "/data'", false)) {
+      *why = "cannot copy the template data folder";
       return false;
     }
     running_ = run(startCommand(), true);
