@@ -93,14 +93,16 @@ void keepItemFileInStep(Item& item, const std::optional<std::string>& oldPath, b
 
 }  // namespace
 
-void CloudChangesApplication::applyRecords(const std::vector<CloudRecord>& records) {
-  // Containers first; within a rank the server's order, which is the
-  // order the records were sent in (outer folders first).
-  std::vector<CloudRecord> sorted = records;
-  std::stable_sort(sorted.begin(), sorted.end(), [](const CloudRecord& a, const CloudRecord& b) {
+std::vector<CloudRecord> CloudChangesApplication::sortedForApplication(std::vector<CloudRecord> records) {
+  std::stable_sort(records.begin(), records.end(), [](const CloudRecord& a, const CloudRecord& b) {
     return LibraryObject::cloudOrderingForEntityWithName(a.recordType()) <
            LibraryObject::cloudOrderingForEntityWithName(b.recordType());
   });
+  return records;
+}
+
+void CloudChangesApplication::applyRecords(const std::vector<CloudRecord>& records) {
+  std::vector<CloudRecord> sorted = sortedForApplication(records);
   size_t firstNew = newObjects_.size();
   for (const CloudRecord& record : sorted) {
     if (pending_.deletedRecordIDs.count(record.recordID())) continue;

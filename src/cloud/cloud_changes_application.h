@@ -33,7 +33,12 @@ class CloudChangesApplication {
   CloudChangesApplication(ManagedObjectContext& context, const PendingCloudChanges& pending)
       : context_(context), pending_(pending) {}
 
-  // REQUIRES: inside the context.
+  // Containers first; within a rank the server's order, which is the order
+  // the records were sent in (outer folders first).
+  static std::vector<CloudRecord> sortedForApplication(std::vector<CloudRecord> records);
+
+  // REQUIRES: inside the context. Records of one call may refer to each
+  // other; those of earlier calls exist by then.
   void applyRecords(const std::vector<CloudRecord>& records);
   void applyDeletions(const std::vector<RecordID>& recordIDs);
 

@@ -24,6 +24,7 @@ namespace qlt {
 namespace {
 
 constexpr size_t kDeletionsPerRequest = 400;
+constexpr size_t kRecordsPerSave = 50;
 
 // Every library object of the context.
 std::vector<LibraryObject::Ptr> allLibraryObjects(ManagedObjectContext& context, Error* error) {
@@ -129,14 +130,25 @@ std::optional<LibraryCloudSyncSummary> LibraryCloudSync::sync(Error* error) {
     return std::nullopt;
   }
 
-  // Applied whole, with the token, or not at all.
+  // Saved a share at a time (a context with many unsaved objects answers
+  // lookups slowly); the token goes with the last share, so that a sync
+  // that stops half way is done again from the same token.
   bool applied = false;
   Error applyError;
   std::set<RecordID> fetchedIDs;
   for (const CloudRecord& record : records) fetchedIDs.insert(record.recordID());
+  records = CloudChangesApplication::sortedForApplication(std::move(records));
   view.performAndWait([&] {
     CloudChangesApplication application(view, *pending);
-    application.applyRecords(records);
+    for (size_t start = 0; start < records.size(); start += kRecordsPerSave) {
+      size_t end = std::min(start + kRecordsPerSave, records.size());
+      application.applyRecords(std::vector<CloudRecord>(records.begin() + static_cast<std::ptrdiff_t>(start),
+                                                        records.begin() + static_cast<std::ptrdiff_t>(end)));
+      if (end < records.size() && !manager_->saveLibrary(&applyError)) {
+        view.rollback();
+        return;
+      }
+    }
     application.applyDeletions(deletions);
     summary.appliedRecords = application.appliedCount();
     summary.deletedObjects = application.deletedCount();
