@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -74,6 +75,10 @@ struct SyncOptions {
 };
 // Fetches and applies the cloud's changes, then sends pending change sets.
 int syncCommand(const CommonOptions& common, const SyncOptions& options);
+// Syncs the extension's library, printing a line each time, every
+// `interval` until `stopDescriptor` becomes readable; whether the last
+// sync succeeded.
+bool syncRepeatedly(FileProviderExtension& extension, int stopDescriptor, std::chrono::seconds interval);
 
 // Notes (.qltnote), RTF, RTFD, plain text and Markdown files.
 int textReadCommand(const std::string& path);

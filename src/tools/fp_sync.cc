@@ -25,6 +25,31 @@ nlohmann::json describe(const LibraryCloudSyncSummary& summary) {
 
 }  // namespace
 
+// One sync; its line printed. True when it succeeded.
+bool syncOnce(LibraryCloudSync& sync) {
+  Error failure;
+  auto summary = sync.sync(&failure);
+  if (!summary) {
+    printError(failure);
+    return false;
+  }
+  nlohmann::json line = {{"synced", describe(*summary)}};
+  if (auto container = CloudContainer::containerWithIdentifier(kCloudContainerName))
+    line["synced"]["server"] = container->storeLocation();
+  printLine(line);
+  return true;
+}
+
+bool syncRepeatedly(FileProviderExtension& extension, int stopDescriptor, std::chrono::seconds interval) {
+  LibraryCloudSync sync(LibraryManager::sharedManager(), extension.changesManagerContext());
+  bool synced = false;
+  while (true) {
+    synced = syncOnce(sync);
+    pollfd watched{stopDescriptor, POLLIN, 0};
+    if (::poll(&watched, 1, static_cast<int>(std::chrono::milliseconds(interval).count())) != 0) return synced;
+  }
+}
+
 int syncCommand(const CommonOptions& common, const SyncOptions& options) {
   sigset_t signals;
   sigemptyset(&signals);
@@ -39,26 +64,15 @@ int syncCommand(const CommonOptions& common, const SyncOptions& options) {
     printError(error);
     return 1;
   }
-  LibraryCloudSync sync(LibraryManager::sharedManager(), session->extension().changesManagerContext());
-  int status = 0;
-  while (true) {
-    Error failure;
-    if (auto summary = sync.sync(&failure)) {
-      auto container = CloudContainer::containerWithIdentifier(kCloudContainerName);
-      nlohmann::json line = {{"synced", describe(*summary)}};
-      if (container) line["synced"]["server"] = container->storeLocation();
-      printLine(line);
-      status = 0;
-    } else {
-      printError(failure);
-      status = 1;
-    }
-    if (options.watchSeconds <= 0) break;
-    pollfd watched{signalDescriptor, POLLIN, 0};
-    if (::poll(&watched, 1, static_cast<int>(options.watchSeconds * 1000)) != 0) break;
+  bool synced = false;
+  if (options.watchSeconds > 0) {
+    synced = syncRepeatedly(session->extension(), signalDescriptor, std::chrono::seconds(options.watchSeconds));
+  } else {
+    LibraryCloudSync sync(LibraryManager::sharedManager(), session->extension().changesManagerContext());
+    synced = syncOnce(sync);
   }
   if (signalDescriptor >= 0) ::close(signalDescriptor);
-  return status;
+  return synced ? 0 : 1;
 }
 
 }  // namespace qlt::tool
