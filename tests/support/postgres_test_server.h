@@ -72,6 +72,13 @@ class PostgresTestServer {
     return running_;
   }
 
+  // Runs `sql` in `url`'s database in the background, in a session of its
+  // own; its output is dropped.
+  bool runInBackground(const std::string& url, const std::string& sql) const {
+    std::string command = bin_ + "/psql -Atq -d '" + url + "' -c \"" + sql + "\" >/dev/null 2>&1 &";
+    return std::system(command.c_str()) == 0;
+  }
+
   // The first column of the first row of `sql` in `database`, or nullopt.
   std::optional<std::string> query(const std::string& url, const std::string& sql) const {
     std::string command = bin_ + "/psql -Atq -d '" + url + "' -c \"" + sql + "\" 2>/dev/null";

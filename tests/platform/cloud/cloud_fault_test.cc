@@ -75,6 +75,34 @@ TEST_P(CloudFaultTest, WithheldAnswersWaitForCancellation) {
   EXPECT_EQ(early.error->code(), kCloudErrorOperationCancelled);
 }
 
+TEST_P(CloudFaultTest, ARequestWaitingInTheServerIsCancelled) {
+  if (GetParam() != CloudBackend::PostgreSQL) GTEST_SKIP() << "the embedded store answers without waiting";
+  // Another session holds the zone's write lock, so a save waits there.
+  ASSERT_TRUE(server->runInBackground(
+      url, "BEGIN; SELECT pg_advisory_xact_lock(hashtextextended('quillet/2/Library/__defaultOwner__', 0)); "
+           "SELECT pg_sleep(60)"));
+  auto locks = [&] { return server->query(url, "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory'"); };
+  for (int attempt = 0; attempt < 100 && locks() != "1"; ++attempt) std::this_thread::sleep_for(50ms);
+  ASSERT_EQ(locks(), "1");
+
+  ModifyOutcome outcome;
+  auto operation = makeModify(outcome, {newRecord("Item|A")});
+  privateDatabase().add(operation);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(operation->isExecuting()) << "waiting for the lock";
+  auto cancelled = std::chrono::steady_clock::now();
+  operation->cancel();
+  operation->waitUntilFinished();
+  EXPECT_LT(std::chrono::steady_clock::now() - cancelled, 5s);
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->code(), kCloudErrorOperationCancelled);
+
+  ASSERT_TRUE(server->query(url, "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                 "WHERE query LIKE '%pg_sleep%' AND pid <> pg_backend_pid()"));
+  ModifyOutcome after = modify(privateDatabase(), {newRecord("Item|A")});
+  EXPECT_FALSE(after.error) << after.error->description();
+}
+
 QLT_CLOUD_BACKEND_TESTS(CloudFaultTest);
 
 TEST(CloudContainerRegistryTest, SettingChoosesTheStoreAndTestsCanInstallOne) {
