@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -59,6 +60,9 @@ int hostDeleteCommand(const CommonOptions& common, const std::string& identifier
 int hostImportCommand(const CommonOptions& common, const std::string& path, const std::string& folder);
 int hostNoteCommand(const CommonOptions& common, const std::string& text, const std::string& folder);
 int hostWebLinkCommand(const CommonOptions& common, const std::string& url, const std::string& folder);
+// The item's file gets the contents of `source`, as an edit in the host
+// application (new modification date and size).
+int hostReplaceCommand(const CommonOptions& common, const std::string& identifier, const std::string& source);
 
 int serveCommand(const CommonOptions& common);
 // Answers the host application on the service socket until
@@ -83,6 +87,16 @@ struct SeedOptions {
 int seedCommand(const CommonOptions& common, const SeedOptions& options);
 
 int statusCommand(const CommonOptions& common);
+
+struct SyncOptions {
+  int64_t watchSeconds = 0;  // 0: once
+};
+// Fetches and applies the cloud's changes, then sends pending change sets.
+int syncCommand(const CommonOptions& common, const SyncOptions& options);
+// Syncs the extension's library, printing a line each time, every
+// `interval` until `stopDescriptor` becomes readable; whether the last
+// sync succeeded.
+bool syncRepeatedly(FileProviderExtension& extension, int stopDescriptor, std::chrono::seconds interval);
 
 // Notes (.qltnote), RTF, RTFD, plain text and Markdown files.
 int textReadCommand(const std::string& path);

@@ -1,16 +1,19 @@
 // host: changes made the way the host application makes them, in the
 // library manager's view context, so that saves stamp record-change dates,
 // write persistent history and reach other processes; deletions leave the
-// rows the file-provider service's change enumeration reports.
+// rows the file-provider service's change enumeration reports. Each change
+// leaves a pending change set naming its records, which `sync` sends.
 #include <filesystem>
 
 #include "changes/library_change_deleted_file_provider_item.h"
+#include "changes/library_change_set.h"
 #include "formats/url_components.h"
 #include "formats/web_link_file.h"
-#include "platform/files/file_system.h"
 #include "store/library.h"
 #include "model/folder.h"
 #include "model/item.h"
+#include "platform/files/file_attributes.h"
+#include "platform/files/file_system.h"
 #include "platform/objectstore/managed_object_context.h"
 #include "store/library_changes_container.h"
 #include "store/library_manager.h"
@@ -66,9 +69,34 @@ std::vector<LibraryObject::Ptr> subtree(const LibraryObject::Ptr& object) {
   return all;
 }
 
-// Runs `change` in the view context and saves it there; a refused change
-// or a failed save leaves the context as it was, and `undoFiles` (when
-// given) takes back what the change put on disk.
+// The records a change of the view context inserts and updates, with the
+// field names it changes.
+struct ChangedRecords {
+  RecordIDSet inserted;
+  RecordIDSet updated;
+  ChangedKeysByRecordID changedKeys;
+};
+
+ChangedRecords changedRecords(ManagedObjectContext& view) {
+  ChangedRecords records;
+  for (const ManagedObjectPtr& object : view.insertedObjects())
+    if (auto libraryObject = std::dynamic_pointer_cast<LibraryObject>(object))
+      records.inserted.insert(libraryObject->cloudRecordID());
+  for (const ManagedObjectPtr& object : view.updatedObjects()) {
+    auto libraryObject = std::dynamic_pointer_cast<LibraryObject>(object);
+    if (!libraryObject) continue;
+    std::set<std::string> keys = libraryObject->changedCloudRecordKeysForChangedValues(object->changedValues());
+    if (keys.empty()) continue;
+    records.updated.insert(libraryObject->cloudRecordID());
+    records.changedKeys.emplace(libraryObject->cloudRecordID(), std::move(keys));
+  }
+  return records;
+}
+
+// Runs `change` in the view context and saves it there, then leaves a
+// pending change set of its records; a refused change or a failed save
+// leaves the context as it was, and `undoFiles` (when given) takes back what
+// the change put on disk.
 int changeInViewContext(const CommonOptions& common,
                         const std::function<bool(FileProviderExtension&, ManagedObjectContext&, nlohmann::json&,
                                                  Error*)>& change,
@@ -80,13 +108,25 @@ int changeInViewContext(const CommonOptions& common,
   ManagedObjectContext& view = manager->container()->viewContext();
   nlohmann::json output;
   bool changed = false;
+  ChangedRecords records;
   view.performAndWait([&] {
     bool made = change(session->extension(), view, output, &error);
+    if (made) records = changedRecords(view);
     changed = made && manager->saveLibrary(&error);
     if (!changed) view.rollback();
     if (made && !changed && undoFiles) undoFiles();
   });
   if (!changed) return fail(error);
+  std::shared_ptr<ManagedObjectContext> changes = session->extension().changesManagerContext();
+  if (changes && (!records.inserted.empty() || !records.updated.empty())) {
+    changes->performAndWait([&] {
+      LibraryChangeSet::changeRecordSet(records.inserted, records.updated, records.changedKeys, {}, *changes);
+      if (!changes->save(&error)) {
+        changes->rollback();
+        printError(error);
+      }
+    });
+  }
   printLine(output);
   return 0;
 }
@@ -186,12 +226,15 @@ int hostDeleteCommand(const CommonOptions& common, const std::string& identifier
     }
     std::vector<std::string> deleted;
     for (const LibraryObject::Ptr& gone : subtree(object)) deleted.push_back(gone->fileProviderItemIdentifier());
+    RecordIDSet deletedRecords = object->childRecordIDs();
+    deletedRecords.insert(object->cloudRecordID());
     // The rows are written first: a deletion the service never hears of
     // would leave it showing a file that is gone.
     bool recorded = false;
     changes->performAndWait([&] {
       for (const std::string& gone : deleted)
         LibraryChangeDeletedFileProviderItem::deletedFileProviderItem(gone, *changes);
+      LibraryChangeSet::changeRecordSet({}, {}, {}, deletedRecords, *changes);
       recorded = changes->save(error);
       if (!recorded) changes->rollback();
     });
@@ -226,6 +269,26 @@ int hostWebLinkCommand(const CommonOptions& common, const std::string& url, cons
   return createInViewContext(common, folder, [&](const std::shared_ptr<Library>& library, const ManagedObjectPtr& group,
                                                  Error* error) {
     return Item::newWebLinkItemWithURL(*parsed, "", library, group, error);
+  });
+}
+
+int hostReplaceCommand(const CommonOptions& common, const std::string& identifier, const std::string& source) {
+  return changeInViewContext(common, [&](FileProviderExtension&, ManagedObjectContext& view, nlohmann::json& output,
+                                         Error* error) {
+    auto item = std::dynamic_pointer_cast<Item>(changeableObject(identifier, view, error));
+    if (!item) {
+      setError(error, badArgument("“" + identifier + "” is not an item."));
+      return false;
+    }
+    std::optional<std::string> contents = readFile(source, error);
+    std::optional<std::string> path = contents ? item->fileURL(error) : std::nullopt;
+    Date now = Date::now();
+    if (!path || !writeFileAtomically(*path, *contents, error) || !setModificationTime(*path, now.toTimespec(), error))
+      return false;
+    item->setDateModified(now);
+    item->setValueForKey("size", static_cast<int64_t>(contents->size()));
+    output = {{"replaced", describe(*item)}};
+    return true;
   });
 }
 

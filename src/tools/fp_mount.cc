@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "fuse/library_mount.h"
+#include "platform/cloud/cloud_server_url.h"
 #include "platform/files/file_path.h"
 #include "tools/fp_commands.h"
 #include "tools/fp_output.h"
@@ -13,6 +14,8 @@
 namespace qlt::tool {
 
 namespace {
+
+constexpr std::chrono::seconds kMountSyncInterval{30};
 
 std::string defaultMountPoint() {
   const char* home = std::getenv("HOME");
@@ -38,9 +41,17 @@ int mountCommand(const CommonOptions& common, const MountCommandOptions& command
                {"stop", "fusermount3 -u '" + options.mountPoint + "' (or Ctrl-C in the foreground)"}});
   };
 
+  // With a cloud server configured, the library follows it as `sync
+  // --watch` would.
+  std::optional<CloudServerURL> server;
+  Error serverError;
+  if (!configuredCloudServerURL(server, &serverError)) printError(serverError);
+
   std::shared_ptr<FileProviderExtension> extension;
   int stop = ::eventfd(0, EFD_CLOEXEC);
+  int stopSync = ::eventfd(0, EFD_CLOEXEC);
   std::thread hostService;
+  std::thread cloudSync;
   bool served = fuse::serveMount(
       options,
       [&](Error* failure) -> std::shared_ptr<FileProviderExtension> {
@@ -52,15 +63,20 @@ int mountCommand(const CommonOptions& common, const MountCommandOptions& command
           Error serviceError;
           if (!serveHostApplication(*extension, stop, &serviceError)) printError(serviceError);
         });
+        if (server && stopSync >= 0)
+          cloudSync = std::thread([&] { (void)syncRepeatedly(*extension, stopSync, kMountSyncInterval); });
         return extension;
       },
       &error);
-  if (stop >= 0) {
+  for (int descriptor : {stop, stopSync}) {
+    if (descriptor < 0) continue;
     uint64_t one = 1;
-    [[maybe_unused]] ssize_t written = ::write(stop, &one, sizeof(one));
+    [[maybe_unused]] ssize_t written = ::write(descriptor, &one, sizeof(one));
   }
   if (hostService.joinable()) hostService.join();
+  if (cloudSync.joinable()) cloudSync.join();
   if (stop >= 0) ::close(stop);
+  if (stopSync >= 0) ::close(stopSync);
   if (extension) extension->invalidate();
   if (!served) {
     printError(error);

@@ -10,6 +10,7 @@
 #include "platform/files/file_system.h"
 #include "store/library_manager.h"
 #include "platform/objectstore/managed_object_context.h"
+#include "changes/library_change_set.h"
 #include "tools/fp_commands.h"
 #include "tools/fp_output.h"
 
@@ -40,7 +41,9 @@ struct SeedCounts {
 
 // Folders form chains of `depth` below the root; items go round-robin
 // into the folders (into the root when there are none).
-bool seed(ManagedObjectContext& context, const SeedOptions& options, SeedCounts& counts, Error* error) {
+// `saved` hears of the records of each batch once it is saved.
+bool seed(ManagedObjectContext& context, const SeedOptions& options, SeedCounts& counts,
+          const std::function<void(const RecordIDSet&)>& saved, Error* error) {
   auto libraries = context.fetch(FetchRequest("Library"), error);
   if (!libraries) return false;
   if (libraries->empty()) {
@@ -54,7 +57,12 @@ bool seed(ManagedObjectContext& context, const SeedOptions& options, SeedCounts&
   int64_t unsaved = 0;
   auto saveBatch = [&](bool force) {
     if (unsaved == 0 || (!force && unsaved < kSaveBatchSize)) return true;
+    RecordIDSet inserted;
+    for (const ManagedObjectPtr& object : context.insertedObjects())
+      if (auto libraryObject = std::dynamic_pointer_cast<LibraryObject>(object))
+        inserted.insert(libraryObject->cloudRecordID());
     if (!context.save(error)) return false;
+    saved(inserted);
     ++counts.saves;
     unsaved = 0;
     return true;
@@ -121,7 +129,18 @@ int seedCommand(const CommonOptions& common, const SeedOptions& options) {
   auto context = LibraryManager::sharedManager()->newBackgroundContext();
   SeedCounts counts;
   bool seeded = false;
-  context->performAndWait([&] { seeded = seed(*context, options, counts, &error); });
+  // As the host application's imports do, each batch leaves a pending
+  // change set for `sync` to send.
+  std::shared_ptr<ManagedObjectContext> changes = session->extension().changesManagerContext();
+  auto recordChanges = [&](const RecordIDSet& inserted) {
+    if (!changes || inserted.empty()) return;
+    changes->performAndWait([&] {
+      LibraryChangeSet::changeRecordSet(inserted, {}, {}, {}, *changes);
+      Error changesError;
+      if (!changes->save(&changesError)) changes->rollback();
+    });
+  };
+  context->performAndWait([&] { seeded = seed(*context, options, counts, recordChanges, &error); });
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (!seeded) return fail(error);
   printLine({{"folders", counts.folders},

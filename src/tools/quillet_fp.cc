@@ -115,6 +115,9 @@ int main(int argc, char** argv) {
                             "Delete an item or folder and leave its deletion for the service's change enumeration",
                             common);
   hostDelete->add_option("identifier", identifier, "File-provider identifier")->required();
+  auto hostReplace = command(*host, "replace", "Replace an item's contents with a copy of a file", common);
+  hostReplace->add_option("identifier", identifier, "File-provider identifier")->required();
+  hostReplace->add_option("source", name, "The file whose contents the item takes")->required();
 
   auto serve = command(app, "serve",
                        "Run the extension and serve the host application on \"<group container>/"
@@ -158,6 +161,12 @@ int main(int argc, char** argv) {
   textAppend->add_option("--attachment", appendAttachment, "A file to append as an attachment");
 
 
+  SyncOptions syncOptions;
+  auto sync = command(app, "sync",
+                      "Apply the cloud's changes to the library and send its pending changes: {\"synced\":{...}}",
+                      common);
+  sync->add_option("--watch", syncOptions.watchSeconds, "Sync again every N seconds until interrupted");
+
   SearchCommandOptions searchOptions;
   auto search = command(app, "search", "Run a live search group over the library: one item descriptor a line, in order",
                         common);
@@ -200,10 +209,12 @@ int main(int argc, char** argv) {
   if (hostImport->parsed()) return hostImportCommand(common, name, hostFolder);
   if (hostNote->parsed()) return hostNoteCommand(common, name, hostFolder);
   if (hostWebLink->parsed()) return hostWebLinkCommand(common, name, hostFolder);
+  if (hostReplace->parsed()) return hostReplaceCommand(common, identifier, name);
   if (serve->parsed()) return serveCommand(common);
   if (materialize->parsed()) return materializeCommand(common, path);
   if (reimport->parsed()) return reimportCommand(common, identifier);
   if (seed->parsed()) return seedCommand(common, seedOptions);
+  if (sync->parsed()) return syncCommand(common, syncOptions);
   if (mount->parsed()) return mountCommand(common, mountOptions);
   return 0;
 }

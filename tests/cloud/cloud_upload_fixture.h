@@ -75,6 +75,10 @@ class RecordingCloudService : public CloudService {
                                                   const CloudCancellation& cancellation) override {
     return store_->fetchAllRecordZones(scope, cancellation);
   }
+  CloudFetchZoneChangesResult fetchZoneChanges(CloudDatabaseScope scope, const CloudFetchZoneChangesRequest& request,
+                                               const CloudCancellation& cancellation) override {
+    return store_->fetchZoneChanges(scope, request, cancellation);
+  }
 
  private:
   std::shared_ptr<EmbeddedCloudStore> store_;

@@ -207,6 +207,10 @@ class HalfwayService : public CloudService {
                                                   const CloudCancellation& cancellation) override {
     return real_->fetchAllRecordZones(scope, cancellation);
   }
+  CloudFetchZoneChangesResult fetchZoneChanges(CloudDatabaseScope scope, const CloudFetchZoneChangesRequest& request,
+                                               const CloudCancellation& cancellation) override {
+    return real_->fetchZoneChanges(scope, request, cancellation);
+  }
   std::promise<void> halfway;
   std::promise<void> proceed;
 

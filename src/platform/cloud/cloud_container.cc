@@ -3,7 +3,9 @@
 #include <map>
 #include <mutex>
 
+#include "platform/cloud/cloud_server_url.h"
 #include "platform/cloud/embedded_cloud_container.h"
+#include "platform/cloud/postgres_cloud_container.h"
 #include "platform/files/file_path.h"
 #include "platform/files/group_container.h"
 #include "platform/defaults/user_defaults.h"
@@ -57,9 +59,18 @@ std::shared_ptr<CloudContainer> CloudContainer::containerWithIdentifier(const st
     auto installed = registry().installed.find(identifier);
     if (installed != registry().installed.end()) return installed->second;
   }
+  std::optional<CloudServerURL> server;
+  if (!configuredCloudServerURL(server, error)) return nullptr;
   auto directory = cloudStoreDirectory(identifier, error);
   if (!directory) return nullptr;
   std::lock_guard lock(registry().mutex);
+  if (server) {
+    auto& slot = registry().opened[{identifier, "\n" + server->url}];
+    if (!slot)
+      slot = PostgresCloudContainer::open(identifier, server->url, "PostgreSQL server (" + server->source + ")",
+                                          appendingPathComponent(*directory, "Downloads"), error);
+    return slot;
+  }
   auto& slot = registry().opened[{identifier, *directory}];
   if (!slot) slot = EmbeddedCloudContainer::open(identifier, *directory, error);
   return slot;

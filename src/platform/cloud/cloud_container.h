@@ -29,8 +29,10 @@ class CloudContainer {
   std::shared_ptr<CloudDatabase> database(CloudDatabaseScope scope);
 
   // The process's container for `identifier`: one installed with
-  // installCloudContainer(), else the embedded store in
-  // cloudStoreDirectory(identifier), opened once per process and folder.
+  // installCloudContainer(), else the PostgreSQL server that
+  // configuredCloudServerURL() names, else the embedded store in
+  // cloudStoreDirectory(identifier); opened once per process and server or
+  // folder.
   static std::shared_ptr<CloudContainer> containerWithIdentifier(const std::string& identifier,
                                                                  Error* error = nullptr);
 };

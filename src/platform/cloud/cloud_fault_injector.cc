@@ -58,4 +58,14 @@ CloudFaultInjector::Fault CloudFaultInjector::takeFault(const std::vector<Record
   return fault;
 }
 
+std::optional<Error> CloudFaultInjector::apply(const Fault& fault, const CloudCancellation& cancellation) {
+  if (fault.withhold) {
+    cancellation.wait();
+    return cloudOperationCancelledError();
+  }
+  if (fault.delay.count() > 0 && cancellation.waitFor(fault.delay)) return cloudOperationCancelledError();
+  if (cancellation.isCancelled()) return cloudOperationCancelledError();
+  return fault.requestError;
+}
+
 }  // namespace qlt

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/cloud/cloud_error.h"
+#include "platform/cloud/cloud_service.h"
 
 namespace qlt {
 
@@ -40,6 +41,9 @@ class CloudFaultInjector {
     bool withhold = false;
   };
   Fault takeFault(const std::vector<RecordID>& recordIDs);
+  // The request's answer when `fault` ends it before the server looks at
+  // it: waits out a delay or a withheld answer (giving up when cancelled).
+  [[nodiscard]] static std::optional<Error> apply(const Fault& fault, const CloudCancellation& cancellation);
 
  private:
   struct Plan {

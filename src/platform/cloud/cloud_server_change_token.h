@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 #include "platform/foundation/codable.h"
 #include "platform/foundation/property_list.h"
 
@@ -19,6 +22,11 @@ class ServerChangeToken final : public Codable {
   void encode(KeyedArchiver& archiver) const override;
   bool operator==(const ServerChangeToken& other) const { return data == other.data; }
 };
+
+// The tokens of the cloud stores here: a position in the store's change
+// counter as decimal text. nullopt when `token` holds anything else.
+ServerChangeToken changeTokenForPosition(int64_t position);
+std::optional<int64_t> positionOfChangeToken(const ServerChangeToken& token);
 
 // Builds a token from its archived form; registered with the cloud record
 // classes (registerCloudRecordClasses).

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "platform/cloud/cloud_error.h"
 #include "platform/cloud/cloud_record.h"
+#include "platform/cloud/cloud_server_change_token.h"
 
 namespace qlt {
 
@@ -38,10 +40,18 @@ class CloudCancellation {
   bool waitFor(std::chrono::milliseconds duration) const;
   void wait() const;
 
+  // Calls `onCancel` once when the cancellation is set (at once when it is
+  // already) for as long as the returned object lives; destroying it waits
+  // for a call in progress. `onCancel` must not touch this cancellation.
+  [[nodiscard]] std::shared_ptr<void> observe(std::function<void()> onCancel) const;
+
  private:
   mutable std::mutex mutex_;
   mutable std::condition_variable condition_;
   bool cancelled_ = false;
+  mutable std::mutex observersMutex_;
+  mutable std::map<int, std::function<void()>> observers_;
+  mutable int nextObserver_ = 0;
 };
 
 struct CloudModifyRecordsRequest {
@@ -82,6 +92,25 @@ struct CloudModifyRecordZonesResult {
   std::vector<RecordZoneID> deletedZoneIDs;
 };
 
+struct CloudFetchZoneChangesRequest {
+  RecordZoneID zoneID;
+  // Changes after this position; every record of the zone when unset.
+  std::optional<ServerChangeToken> previousToken;
+  // At most this many changes per answer (0: the server's choice).
+  size_t resultsLimit = 0;
+};
+
+// Asset fields of the changed records name no file (an empty path): the
+// record says that it carries a file, and fetchRecords brings it.
+struct CloudFetchZoneChangesResult {
+  std::optional<Error> error;
+  std::vector<CloudRecord> changedRecords;
+  std::vector<RecordID> deletedRecordIDs;
+  // The position after these changes; ask again from it while `moreComing`.
+  ServerChangeToken token;
+  bool moreComing = false;
+};
+
 struct CloudFetchRecordZonesResult {
   std::optional<Error> error;
   std::vector<RecordZoneID> zoneIDs;
@@ -105,6 +134,12 @@ class CloudService {
                                                          const CloudCancellation& cancellation) = 0;
   virtual CloudFetchRecordZonesResult fetchAllRecordZones(CloudDatabaseScope scope,
                                                           const CloudCancellation& cancellation) = 0;
+  // The records of a zone saved and deleted since a token, oldest change
+  // first, each record once (as it is now). A token the server cannot read
+  // fails with invalid arguments; a missing zone with zone not found.
+  virtual CloudFetchZoneChangesResult fetchZoneChanges(CloudDatabaseScope scope,
+                                                       const CloudFetchZoneChangesRequest& request,
+                                                       const CloudCancellation& cancellation) = 0;
 };
 
 }  // namespace qlt

@@ -137,4 +137,30 @@ bool forEachCloudAsset(CloudValue& value, const std::function<bool(CloudAsset&)>
   return true;
 }
 
+std::optional<CloudRecord> decodeStoredCloudRecord(const RecordSystemFields& system, const Bytes& body,
+                                                   Error* error) {
+  std::map<std::string, CloudValue> fields;
+  std::optional<CloudReference> parent;
+  if (!decodeCloudRecordBody(body, fields, parent, error)) return std::nullopt;
+  CloudRecord record(system);
+  for (auto& [key, value] : fields) record.setObjectForKey(key, std::move(value));
+  if (parent) record.setParent(std::move(parent));
+  record.clearChangedKeys();
+  return record;
+}
+
+void clearCloudAssetPaths(CloudRecord& record) {
+  std::map<std::string, CloudValue> fields = record.fields();
+  for (auto& [key, value] : fields) {
+    bool hasAsset = false;
+    forEachCloudAsset(value, [&](CloudAsset& asset) {
+      asset.filePath.clear();
+      hasAsset = true;
+      return true;
+    });
+    if (hasAsset) record.setObjectForKey(key, std::move(value));
+  }
+  record.clearChangedKeys();
+}
+
 }  // namespace qlt

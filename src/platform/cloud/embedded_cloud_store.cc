@@ -141,7 +141,14 @@ std::shared_ptr<EmbeddedCloudStore> EmbeddedCloudStore::open(const std::string& 
       "record_name TEXT NOT NULL, record_type TEXT NOT NULL, change_tag TEXT NOT NULL, created REAL NOT NULL, "
       "modified REAL NOT NULL, body BLOB NOT NULL, PRIMARY KEY (scope, zone_name, owner_name, record_name));"
       "CREATE TABLE IF NOT EXISTS counter (id INTEGER PRIMARY KEY CHECK (id = 1), value INTEGER NOT NULL);"
-      "INSERT OR IGNORE INTO counter VALUES (1, 0)";
+      "INSERT OR IGNORE INTO counter VALUES (1, 0);"
+      // The last change of every record, deletions included, for zone
+      // changes. Records older than the table count as changed at 0.
+      "CREATE TABLE IF NOT EXISTS record_changes (scope INTEGER NOT NULL, zone_name TEXT NOT NULL, "
+      "owner_name TEXT NOT NULL, record_name TEXT NOT NULL, sequence INTEGER NOT NULL, deleted INTEGER NOT NULL, "
+      "PRIMARY KEY (scope, zone_name, owner_name, record_name));"
+      "CREATE INDEX IF NOT EXISTS record_changes_by_sequence ON record_changes (scope, zone_name, owner_name, sequence);"
+      "INSERT OR IGNORE INTO record_changes SELECT scope, zone_name, owner_name, record_name, 0, 0 FROM records";
   auto transaction = Transaction::begin(*database, Transaction::Mode::Immediate, &failure);
   if (!transaction || !database->execute(kSchema, &failure) || !transaction->commit(&failure)) {
     setError(error, storeError(failure, "prepare " + path));
@@ -159,17 +166,6 @@ bool EmbeddedCloudStore::execute(const std::string& sql, Error* error) {
   if (database_->execute(sql, &failure)) return true;
   setError(error, storeError(failure, "run " + sql));
   return false;
-}
-
-std::optional<Error> EmbeddedCloudStore::applyFault(const CloudFaultInjector::Fault& fault,
-                                                    const CloudCancellation& cancellation) {
-  if (fault.withhold) {
-    cancellation.wait();
-    return cloudOperationCancelledError();
-  }
-  if (fault.delay.count() > 0 && cancellation.waitFor(fault.delay)) return cloudOperationCancelledError();
-  if (cancellation.isCancelled()) return cloudOperationCancelledError();
-  return fault.requestError;
 }
 
 bool EmbeddedCloudStore::zoneExists(CloudDatabaseScope scope, const RecordZoneID& zoneID, bool& exists,
@@ -212,22 +208,17 @@ bool EmbeddedCloudStore::loadRecord(CloudDatabaseScope scope, const RecordID& re
   }
   RecordSystemFields system{std::string(query->columnText(0)), recordID, std::string(query->columnText(1)),
                             Date(query->columnDouble(2)), Date(query->columnDouble(3))};
-  std::map<std::string, CloudValue> fields;
-  std::optional<CloudReference> parent;
   Error decodeError;
-  if (!decodeCloudRecordBody(blobColumn(*query, 4), fields, parent, &decodeError)) {
+  auto loaded = decodeStoredCloudRecord(system, blobColumn(*query, 4), &decodeError);
+  if (!loaded) {
     setError(error, cloudError(kCloudErrorServiceUnavailable, decodeError.localizedDescription()));
     return false;
   }
-  CloudRecord loaded(system);
-  for (auto& [key, value] : fields) loaded.setObjectForKey(key, std::move(value));
-  if (parent) loaded.setParent(std::move(parent));
-  loaded.clearChangedKeys();
-  record = std::move(loaded);
+  record = std::move(*loaded);
   return true;
 }
 
-std::optional<std::string> EmbeddedCloudStore::nextChangeTag(Error* error) {
+std::optional<int64_t> EmbeddedCloudStore::nextChangeNumber(Error* error) {
   if (!execute("UPDATE counter SET value = value + 1 WHERE id = 1", error)) return std::nullopt;
   CachedStatement query = prepared(*database_, "SELECT value FROM counter WHERE id = 1", "count", error);
   if (!query) return std::nullopt;
@@ -237,9 +228,21 @@ std::optional<std::string> EmbeddedCloudStore::nextChangeTag(Error* error) {
                                     : cloudError(kCloudErrorServiceUnavailable, "The change counter is missing."));
     return std::nullopt;
   }
-  char tag[32];
-  snprintf(tag, sizeof tag, "%llx", static_cast<unsigned long long>(query->columnInt64(0)));
-  return std::string(tag);
+  return query->columnInt64(0);
+}
+
+bool EmbeddedCloudStore::noteChange(CloudDatabaseScope scope, const RecordID& recordID, int64_t number, bool deleted,
+                                    Error* error) {
+  CachedStatement note = prepared(*database_, "INSERT OR REPLACE INTO record_changes VALUES (?, ?, ?, ?, ?, ?)",
+                                  "note a change", error);
+  if (!note) return false;
+  Error failure;
+  if (bindZone(*note, 1, scope, recordID.zoneID, &failure) && note->bindText(4, recordID.recordName, &failure) &&
+      note->bindInt64(5, number, &failure) && note->bindInt64(6, deleted ? 1 : 0, &failure) &&
+      note->execute(&failure))
+    return true;
+  setError(error, storeError(failure, "note a change"));
+  return false;
 }
 
 bool EmbeddedCloudStore::uploadAsset(CloudAsset& asset, SaveEffects& effects, Error* error) {
@@ -383,8 +386,10 @@ EmbeddedCloudStore::Outcome EmbeddedCloudStore::saveRecord(CloudDatabaseScope sc
   };
   auto body = encodeCloudRecordBody(fields, parent, error);
   if (!body) return fail();
-  auto tag = nextChangeTag(error);
-  if (!tag) return fail();
+  auto number = nextChangeNumber(error);
+  if (!number || !noteChange(scope, client.recordID(), *number, false, error)) return fail();
+  char tag[32];
+  snprintf(tag, sizeof tag, "%llx", static_cast<unsigned long long>(*number));
   Date now = Date::now();
   Date created = server && server->creationDate() ? *server->creationDate() : now;
   CachedStatement insert = prepared(*database_,
@@ -395,7 +400,7 @@ EmbeddedCloudStore::Outcome EmbeddedCloudStore::saveRecord(CloudDatabaseScope sc
   Error failure;
   bool stored = bindZone(*insert, 1, scope, client.recordID().zoneID, &failure) &&
                   insert->bindText(4, client.recordID().recordName, &failure) &&
-                  insert->bindText(5, client.recordType(), &failure) && insert->bindText(6, *tag, &failure) &&
+                  insert->bindText(5, client.recordType(), &failure) && insert->bindText(6, tag, &failure) &&
                   insert->bindDouble(7, created.timeIntervalSinceReferenceDate(), &failure) &&
                   insert->bindDouble(8, now.timeIntervalSinceReferenceDate(), &failure) &&
                   insert->bindBlob(9, *body, &failure) && insert->execute(&failure);
@@ -405,7 +410,7 @@ EmbeddedCloudStore::Outcome EmbeddedCloudStore::saveRecord(CloudDatabaseScope sc
   }
 
   saved = client;
-  saved.setSystemFields({client.recordType(), client.recordID(), *tag, created, now});
+  saved.setSystemFields({client.recordType(), client.recordID(), tag, created, now});
   saved.clearChangedKeys();
   effects.append(std::move(recordEffects));
   return Outcome::Done;
@@ -423,6 +428,8 @@ EmbeddedCloudStore::Outcome EmbeddedCloudStore::deleteRecord(CloudDatabaseScope 
                   "DELETE FROM records WHERE scope = ? AND zone_name = ? AND owner_name = ? AND record_name = ?",
                   scope, recordID.zoneID, "delete a record", error, &recordID.recordName))
     return Outcome::StoreFailed;
+  auto number = nextChangeNumber(error);
+  if (!number || !noteChange(scope, recordID, *number, true, error)) return Outcome::StoreFailed;
   for (const std::string& name : assetNames(server->fields())) effects.obsoleteAssets.push_back(name);
   return Outcome::Done;
 }
@@ -435,7 +442,7 @@ CloudModifyRecordsResult EmbeddedCloudStore::modifyRecords(CloudDatabaseScope sc
   recordIDs.insert(recordIDs.end(), request.recordIDsToDelete.begin(), request.recordIDsToDelete.end());
   CloudFaultInjector::Fault fault = faults_->takeFault(recordIDs);
   CloudModifyRecordsResult result;
-  if (auto error = applyFault(fault, cancellation)) {
+  if (auto error = CloudFaultInjector::apply(fault, cancellation)) {
     result.error = std::move(error);
     return result;
   }
@@ -551,7 +558,7 @@ CloudFetchRecordsResult EmbeddedCloudStore::fetchRecords(CloudDatabaseScope scop
                                                          const CloudCancellation& cancellation) {
   CloudFaultInjector::Fault fault = faults_->takeFault(request.recordIDs);
   CloudFetchRecordsResult result;
-  if (auto error = applyFault(fault, cancellation)) {
+  if (auto error = CloudFaultInjector::apply(fault, cancellation)) {
     result.error = std::move(error);
     return result;
   }
@@ -611,7 +618,7 @@ CloudModifyRecordZonesResult EmbeddedCloudStore::modifyRecordZones(CloudDatabase
                                                                    const std::vector<RecordZoneID>& zoneIDsToDelete,
                                                                    const CloudCancellation& cancellation) {
   CloudModifyRecordZonesResult result;
-  if (auto error = applyFault(faults_->takeFault({}), cancellation)) {
+  if (auto error = CloudFaultInjector::apply(faults_->takeFault({}), cancellation)) {
     result.error = std::move(error);
     return result;
   }
@@ -651,7 +658,9 @@ CloudModifyRecordZonesResult EmbeddedCloudStore::modifyRecordZones(CloudDatabase
       if (!runForZone(*database_, "DELETE FROM records WHERE scope = ? AND zone_name = ? AND owner_name = ?", scope,
                       zoneID, "delete a zone", &error) ||
           !runForZone(*database_, "DELETE FROM zones WHERE scope = ? AND zone_name = ? AND owner_name = ?", scope,
-                      zoneID, "delete a zone", &error))
+                      zoneID, "delete a zone", &error) ||
+          !runForZone(*database_, "DELETE FROM record_changes WHERE scope = ? AND zone_name = ? AND owner_name = ?",
+                      scope, zoneID, "delete a zone", &error))
         return false;
       result.deletedZoneIDs.push_back(zoneID);
     }
@@ -677,7 +686,7 @@ bool EmbeddedCloudStore::saveZone(CloudDatabaseScope scope, const RecordZoneID& 
 CloudFetchRecordZonesResult EmbeddedCloudStore::fetchAllRecordZones(CloudDatabaseScope scope,
                                                                     const CloudCancellation& cancellation) {
   CloudFetchRecordZonesResult result;
-  if (auto error = applyFault(faults_->takeFault({}), cancellation)) {
+  if (auto error = CloudFaultInjector::apply(faults_->takeFault({}), cancellation)) {
     result.error = std::move(error);
     return result;
   }
@@ -693,6 +702,75 @@ CloudFetchRecordZonesResult EmbeddedCloudStore::fetchAllRecordZones(CloudDatabas
   while (query->step(&failure))
     result.zoneIDs.emplace_back(std::string(query->columnText(0)), std::string(query->columnText(1)));
   if (query->failed()) return {storeError(failure, "read zones"), {}};
+  return result;
+}
+
+CloudFetchZoneChangesResult EmbeddedCloudStore::fetchZoneChanges(CloudDatabaseScope scope,
+                                                                 const CloudFetchZoneChangesRequest& request,
+                                                                 const CloudCancellation& cancellation) {
+  CloudFetchZoneChangesResult result;
+  if (auto error = CloudFaultInjector::apply(faults_->takeFault({}), cancellation)) {
+    result.error = std::move(error);
+    return result;
+  }
+  int64_t after = -1;
+  if (request.previousToken) {
+    auto position = positionOfChangeToken(*request.previousToken);
+    if (!position) {
+      result.error = cloudError(kCloudErrorInvalidArguments, "The change token is not this server's.");
+      return result;
+    }
+    after = *position;
+  }
+  size_t limit = request.resultsLimit == 0 ? kMaximumRecordsPerRequest
+                                           : std::min(request.resultsLimit, kMaximumRecordsPerRequest);
+  std::lock_guard lock(mutex_);
+  Error error;
+  auto transaction = Transaction::begin(*database_, Transaction::Mode::Deferred, &error);
+  if (!transaction) return {storeError(error, "begin a transaction"), {}, {}, {}, false};
+  bool exists = false;
+  if (!zoneExists(scope, request.zoneID, exists, &error)) return {error, {}, {}, {}, false};
+  if (!exists) {
+    result.error = cloudError(kCloudErrorZoneNotFound, "Zone not found: " + request.zoneID.zoneName);
+    return result;
+  }
+  CachedStatement query = prepared(
+      *database_,
+      "SELECT c.record_name, c.sequence, c.deleted, r.record_type, r.change_tag, r.created, r.modified, r.body "
+      "FROM record_changes c LEFT JOIN records r ON r.scope = c.scope AND r.zone_name = c.zone_name AND "
+      "r.owner_name = c.owner_name AND r.record_name = c.record_name "
+      "WHERE c.scope = ? AND c.zone_name = ? AND c.owner_name = ? AND c.sequence > ? ORDER BY c.sequence LIMIT ?",
+      "read changes", &error);
+  if (!query) return {error, {}, {}, {}, false};
+  Error failure;
+  if (!bindZone(*query, 1, scope, request.zoneID, &failure) || !query->bindInt64(4, after, &failure) ||
+      !query->bindInt64(5, static_cast<int64_t>(limit) + 1, &failure))
+    return {storeError(failure, "read changes"), {}, {}, {}, false};
+  size_t count = 0;
+  int64_t position = after;
+  while (query->step(&failure)) {
+    if (count == limit) {
+      result.moreComing = true;
+      break;
+    }
+    ++count;
+    RecordID recordID(std::string(query->columnText(0)), request.zoneID);
+    position = query->columnInt64(1);
+    if (query->columnInt64(2) != 0 || query->isNull(3)) {
+      result.deletedRecordIDs.push_back(std::move(recordID));
+      continue;
+    }
+    RecordSystemFields system{std::string(query->columnText(3)), recordID, std::string(query->columnText(4)),
+                              Date(query->columnDouble(5)), Date(query->columnDouble(6))};
+    Error decodeError;
+    auto record = decodeStoredCloudRecord(system, blobColumn(*query, 7), &decodeError);
+    if (!record) return {cloudError(kCloudErrorServiceUnavailable, decodeError.localizedDescription()), {}, {}, {}, false};
+    clearCloudAssetPaths(*record);
+    result.changedRecords.push_back(std::move(*record));
+  }
+  if (query->failed()) return {storeError(failure, "read changes"), {}, {}, {}, false};
+  (void)transaction->commit();  // it only read
+  result.token = changeTokenForPosition(std::max<int64_t>(position, 0));
   return result;
 }
 

@@ -53,6 +53,8 @@ class EmbeddedCloudStore final : public CloudService {
                                                  const CloudCancellation& cancellation) override;
   CloudFetchRecordZonesResult fetchAllRecordZones(CloudDatabaseScope scope,
                                                   const CloudCancellation& cancellation) override;
+  CloudFetchZoneChangesResult fetchZoneChanges(CloudDatabaseScope scope, const CloudFetchZoneChangesRequest& request,
+                                               const CloudCancellation& cancellation) override;
 
  private:
   struct SaveEffects;
@@ -61,10 +63,6 @@ class EmbeddedCloudStore final : public CloudService {
   EmbeddedCloudStore(std::string directory, std::shared_ptr<CloudFaultInjector> faults,
                      std::unique_ptr<Database> database, std::unique_ptr<EmbeddedCloudAssetLock> assetLock);
 
-  // The request's answer when a planned fault ends it before the server
-  // looks at it.
-  [[nodiscard]] static std::optional<Error> applyFault(const CloudFaultInjector::Fault& fault, const CloudCancellation& cancellation);
-
   [[nodiscard]] bool zoneExists(CloudDatabaseScope scope, const RecordZoneID& zoneID, bool& exists, Error* error);
   // `record` is left empty when there is no such record.
   [[nodiscard]] bool loadRecord(CloudDatabaseScope scope, const RecordID& recordID, std::optional<CloudRecord>& record,
@@ -72,7 +70,11 @@ class EmbeddedCloudStore final : public CloudService {
   Outcome saveRecord(CloudDatabaseScope scope, const CloudRecord& client, CloudSavePolicy policy,
                      SaveEffects& effects, CloudRecord& saved, Error* error);
   Outcome deleteRecord(CloudDatabaseScope scope, const RecordID& recordID, SaveEffects& effects, Error* error);
-  [[nodiscard]] std::optional<std::string> nextChangeTag(Error* error);
+  // The next number of the store's change counter: change tags are its
+  // hexadecimal form, zone change tokens its decimal form.
+  [[nodiscard]] std::optional<int64_t> nextChangeNumber(Error* error);
+  [[nodiscard]] bool noteChange(CloudDatabaseScope scope, const RecordID& recordID, int64_t number, bool deleted,
+                                Error* error);
   // Copies the file of `asset` into the asset folder and points it there.
   [[nodiscard]] bool uploadAsset(CloudAsset& asset, SaveEffects& effects, Error* error);
   // The record with its stored asset names turned into paths: of fresh

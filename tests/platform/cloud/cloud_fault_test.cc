@@ -14,17 +14,17 @@ namespace {
 using namespace std::chrono_literals;
 using CloudFaultTest = CloudStoreTest;
 
-TEST_F(CloudFaultTest, WholeRequestFailuresWriteNothing) {
-  container->faults().failNextRequests(cloudError(kCloudErrorNetworkFailure), 2);
+TEST_P(CloudFaultTest, WholeRequestFailuresWriteNothing) {
+  faults().failNextRequests(cloudError(kCloudErrorNetworkFailure), 2);
   EXPECT_EQ(modify(privateDatabase(), {newRecord("Item|A")}).error->code(), kCloudErrorNetworkFailure);
   EXPECT_EQ(fetch(privateDatabase(), {recordID("Item|A")}).error->code(), kCloudErrorNetworkFailure);
   FetchOutcome after = fetch(privateDatabase(), {recordID("Item|A")});
   EXPECT_EQ(after.recordError(recordID("Item|A"))->code(), kCloudErrorUnknownItem);
-  EXPECT_EQ(container->faults().requestCount(), 3u);
+  EXPECT_EQ(faults().requestCount(), 3u);
 }
 
-TEST_F(CloudFaultTest, ChosenRecordsFailInsideAPartialFailure) {
-  container->faults().failRecords({recordID("Item|B")}, cloudError(kCloudErrorQuotaExceeded));
+TEST_P(CloudFaultTest, ChosenRecordsFailInsideAPartialFailure) {
+  faults().failRecords({recordID("Item|B")}, cloudError(kCloudErrorQuotaExceeded));
   ModifyOutcome outcome = modify(privateDatabase(), {newRecord("Item|A"), newRecord("Item|B")}, {},
                                  CloudSavePolicy::IfServerRecordUnchanged, false);
   ASSERT_TRUE(outcome.error);
@@ -34,7 +34,7 @@ TEST_F(CloudFaultTest, ChosenRecordsFailInsideAPartialFailure) {
   EXPECT_EQ(outcome.saved[0].recordID(), recordID("Item|A"));
 
   // A request that does not name the record leaves the fault for a later one.
-  container->faults().failRecords({recordID("Item|A")}, cloudError(kCloudErrorUnknownItem));
+  faults().failRecords({recordID("Item|A")}, cloudError(kCloudErrorUnknownItem));
   EXPECT_EQ(fetch(privateDatabase(), {recordID("Item|B")}).recordError(recordID("Item|B"))->code(),
             kCloudErrorUnknownItem);  // never saved
   FetchOutcome fetched = fetch(privateDatabase(), {recordID("Item|A")});
@@ -42,16 +42,16 @@ TEST_F(CloudFaultTest, ChosenRecordsFailInsideAPartialFailure) {
   EXPECT_FALSE(fetch(privateDatabase(), {recordID("Item|A")}).error);
 }
 
-TEST_F(CloudFaultTest, DelayedAnswersArriveLate) {
-  container->faults().delayNextRequests(200ms);
+TEST_P(CloudFaultTest, DelayedAnswersArriveLate) {
+  faults().delayNextRequests(200ms);
   auto start = std::chrono::steady_clock::now();
   ModifyOutcome outcome = modify(privateDatabase(), {newRecord("Item|A")});
   EXPECT_FALSE(outcome.error);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
 }
 
-TEST_F(CloudFaultTest, WithheldAnswersWaitForCancellation) {
-  container->faults().withholdNextRequests();
+TEST_P(CloudFaultTest, WithheldAnswersWaitForCancellation) {
+  faults().withholdNextRequests();
   ModifyOutcome outcome;
   auto operation = makeModify(outcome, {newRecord("Item|A")});
   privateDatabase().add(operation);
@@ -74,6 +74,36 @@ TEST_F(CloudFaultTest, WithheldAnswersWaitForCancellation) {
   cancelled->waitUntilFinished();
   EXPECT_EQ(early.error->code(), kCloudErrorOperationCancelled);
 }
+
+TEST_P(CloudFaultTest, ARequestWaitingInTheServerIsCancelled) {
+  if (GetParam() != CloudBackend::PostgreSQL) GTEST_SKIP() << "the embedded store answers without waiting";
+  // Another session holds the zone's write lock, so a save waits there.
+  ASSERT_TRUE(server->runInBackground(
+      url, "BEGIN; SELECT pg_advisory_xact_lock(hashtextextended('quillet/2/Library/__defaultOwner__', 0)); "
+           "SELECT pg_sleep(60)"));
+  auto locks = [&] { return server->query(url, "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory'"); };
+  for (int attempt = 0; attempt < 100 && locks() != "1"; ++attempt) std::this_thread::sleep_for(50ms);
+  ASSERT_EQ(locks(), "1");
+
+  ModifyOutcome outcome;
+  auto operation = makeModify(outcome, {newRecord("Item|A")});
+  privateDatabase().add(operation);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(operation->isExecuting()) << "waiting for the lock";
+  auto cancelled = std::chrono::steady_clock::now();
+  operation->cancel();
+  operation->waitUntilFinished();
+  EXPECT_LT(std::chrono::steady_clock::now() - cancelled, 5s);
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->code(), kCloudErrorOperationCancelled);
+
+  ASSERT_TRUE(server->query(url, "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                 "WHERE query LIKE '%pg_sleep%' AND pid <> pg_backend_pid()"));
+  ModifyOutcome after = modify(privateDatabase(), {newRecord("Item|A")});
+  EXPECT_FALSE(after.error) << after.error->description();
+}
+
+QLT_CLOUD_BACKEND_TESTS(CloudFaultTest);
 
 TEST(CloudContainerRegistryTest, SettingChoosesTheStoreAndTestsCanInstallOne) {
   ScratchDirectory scratch;

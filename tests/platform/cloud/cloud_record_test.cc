@@ -67,17 +67,28 @@ TEST(CloudRecordTest, DamagedStoredBodiesAreRejected) {
   EXPECT_FALSE(decodeCloudRecordBody(*badBody, decoded, parent, &error));
 }
 
-TEST_F(CloudStoreTest, OversizedRequestsAndDamagedStoresFailCleanly) {
+using CloudLimitsTest = CloudStoreTest;
+
+TEST_P(CloudLimitsTest, OversizedRequestsAndDamagedOrMissingStoresFailCleanly) {
   std::vector<RecordID> many;
   for (int index = 0; index < 401; ++index) many.push_back(recordID("Item|" + std::to_string(index)));
   EXPECT_EQ(fetch(privateDatabase(), many).error->code(), kCloudErrorLimitExceeded);
 
-  ASSERT_TRUE(createDirectory(scratch.path("Damaged"), true));
-  ASSERT_TRUE(writeFileAtomically(scratch.path("Damaged/CloudStore.sqlite"), std::string(4096, 'x')));
   Error error;
-  EXPECT_FALSE(EmbeddedCloudContainer::open("iCloud.test", scratch.path("Damaged"), &error));
-  EXPECT_EQ(error.domain(), kCloudErrorDomain);
+  if (GetParam() == CloudBackend::Embedded) {
+    ASSERT_TRUE(createDirectory(scratch.path("Damaged"), true));
+    ASSERT_TRUE(writeFileAtomically(scratch.path("Damaged/CloudStore.sqlite"), std::string(4096, 'x')));
+    EXPECT_FALSE(EmbeddedCloudContainer::open("iCloud.test", scratch.path("Damaged"), &error));
+    EXPECT_EQ(error.domain(), kCloudErrorDomain);
+    return;
+  }
+  std::string missing = "postgresql:///nowhere?host=" + scratch.path("nosrv") + "&user=quillet&password=secret";
+  EXPECT_FALSE(PostgresCloudContainer::open("iCloud.test", missing, "missing", scratch.path("D"), &error));
+  EXPECT_TRUE(isCloudError(error, kCloudErrorNetworkUnavailable)) << error.description();
+  EXPECT_EQ(error.description().find("secret"), std::string::npos) << "the URI stays out of errors";
 }
+
+QLT_CLOUD_BACKEND_TESTS(CloudLimitsTest);
 
 }  // namespace
 }  // namespace qlt

@@ -13,7 +13,7 @@ namespace {
 
 using Policy = CloudSavePolicy;
 
-TEST_F(CloudStoreTest, EveryFieldTypeSurvivesSaveAndFetch) {
+TEST_P(CloudStoreTest, EveryFieldTypeSurvivesSaveAndFetch) {
   std::string assetPath = scratch.path("photo.jpg");
   ASSERT_TRUE(writeFileAtomically(assetPath, "JPEG bytes"));
   CloudRecord record = newRecord("Item|A");
@@ -60,7 +60,7 @@ TEST_F(CloudStoreTest, EveryFieldTypeSurvivesSaveAndFetch) {
   EXPECT_EQ(readFile(partial.objectForKey("file")->asset()->filePath), "JPEG bytes");
 }
 
-TEST_F(CloudStoreTest, SystemFieldsArchiveRebuildsTheServerIdentity) {
+TEST_P(CloudStoreTest, SystemFieldsArchiveRebuildsTheServerIdentity) {
   ModifyOutcome first = modify(privateDatabase(), {newRecord("Item|A")});
   ASSERT_EQ(first.saved.size(), 1u);
   auto rebuilt = CloudRecord::fromSystemFieldsData(first.saved[0].encodeSystemFields());
@@ -75,7 +75,7 @@ TEST_F(CloudStoreTest, SystemFieldsArchiveRebuildsTheServerIdentity) {
   EXPECT_EQ(second.saved[0].creationDate(), first.saved[0].creationDate());
 }
 
-TEST_F(CloudStoreTest, StaleChangeTagConflictCarriesBothRecords) {
+TEST_P(CloudStoreTest, StaleChangeTagConflictCarriesBothRecords) {
   CloudRecord record = newRecord("Item|A");
   record.setObjectForKey("name", "one");
   ModifyOutcome first = modify(privateDatabase(), {record});
@@ -102,7 +102,7 @@ TEST_F(CloudStoreTest, StaleChangeTagConflictCarriesBothRecords) {
   EXPECT_EQ(modify(privateDatabase(), {mine}).recordError(mine.recordID())->code(), kCloudErrorUnknownItem);
 }
 
-TEST_F(CloudStoreTest, ChangedKeysPolicyMergesAndAllKeysReplaces) {
+TEST_P(CloudStoreTest, ChangedKeysPolicyMergesAndAllKeysReplaces) {
   CloudRecord record = newRecord("Item|A");
   record.setObjectForKey("name", "one");
   record.setObjectForKey("size", 10);
@@ -126,7 +126,7 @@ TEST_F(CloudStoreTest, ChangedKeysPolicyMergesAndAllKeysReplaces) {
   EXPECT_EQ(server.allKeys(), std::vector<std::string>{"other"});
 }
 
-TEST_F(CloudStoreTest, AtomicZonesFailTogetherOthersPerRecord) {
+TEST_P(CloudStoreTest, AtomicZonesFailTogetherOthersPerRecord) {
   ASSERT_FALSE(modify(privateDatabase(), {newRecord("Item|Taken")}).error);
   std::vector<CloudRecord> batch{newRecord("Item|1"), newRecord("Item|Taken"), newRecord("Item|2")};
 
@@ -147,7 +147,7 @@ TEST_F(CloudStoreTest, AtomicZonesFailTogetherOthersPerRecord) {
   EXPECT_EQ(fetch(privateDatabase(), {recordID("Item|1"), recordID("Item|2")}).records.size(), 2u);
 }
 
-TEST_F(CloudStoreTest, AssetsAreCopiedAtUpload) {
+TEST_P(CloudStoreTest, AssetsAreCopiedAtUpload) {
   std::string source = scratch.path("doc.txt");
   ASSERT_TRUE(writeFileAtomically(source, "first"));
   CloudRecord record = newRecord("Item|A");
@@ -164,7 +164,7 @@ TEST_F(CloudStoreTest, AssetsAreCopiedAtUpload) {
   EXPECT_EQ(failed.recordError(missing.recordID())->code(), kCloudErrorAssetFileNotFound);
 
   // Replacing and deleting records drops their stored copies.
-  auto storedCount = [&] { return contentsOfDirectory(scratch.path("Cloud/Assets"))->size(); };
+  auto storedCount = [&] { return storedAssetCount(); };
   EXPECT_EQ(storedCount(), 1u);
   CloudRecord replaced = fetched.records.at(record.recordID());
   replaced.setObjectForKey("file", CloudAsset{source});
@@ -174,7 +174,7 @@ TEST_F(CloudStoreTest, AssetsAreCopiedAtUpload) {
   EXPECT_EQ(storedCount(), 0u);
 }
 
-TEST_F(CloudStoreTest, UnknownRecordsAndZones) {
+TEST_P(CloudStoreTest, UnknownRecordsAndZones) {
   RecordID elsewhere("Item|X", RecordZoneID("Missing", kCurrentUserDefaultName));
   FetchOutcome fetched = fetch(privateDatabase(), {recordID("Item|none"), elsewhere});
   ASSERT_TRUE(fetched.error);
@@ -195,7 +195,7 @@ TEST_F(CloudStoreTest, UnknownRecordsAndZones) {
             kCloudErrorZoneNotFound);
 }
 
-TEST_F(CloudStoreTest, FirstSaveCreatesTheUsersPrivateZone) {
+TEST_P(CloudStoreTest, FirstSaveCreatesTheUsersPrivateZone) {
   RecordID first("Item|1", RecordZoneID("Fresh", kCurrentUserDefaultName));
   ModifyOutcome saved = modify(privateDatabase(), {CloudRecord("Item", first)}, {}, Policy::ChangedKeys);
   ASSERT_FALSE(saved.error) << saved.error->description();
@@ -213,7 +213,7 @@ TEST_F(CloudStoreTest, FirstSaveCreatesTheUsersPrivateZone) {
             kCloudErrorZoneNotFound);
 }
 
-TEST_F(CloudStoreTest, RecordsDeletedByAnotherClientAreUnknownUnlessReplacedWhole) {
+TEST_P(CloudStoreTest, RecordsDeletedByAnotherClientAreUnknownUnlessReplacedWhole) {
   ModifyOutcome first = modify(privateDatabase(), {newRecord("Item|A")});
   ASSERT_EQ(first.saved.size(), 1u);
   CloudRecord mine = first.saved[0];
@@ -228,7 +228,7 @@ TEST_F(CloudStoreTest, RecordsDeletedByAnotherClientAreUnknownUnlessReplacedWhol
   EXPECT_EQ(fetch(privateDatabase(), {mine.recordID()}).records.size(), 1u);
 }
 
-TEST_F(CloudStoreTest, ScopesAreSeparateAndZonesCanBeManaged) {
+TEST_P(CloudStoreTest, ScopesAreSeparateAndZonesCanBeManaged) {
   RecordZoneID sharedZone("Shared Folder", "_otherUser");
   auto zones = std::make_shared<ModifyRecordZonesOperation>(std::vector<RecordZoneID>{sharedZone},
                                                             std::vector<RecordZoneID>{});
@@ -253,8 +253,8 @@ TEST_F(CloudStoreTest, ScopesAreSeparateAndZonesCanBeManaged) {
   EXPECT_EQ(listed, (std::vector<RecordZoneID>{RecordZoneID(), zone}));
 }
 
-TEST_F(CloudStoreTest, TwoContainersOnOneFolderShareRecords) {
-  auto other = EmbeddedCloudContainer::open("iCloud.test", scratch.path("Cloud"));
+TEST_P(CloudStoreTest, TwoContainersOnOneStoreShareRecords) {
+  auto other = openContainer();
   ASSERT_TRUE(other);
   CloudRecord record = newRecord("Item|A");
   record.setObjectForKey("name", "from one");
@@ -273,12 +273,12 @@ TEST_F(CloudStoreTest, TwoContainersOnOneFolderShareRecords) {
             kCloudErrorServerRecordChanged);
 }
 
-TEST_F(CloudStoreTest, ReplacingAnAssetWaitsForAFetchCopyingIt) {
+TEST_P(CloudStoreTest, ReplacingAnAssetWaitsForAFetchCopyingIt) {
   std::string source = scratch.path("doc.txt");
   ASSERT_TRUE(writeFileAtomically(source, "first"));
   // Two more stores on the folder, as other processes would open it.
-  auto reader = EmbeddedCloudStore::open(scratch.path("Cloud"), nullptr);
-  auto writer = EmbeddedCloudStore::open(scratch.path("Cloud"), nullptr);
+  auto reader = openService();
+  auto writer = openService();
   ASSERT_TRUE(reader && writer);
   CloudRecord record = newRecord("Item|A");
   record.setObjectForKey("file", CloudAsset{source});
@@ -309,8 +309,10 @@ TEST_F(CloudStoreTest, ReplacingAnAssetWaitsForAFetchCopyingIt) {
       << (fetched.recordErrors.empty() ? std::string() : fetched.recordErrors.begin()->second.description());
   EXPECT_EQ(readFile(fetched.records.at(record.recordID()).objectForKey("file")->asset()->filePath), "first");
   EXPECT_TRUE(replaced);
-  EXPECT_EQ(contentsOfDirectory(scratch.path("Cloud/Assets"))->size(), 1u) << "the replaced file is gone";
+  EXPECT_EQ(storedAssetCount(), 1u) << "the replaced file is gone";
 }
+
+QLT_CLOUD_BACKEND_TESTS(CloudStoreTest);
 
 }  // namespace
 }  // namespace qlt

@@ -10,6 +10,9 @@
 #include "platform/cloud/cloud_fetch_records_operation.h"
 #include "platform/cloud/cloud_modify_records_operation.h"
 #include "platform/cloud/embedded_cloud_container.h"
+#include "platform/cloud/postgres_cloud_container.h"
+#include "platform/files/file_system.h"
+#include "support/postgres_test_server.h"
 #include "support/scratch_directory.h"
 
 namespace qlt {
@@ -92,15 +95,66 @@ inline FetchOutcome fetch(CloudDatabase& database, std::vector<RecordID> ids,
   return outcome;
 }
 
-// A container on a scratch folder with the zone "Library" in its private
-// database.
-class CloudStoreTest : public ::testing::Test {
+enum class CloudBackend { Embedded, PostgreSQL };
+
+inline std::string cloudBackendName(const ::testing::TestParamInfo<CloudBackend>& info) {
+  return info.param == CloudBackend::Embedded ? "Embedded" : "PostgreSQL";
+}
+
+// A container of the backend under test with the zone "Library" in its
+// private database: the embedded store on a scratch folder, or a fresh
+// database of the test program's PostgreSQL server (skipped when
+// PostgreSQL is not installed).
+class CloudStoreTest : public ::testing::TestWithParam<CloudBackend> {
  protected:
   void SetUp() override {
+    if (GetParam() == CloudBackend::PostgreSQL) {
+      std::string why;
+      server = PostgresTestServer::shared(&why);
+      if (!server) GTEST_SKIP() << why;
+      auto created = server->createDatabase(&why);
+      ASSERT_TRUE(created) << why;
+      url = *created;
+    }
     Error error;
-    container = EmbeddedCloudContainer::open("iCloud.test", scratch.path("Cloud"), &error);
-    ASSERT_TRUE(container) << error.description();
-    ASSERT_TRUE(container->ensureZone(CloudDatabaseScope::Private, zone));
+    ASSERT_TRUE(openContainer(&error)) << error.description();
+    ASSERT_TRUE(ensureZone(CloudDatabaseScope::Private, zone, &error)) << error.description();
+  }
+
+  // A new container on the same store, as another process would open it;
+  // the first one becomes `container`.
+  std::shared_ptr<CloudContainer> openContainer(Error* error = nullptr) {
+    std::shared_ptr<CloudContainer> opened;
+    if (GetParam() == CloudBackend::Embedded) {
+      auto embedded = EmbeddedCloudContainer::open("iCloud.test", scratch.path("Cloud"), error);
+      if (embedded && !embeddedContainer) embeddedContainer = embedded;
+      opened = embedded;
+    } else {
+      auto postgres = PostgresCloudContainer::open("iCloud.test", url, "test server",
+                                                   scratch.path("Downloads " + std::to_string(opens++)), error);
+      if (postgres && !postgresContainer) postgresContainer = postgres;
+      opened = postgres;
+    }
+    if (opened && !container) container = opened;
+    return opened;
+  }
+  // A new service on the same store.
+  std::shared_ptr<CloudService> openService() {
+    if (GetParam() == CloudBackend::Embedded) return EmbeddedCloudStore::open(scratch.path("Cloud"), nullptr);
+    return PostgresCloudStore::open(url, scratch.path("Downloads " + std::to_string(opens++)), nullptr);
+  }
+  CloudFaultInjector& faults() {
+    return embeddedContainer ? embeddedContainer->faults() : postgresContainer->faults();
+  }
+  bool ensureZone(CloudDatabaseScope scope, const RecordZoneID& zoneID, Error* error = nullptr) {
+    return embeddedContainer ? embeddedContainer->ensureZone(scope, zoneID, error)
+                             : postgresContainer->ensureZone(scope, zoneID, error);
+  }
+  // How many asset files the store keeps.
+  size_t storedAssetCount() {
+    if (GetParam() == CloudBackend::Embedded) return contentsOfDirectory(scratch.path("Cloud/Assets"))->size();
+    auto count = server->query(url, "SELECT count(DISTINCT asset) FROM quillet_asset_chunks");
+    return count ? std::stoul(*count) : 0;
   }
 
   RecordID recordID(const std::string& name) const { return RecordID(name, zone); }
@@ -111,7 +165,16 @@ class CloudStoreTest : public ::testing::Test {
 
   ScratchDirectory scratch;
   RecordZoneID zone{"Library", kCurrentUserDefaultName};
-  std::shared_ptr<EmbeddedCloudContainer> container;
+  PostgresTestServer* server = nullptr;
+  std::string url;
+  int opens = 0;
+  std::shared_ptr<CloudContainer> container;
+  std::shared_ptr<EmbeddedCloudContainer> embeddedContainer;
+  std::shared_ptr<PostgresCloudContainer> postgresContainer;
 };
+
+#define QLT_CLOUD_BACKEND_TESTS(fixture)                                                                      \
+  INSTANTIATE_TEST_SUITE_P(Backends, fixture, ::testing::Values(CloudBackend::Embedded, CloudBackend::PostgreSQL), \
+                           cloudBackendName)
 
 }  // namespace qlt
