@@ -3,6 +3,7 @@
 #include "changes/library_changes_model.h"
 #include "extension/file_provider_enumerator.h"
 #include "extension/log_file.h"
+#include "model/library_directory_watcher.h"
 #include "model/model_classes.h"
 #include "platform/foundation/bundle.h"
 #include "platform/cloud/cloud_container.h"
@@ -55,6 +56,7 @@ FileProviderExtension::FileProviderExtension(FileProviderDomain domain, double m
 
 FileProviderExtension::~FileProviderExtension() {
   if (loader_.joinable()) loader_.join();
+  directoryWatcher_.reset();
   stopMaterializeItemsTimer();
   operationQueue_.waitUntilAllOperationsAreFinished();
   materalizationOperationQueue_.waitUntilAllOperationsAreFinished();
@@ -249,7 +251,21 @@ void FileProviderExtension::stopMaterializeItemsTimer() {
   });
 }
 
+bool FileProviderExtension::startWatchingLibraryDirectories(Error* error) {
+  std::unique_ptr<LibraryDirectoryWatcher> watcher = LibraryDirectoryWatcher::start(libraryManager_, error);
+  if (!watcher) return false;
+  std::lock_guard lock(mutex_);
+  directoryWatcher_ = std::move(watcher);
+  return true;
+}
+
 void FileProviderExtension::invalidate() {
+  std::unique_ptr<LibraryDirectoryWatcher> watcher;
+  {
+    std::lock_guard lock(mutex_);
+    watcher = std::move(directoryWatcher_);
+  }
+  watcher.reset();
   stopMaterializeItemsTimer();
   std::lock_guard lock(mutex_);
   if (logFile_) {
