@@ -51,6 +51,10 @@ install: build
 	install -d $(DESTDIR)$(PREFIX)/lib/systemd/user
 	sed 's|/usr/local/bin/quillet-fp|$(PREFIX)/bin/quillet-fp|' dist/quillet-fp.service \
 	  > $(DESTDIR)$(PREFIX)/lib/systemd/user/quillet-fp.service
+	install -d $(DESTDIR)$(PREFIX)/share/applications
+	sed 's|/usr/local/bin/quillet-fp|$(PREFIX)/bin/quillet-fp|' dist/quillet-fp-link.desktop \
+	  > $(DESTDIR)$(PREFIX)/share/applications/quillet-fp-link.desktop
+	-[ -n "$(DESTDIR)" ] || update-desktop-database $(PREFIX)/share/applications 2>/dev/null
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -13,14 +13,10 @@
 
 namespace qlt::tool {
 
-namespace {
-
 std::string defaultMountPoint() {
   const char* home = std::getenv("HOME");
   return appendingPathComponent(home && *home == '/' ? home : "/", "Quillet");
 }
-
-}  // namespace
 
 int mountCommand(const CommonOptions& common, const MountCommandOptions& command) {
   prepareEnvironment(common);
