@@ -1,6 +1,7 @@
 #include "extension/file_provider_extension.h"
 
 #include "changes/library_changes_model.h"
+#include "cloud/cloud_defaults.h"
 #include "extension/file_provider_enumerator.h"
 #include "extension/log_file.h"
 #include "model/library_directory_watcher.h"
@@ -42,6 +43,7 @@ FileProviderExtension::FileProviderExtension(FileProviderDomain domain, double m
   UserDefaults::standard().addSuiteNamed(kSharedDefaultsSuite);
   setCloudStoreDefaultsSuite(kSharedDefaultsSuite);
   registerLibraryModelClasses();  // before any store of the library opens
+  registerCloudClasses();
   loader_ = std::thread([this] {
     std::optional<Error> failure;
     loadLibrary([&](const Error* error) {
