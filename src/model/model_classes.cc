@@ -8,6 +8,7 @@
 #include "model/label.h"
 #include "model/shared_item.h"
 #include "model/tag.h"
+#include "richtext/markdown_style.h"
 #include "store/library_model.h"
 #include "store/library_model_constants.h"
 #include "platform/objectstore/managed_object_classes.h"
@@ -28,6 +29,7 @@ void registerLibraryModelClasses() {
     ManagedObjectClasses::add<TrashFolder>(model, kTrashFolderEntityName);
     ManagedObjectClasses::add<SharedFolder>(model, kSharedFolderEntityName);
     registerGroupClasses();
+    registerMarkdownStyleClasses();
     registerLibraryObjectClasses();
   });
 }
