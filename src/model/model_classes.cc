@@ -7,6 +7,7 @@
 #include "model/item.h"
 #include "model/label.h"
 #include "model/shared_item.h"
+#include "model/stationery.h"
 #include "model/tag.h"
 #include "richtext/markdown_style.h"
 #include "store/library_model.h"
@@ -29,6 +30,7 @@ void registerLibraryModelClasses() {
     ManagedObjectClasses::add<TrashFolder>(model, kTrashFolderEntityName);
     ManagedObjectClasses::add<SharedFolder>(model, kSharedFolderEntityName);
     registerGroupClasses();
+    ManagedObjectClasses::add<Stationery>(model, kStationeryEntityName);
     registerMarkdownStyleClasses();
     registerLibraryObjectClasses();
   });
