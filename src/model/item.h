@@ -191,6 +191,9 @@ class Item : public LibraryObject {
   // highLevelFileType to the first of image, movie, video, audio and plain
   // text that the type conforms to.
   void setFileType(const std::string& type);
+  // The first of image, movie, video, audio and plain text that `type`
+  // conforms to; empty for none.
+  static std::string highLevelFileTypeForType(const std::string& type);
 
   // `url` is the URL's text, escapes included; `source` keeps it without
   // percent escapes (or unchanged when they do not decode to UTF-8).

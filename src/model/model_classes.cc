@@ -5,6 +5,7 @@
 #include "model/folder.h"
 #include "model/group_classes.h"
 #include "model/item.h"
+#include "model/item_attachment.h"
 #include "model/label.h"
 #include "model/shared_item.h"
 #include "model/stationery.h"
@@ -31,6 +32,8 @@ void registerLibraryModelClasses() {
     ManagedObjectClasses::add<SharedFolder>(model, kSharedFolderEntityName);
     registerGroupClasses();
     ManagedObjectClasses::add<Stationery>(model, kStationeryEntityName);
+    ManagedObjectClasses::add<ItemAttachment>(model, kItemAttachmentEntityName);
+    ManagedObjectClasses::add<ItemTextInfo>(model, kItemTextInfoEntityName);
     registerMarkdownStyleClasses();
     registerLibraryObjectClasses();
   });
