@@ -159,6 +159,10 @@ void LibraryDirectoryWatcher::refresh(ManagedObjectContext& context, const Direc
       log("Error updating file attributes for item %@: %@", item->identifier(), error);
   }
   if (!context.hasChanges()) return;
+  // Change enumeration (and so the mount) reports what this pass changed.
+  Date now = Date::now();
+  for (const ManagedObjectPtr& object : context.updatedObjects())
+    if (auto changed = std::dynamic_pointer_cast<LibraryObject>(object)) changed->setDateRecordChanged(now);
   Error error;
   if (context.save(&error))
     ++saves_;

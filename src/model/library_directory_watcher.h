@@ -19,7 +19,8 @@ class ManagedObjectContext;
 // batch of changed files is one refresh pass in a background context of its
 // own: every item whose file changed refreshes its metadata from the file
 // (after lost events, every item does), and the context is saved once when
-// anything changed.
+// anything changed, with the changed items' record-change dates set so
+// that change enumeration reports them.
 class LibraryDirectoryWatcher {
  public:
   // Null with the error when the library is not loaded or its directories
