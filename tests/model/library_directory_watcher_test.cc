@@ -26,6 +26,10 @@ std::string shellQuoted(const std::string& text) { return "'" + text + "'"; }
 
 class LibraryDirectoryWatcherTest : public FolderFixture {
  protected:
+  void TearDown() override {
+    for (const char* key : {kItemImportFinderTagsKey, kItemUpdateFinderTagsKey})
+      (void)UserDefaults::standard().removeObjectForKey(key);
+  }
   // An item of `folder` with a file holding `contents`, saved.
   std::shared_ptr<Item> itemWithFile(const Folder::Ptr& folder, const std::string& filename,
                                      const std::string& contents = "text") {
