@@ -54,7 +54,8 @@ install: build
 	install -d $(DESTDIR)$(PREFIX)/share/applications
 	sed 's|/usr/local/bin/quillet-fp|$(PREFIX)/bin/quillet-fp|' dist/quillet-fp-link.desktop \
 	  > $(DESTDIR)$(PREFIX)/share/applications/quillet-fp-link.desktop
-	-[ -n "$(DESTDIR)" ] || update-desktop-database $(PREFIX)/share/applications 2>/dev/null
+	@if [ -z "$(DESTDIR)" ] && command -v update-desktop-database >/dev/null; then \
+	  update-desktop-database $(PREFIX)/share/applications || true; fi
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
