@@ -109,7 +109,8 @@ void DirectoryWatcher::run() {
         nextPoll = now + timing_.pollInterval;
       }
     }
-    if (pending.paths.size() != before || pending.rescan != rescanBefore) {
+    bool grew = pending.paths.size() != before || pending.rescan != rescanBefore;
+    if (grew || (gathering && !events.empty())) {
       if (!gathering) first = now;
       gathering = true;
       last = now;
