@@ -8,6 +8,7 @@
 
 #include "formats/item_link.h"
 #include "model/item.h"
+#include "platform/fileprovider/file_provider_domain.h"
 #include "platform/fileprovider/file_provider_item.h"
 #include "platform/files/file_path.h"
 #include "platform/objectstore/managed_object_context.h"
@@ -78,7 +79,7 @@ bool isQuilletMount(const std::string& mountPoint) {
 }
 
 // The item's place in the mount, from the descriptors' names up to the
-// root container.
+// root container (or the trash, which the mount shows at the top).
 std::optional<std::string> pathInMount(FileProviderExtension& extension, const std::string& mountPoint,
                                        std::string identifier, Error* error) {
   std::vector<std::string> names;
@@ -93,6 +94,7 @@ std::optional<std::string> pathInMount(FileProviderExtension& extension, const s
       return std::nullopt;
     }
     names.insert(names.begin(), answer->first->filename());
+    if (identifier == kTrashContainerItemIdentifier) break;  // shown at the top
     identifier = answer->first->parentItemIdentifier();
     if (names.size() > 512 || identifier.empty()) {
       setError(error, badArgument("The item is not placed below the root folder."));

@@ -117,6 +117,9 @@ eventually "$CHANGE_SECONDS" deleted || fail "the deletion did not show: $(ls "$
 LINKED="quillet://link?item=${TOP_ITEM#Item|}"
 "$FP" open "$LINKED" --mount-point "$MOUNT" > "$SCRATCH/open.json" || fail "open: $(cat "$SCRATCH/open.json")"
 [[ $(json "$SCRATCH/open.json" "last['path']") == "$MOUNT/Folder 000002/Renamed.txt" ]] || fail "open: $(cat "$SCRATCH/open.json")"
+"$FP" open "quillet://link?item=${ITEM#Item|}" --mount-point "$MOUNT" > "$SCRATCH/open-trashed.json"
+TRASHED=$(json "$SCRATCH/open-trashed.json" "last['path']")
+[[ "$TRASHED" == "$MOUNT/Deleted Items/"* && -f "$TRASHED" ]] || fail "open of a trashed item: $TRASHED"
 "$FP" open "$LINKED" --mount-point "$SCRATCH/not-mounted" > "$SCRATCH/open-file.json"
 LIBRARY_FILE=$(json "$SCRATCH/open-file.json" "last['path']")
 printf 'forty-two bytes written by another program' > "$LIBRARY_FILE"
