@@ -51,6 +51,11 @@ install: build
 	install -d $(DESTDIR)$(PREFIX)/lib/systemd/user
 	sed 's|/usr/local/bin/quillet-fp|$(PREFIX)/bin/quillet-fp|' dist/quillet-fp.service \
 	  > $(DESTDIR)$(PREFIX)/lib/systemd/user/quillet-fp.service
+	install -d $(DESTDIR)$(PREFIX)/share/applications
+	sed 's|/usr/local/bin/quillet-fp|$(PREFIX)/bin/quillet-fp|' dist/quillet-fp-link.desktop \
+	  > $(DESTDIR)$(PREFIX)/share/applications/quillet-fp-link.desktop
+	@if [ -z "$(DESTDIR)" ] && command -v update-desktop-database >/dev/null; then \
+	  update-desktop-database $(PREFIX)/share/applications || true; fi
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

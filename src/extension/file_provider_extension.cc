@@ -1,8 +1,10 @@
 #include "extension/file_provider_extension.h"
 
 #include "changes/library_changes_model.h"
+#include "cloud/cloud_defaults.h"
 #include "extension/file_provider_enumerator.h"
 #include "extension/log_file.h"
+#include "model/library_directory_watcher.h"
 #include "model/model_classes.h"
 #include "platform/foundation/bundle.h"
 #include "platform/cloud/cloud_container.h"
@@ -41,6 +43,7 @@ FileProviderExtension::FileProviderExtension(FileProviderDomain domain, double m
   UserDefaults::standard().addSuiteNamed(kSharedDefaultsSuite);
   setCloudStoreDefaultsSuite(kSharedDefaultsSuite);
   registerLibraryModelClasses();  // before any store of the library opens
+  registerCloudClasses();
   loader_ = std::thread([this] {
     std::optional<Error> failure;
     loadLibrary([&](const Error* error) {
@@ -55,6 +58,7 @@ FileProviderExtension::FileProviderExtension(FileProviderDomain domain, double m
 
 FileProviderExtension::~FileProviderExtension() {
   if (loader_.joinable()) loader_.join();
+  directoryWatcher_.reset();
   stopMaterializeItemsTimer();
   operationQueue_.waitUntilAllOperationsAreFinished();
   materalizationOperationQueue_.waitUntilAllOperationsAreFinished();
@@ -249,7 +253,21 @@ void FileProviderExtension::stopMaterializeItemsTimer() {
   });
 }
 
+bool FileProviderExtension::startWatchingLibraryDirectories(Error* error) {
+  std::unique_ptr<LibraryDirectoryWatcher> watcher = LibraryDirectoryWatcher::start(libraryManager_, error);
+  if (!watcher) return false;
+  std::lock_guard lock(mutex_);
+  directoryWatcher_ = std::move(watcher);
+  return true;
+}
+
 void FileProviderExtension::invalidate() {
+  std::unique_ptr<LibraryDirectoryWatcher> watcher;
+  {
+    std::lock_guard lock(mutex_);
+    watcher = std::move(directoryWatcher_);
+  }
+  watcher.reset();
   stopMaterializeItemsTimer();
   std::lock_guard lock(mutex_);
   if (logFile_) {

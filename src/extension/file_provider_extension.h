@@ -26,6 +26,7 @@ class FileProviderEnumerator;
 class FileProviderServiceSource;
 class FileProviderLibraryManager;
 class Library;
+class LibraryDirectoryWatcher;
 class LibraryChangesPersistentContainer;
 class ManagedObjectContext;
 
@@ -139,8 +140,15 @@ class FileProviderExtension : public FileProviding, public std::enable_shared_fr
   // notice. `completion` runs at once on the operation queue.
   void materializedItemsDidChange(Completion completion);
 
-  // The service is done with the extension: stops a pending
-  // materialized-items notice and closes the log file.
+  // Keeps items in step with files that other programs change in the
+  // library's directories, until invalidate(). Long-running services call
+  // it once the library loaded; false with the error when the directories
+  // cannot be watched.
+  [[nodiscard]] bool startWatchingLibraryDirectories(Error* error = nullptr);
+
+  // The service is done with the extension: stops watching the library's
+  // directories and a pending materialized-items notice, and closes the log
+  // file.
   void invalidate();
 
  private:
@@ -162,6 +170,7 @@ class FileProviderExtension : public FileProviding, public std::enable_shared_fr
   bool loadingFinished_ = false;
   std::optional<Error> loadError_;
   std::thread loader_;
+  std::unique_ptr<LibraryDirectoryWatcher> directoryWatcher_;
 };
 
 }  // namespace qlt

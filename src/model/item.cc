@@ -303,21 +303,21 @@ void Item::setFileType(const std::string& type) {
   } else {
     setValueForKey("fileType", type);
   }
-  const UniformType* highLevel = nullptr;
-  if (newType) {
-    for (const UniformType* candidate : {&UniformType::image(), &UniformType::movie(), &UniformType::video(),
-                                         &UniformType::audio(), &UniformType::plainText()}) {
-      if (newType->conformsTo(*candidate)) {
-        highLevel = candidate;
-        break;
-      }
-    }
-  }
-  if (highLevel) {
-    setValueForKey("highLevelFileType", highLevel->identifier());
+  std::string highLevel = highLevelFileTypeForType(type);
+  if (!highLevel.empty()) {
+    setValueForKey("highLevelFileType", highLevel);
   } else {
     setValueForKey("highLevelFileType", Value());
   }
+}
+
+std::string Item::highLevelFileTypeForType(const std::string& type) {
+  const UniformType* uniform = UniformType::withIdentifier(type);
+  if (!uniform) return {};
+  for (const UniformType* candidate : {&UniformType::image(), &UniformType::movie(), &UniformType::video(),
+                                       &UniformType::audio(), &UniformType::plainText()})
+    if (uniform->conformsTo(*candidate)) return candidate->identifier();
+  return {};
 }
 
 void Item::setSourceURL(const std::optional<std::string>& url) {

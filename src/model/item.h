@@ -259,6 +259,9 @@ class Item : public LibraryObject {
   // highLevelFileType to the first of image, movie, video, audio and plain
   // text that the type conforms to.
   void setFileType(const std::string& type);
+  // The first of image, movie, video, audio and plain text that `type`
+  // conforms to; empty for none.
+  static std::string highLevelFileTypeForType(const std::string& type);
 
   // `url` is the URL's text, escapes included; `source` keeps it without
   // percent escapes (or unchanged when they do not decode to UTF-8).
@@ -287,11 +290,30 @@ class Item : public LibraryObject {
       const std::optional<std::map<std::string, Value>>& changedValues) const override;
   using LibraryObject::changedCloudRecordKeysForUpdatedProperties;
 
+  // Links of the application's scheme naming this item; the second records
+  // the item the link is placed in.
+  std::string itemLinkURL() const;
+  std::string itemLinkFromItemWithIdentifier(const std::string& identifier) const;
+  // The item named by the URL's first "item" query item, in `context`.
+  static std::shared_ptr<Item> itemFromLinkURL(const std::string& url, ManagedObjectContext& context);
+  // What the item hands to sharing services: its name and link when the
+  // user default kItemSharingIncludeItemLinkKey is on; else a web link's
+  // name and source, a note's text ready for export, or the file.
+  struct SharingItem {
+    enum class Kind { Text, URL, File };
+    Kind kind;
+    std::string value;
+    bool operator==(const SharingItem&) const = default;
+  };
+  std::vector<SharingItem> sharingItems() const;
+  [[nodiscard]] std::optional<std::string> fileURLForSharingPicker() const { return fileURL(); }
+
  protected:
   void awakeFromInsert() override;
   void awakeFromFetch() override;
   // Removes the item's file (not to the user's trash).
   void prepareForDeletion() override;
+
 
  private:
   // Where canAddToGroup and addToGroup put the item.

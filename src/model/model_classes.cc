@@ -5,9 +5,12 @@
 #include "model/folder.h"
 #include "model/group_classes.h"
 #include "model/item.h"
+#include "model/item_attachment.h"
 #include "model/label.h"
 #include "model/shared_item.h"
+#include "model/stationery.h"
 #include "model/tag.h"
+#include "richtext/markdown_style.h"
 #include "store/library_model.h"
 #include "store/library_model_constants.h"
 #include "platform/objectstore/managed_object_classes.h"
@@ -28,6 +31,10 @@ void registerLibraryModelClasses() {
     ManagedObjectClasses::add<TrashFolder>(model, kTrashFolderEntityName);
     ManagedObjectClasses::add<SharedFolder>(model, kSharedFolderEntityName);
     registerGroupClasses();
+    ManagedObjectClasses::add<Stationery>(model, kStationeryEntityName);
+    ManagedObjectClasses::add<ItemAttachment>(model, kItemAttachmentEntityName);
+    ManagedObjectClasses::add<ItemTextInfo>(model, kItemTextInfoEntityName);
+    registerMarkdownStyleClasses();
     registerLibraryObjectClasses();
   });
 }

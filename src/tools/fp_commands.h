@@ -75,6 +75,19 @@ struct MountCommandOptions {
   bool debug = false;
 };
 int mountCommand(const CommonOptions& common, const MountCommandOptions& options);
+// ~/Quillet
+std::string defaultMountPoint();
+
+// Item links: `link` prints an item's link; `open` resolves a link to the
+// item's path in the mount (or its library file when nothing is mounted
+// there) and with `open` hands that path to xdg-open.
+int linkCommand(const CommonOptions& common, const std::string& identifier, const std::optional<std::string>& from);
+struct OpenOptions {
+  std::string link;
+  std::string mountPoint;  // empty: ~/Quillet
+  bool open = false;
+};
+int openCommand(const CommonOptions& common, const OpenOptions& options);
 int materializeCommand(const CommonOptions& common, const std::string& path);
 int reimportCommand(const CommonOptions& common, const std::string& identifier);
 

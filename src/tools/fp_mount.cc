@@ -8,6 +8,7 @@
 #include "fuse/library_mount.h"
 #include "platform/cloud/cloud_server_url.h"
 #include "platform/files/file_path.h"
+#include "platform/foundation/log.h"
 #include "tools/fp_commands.h"
 #include "tools/fp_output.h"
 
@@ -17,12 +18,12 @@ namespace {
 
 constexpr std::chrono::seconds kMountSyncInterval{30};
 
+}  // namespace
+
 std::string defaultMountPoint() {
   const char* home = std::getenv("HOME");
   return appendingPathComponent(home && *home == '/' ? home : "/", "Quillet");
 }
-
-}  // namespace
 
 int mountCommand(const CommonOptions& common, const MountCommandOptions& command) {
   prepareEnvironment(common);
@@ -57,6 +58,9 @@ int mountCommand(const CommonOptions& common, const MountCommandOptions& command
       [&](Error* failure) -> std::shared_ptr<FileProviderExtension> {
         extension = std::make_shared<FileProviderExtension>(FileProviderDomain{common.domain, common.domain});
         if (!extension->waitUntilLoaded(kLoadTimeout, failure)) return nullptr;
+        Error watchError;
+        if (!extension->startWatchingLibraryDirectories(&watchError))
+          log("Cannot watch the library's directories: %@", watchError);
         // The host application reaches this extension as it would reach
         // `serve`.
         hostService = std::thread([&] {

@@ -17,6 +17,7 @@
 #include "platform/fileprovider/file_provider_domain.h"
 #include "platform/ipc/service_listener.h"
 #include "platform/ipc/service_socket.h"
+#include "platform/foundation/log.h"
 #include "tools/fp_commands.h"
 #include "tools/fp_output.h"
 
@@ -235,6 +236,9 @@ int serveCommand(const CommonOptions& common) {
   auto session = ExtensionSession::start(common, &error);
   if (!session) return fail(error);
   if (!signalDescriptor) return fail(posixError(errno));
+  Error watchError;
+  if (!session->extension().startWatchingLibraryDirectories(&watchError))
+    log("Cannot watch the library's directories: %@", watchError);
   if (!serveHostApplication(session->extension(), signalDescriptor.get(), &error)) return fail(error);
   return 0;
 }

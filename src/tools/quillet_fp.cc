@@ -185,7 +185,21 @@ int main(int argc, char** argv) {
   auto groups = command(app, "groups", "List the library's groups (folders aside) with their kinds and item counts",
                         common);
 
+  std::optional<std::string> linkFrom;
+  auto link = command(app, "link", "An item's link: {\"item\":identifier,\"link\":\"quillet://link?item=...\"}", common);
+  link->add_option("identifier", identifier, "Item identifier or file-provider identifier")->required();
+  link->add_option("--from", linkFrom, "Identifier of the item the link is placed in");
+  OpenOptions openOptions;
+  auto open = command(app, "open",
+                      "Resolve an item link: {\"item\",\"path\" (in the mount, else the library's file),\"mounted\"}",
+                      common);
+  open->add_option("link", openOptions.link, "quillet://link?item=...")->required();
+  open->add_option("--mount-point", openOptions.mountPoint, "Where the library is mounted (default ~/Quillet)");
+  open->add_flag("--open", openOptions.open, "Open the item with xdg-open");
+
   CLI11_PARSE(app, argc, argv);
+  if (link->parsed()) return linkCommand(common, identifier, linkFrom);
+  if (open->parsed()) return openCommand(common, openOptions);
   if (textRead->parsed()) return textReadCommand(textPath);
   if (textConvert->parsed()) return textConvertCommand(textPath, textDestination);
   if (textAppend->parsed()) return textAppendCommand(textPath, appendText, appendAttachment);

@@ -112,6 +112,20 @@ eventually "$CHANGE_SECONDS" trashed || fail "the trashing did not show: $(ls "$
 deleted() { ! ls -1 "$MOUNT" | grep -qx 'Item 000002.txt'; }
 eventually "$CHANGE_SECONDS" deleted || fail "the deletion did not show: $(ls "$MOUNT")"
 
+# An item link resolves to the item's path in the mount; a file that another
+# program changes in the library's directories shows there with its new size.
+LINKED="quillet://link?item=${TOP_ITEM#Item|}"
+"$FP" open "$LINKED" --mount-point "$MOUNT" > "$SCRATCH/open.json" || fail "open: $(cat "$SCRATCH/open.json")"
+[[ $(json "$SCRATCH/open.json" "last['path']") == "$MOUNT/Folder 000002/Renamed.txt" ]] || fail "open: $(cat "$SCRATCH/open.json")"
+"$FP" open "quillet://link?item=${ITEM#Item|}" --mount-point "$MOUNT" > "$SCRATCH/open-trashed.json"
+TRASHED=$(json "$SCRATCH/open-trashed.json" "last['path']")
+[[ "$TRASHED" == "$MOUNT/Deleted Items/"* && -f "$TRASHED" ]] || fail "open of a trashed item: $TRASHED"
+"$FP" open "$LINKED" --mount-point "$SCRATCH/not-mounted" > "$SCRATCH/open-file.json"
+LIBRARY_FILE=$(json "$SCRATCH/open-file.json" "last['path']")
+printf 'forty-two bytes written by another program' > "$LIBRARY_FILE"
+resized() { [[ $(stat -c %s "$MOUNT/Folder 000002/Renamed.txt") -eq 42 ]]; }
+eventually "$CHANGE_SECONDS" resized || fail "the changed file did not show: $(stat -c %s "$MOUNT/Folder 000002/Renamed.txt")"
+
 # The host application's requests reach the mount's extension: a reimport
 # lists the folder afresh, an unknown item is refused, and materializing a
 # path in the mount reads it through the mount.
