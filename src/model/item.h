@@ -97,6 +97,18 @@ class Item : public LibraryObject {
   [[nodiscard]] static Ptr newItemWithType(const std::string& type, const std::string& text,
                                            const std::shared_ptr<Library>& library, const ManagedObjectPtr& group,
                                            Error* error = nullptr);
+  // A copy of the stationery's file, dated now; with text, the text appended
+  // (the item then named after the text unless kAutoRenameStationeryKey is
+  // 2 or more).
+  [[nodiscard]] static Ptr newItemWithStationery(const std::shared_ptr<Stationery>& stationery,
+                                                 const std::shared_ptr<Library>& library, const ManagedObjectPtr& group,
+                                                 Error* error = nullptr);
+  [[nodiscard]] static Ptr newItemWithStationery(const std::shared_ptr<Stationery>& stationery, const std::string& text,
+                                                 const std::shared_ptr<Library>& library, const ManagedObjectPtr& group,
+                                                 Error* error = nullptr);
+  [[nodiscard]] static Ptr newItemWithStationery(const std::shared_ptr<Stationery>& stationery,
+                                                 const AttributedString& text, const std::shared_ptr<Library>& library,
+                                                 const ManagedObjectPtr& group, Error* error = nullptr);
   // The URL a web-link file points to; nullopt for other files and on any
   // read error.
   [[nodiscard]] static std::optional<std::string> sourceURLFromFileAtURL(const std::string& path);

@@ -1,5 +1,7 @@
 #include "model/stationery.h"
 
+#include "model/item.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -81,12 +83,7 @@ std::optional<std::string> Stationery::fileType() const {
 
 std::string Stationery::kind() const {
   std::optional<std::string> type = fileType();
-  const UniformType* uniform = type ? UniformType::withIdentifier(*type) : nullptr;
-  std::string extension = uniform ? uniform->preferredFilenameExtension() : std::string();
-  if (extension.empty()) return localizedString("Document");
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return localizedFormat("%@ document", extension);
+  return type ? Item::kindStringForFileType(*type) : localizedString("Document");
 }
 
 bool Stationery::isEditableText() const {

@@ -7,6 +7,7 @@
 #include "formats/url_components.h"
 #include "formats/web_link_file.h"
 #include "model/finder_tags.h"
+#include "model/stationery.h"
 #include "model/tag.h"
 #include "platform/defaults/user_defaults.h"
 #include "platform/files/file_attributes.h"
@@ -248,6 +249,44 @@ TEST_F(ItemCreationTest, GroupsThatTakeItemsGetThemAndOthersLeaveThemInTheRoot) 
   ASSERT_TRUE(inBundle->addToGroup(projects, &error)) << error.description();
   EXPECT_EQ(inBundle->folder(), projects);
   EXPECT_TRUE(isDirectory(*inBundle->fileURL()));
+  EXPECT_TRUE(context->save(&error)) << error.description();
+}
+
+TEST_F(ItemCreationTest, StationeryIsCopiedAndTakesTextAndANameFromIt) {
+  auto letter = std::dynamic_pointer_cast<Stationery>(context->insertNewObject("Stationery"));
+  letter->setValueForKey("filename", "Letter.txt");
+  letter->setValueForKey("name", "Letter");
+  letter->setValueForKey("extensionHidden", true);
+  letter->setObjectForKey("library", libraryObject);
+  ASSERT_TRUE(createDirectory(deletingLastPathComponent(*letter->fileURL()), true));
+  ASSERT_TRUE(writeFileAtomically(*letter->fileURL(), "Dear reader,\n"));
+  ASSERT_TRUE(setModificationTime(*letter->fileURL(), Date::fromUnixTime(1000000000).toTimespec()));
+
+  Error error;
+  auto plain = Item::newItemWithStationery(letter, libraryPtr, root, &error);
+  ASSERT_TRUE(plain) << error.description();
+  EXPECT_EQ(plain->filename(), "New Letter.txt");
+  EXPECT_TRUE(plain->extensionHidden());
+  EXPECT_EQ(plain->objectForKey("stationery"), letter);
+  EXPECT_EQ(readFile(*plain->fileURL()).value_or(""), "Dear reader,\n");
+  EXPECT_GT(attributesOfItem(*plain->fileURL())->modificationDate().timeIntervalSince1970(), 1500000000)
+      << "dated now, not as the template";
+
+  auto withText = Item::newItemWithStationery(letter, std::string("Thanks for the tea\nsee you"), libraryPtr, root, &error);
+  ASSERT_TRUE(withText) << error.description();
+  EXPECT_EQ(withText->filename(), "Thanks for the tea.txt") << "named after the text";
+  EXPECT_EQ(readFile(*withText->fileURL()).value_or(""), "Dear reader,\nThanks for the tea\nsee you");
+
+  ASSERT_TRUE(UserDefaults::standard().setInteger(2, kAutoRenameStationeryKey));
+  auto kept = Item::newItemWithStationery(letter, std::string("Another"), libraryPtr, root, &error);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->filename(), "New Letter 1.txt");
+
+  // Stationery whose file is gone makes nothing and leaves nothing.
+  std::vector<std::string> before = filesLeft();
+  ASSERT_TRUE(removeItem(*letter->fileURL()));
+  EXPECT_FALSE(Item::newItemWithStationery(letter, std::string("x"), libraryPtr, root, &error));
+  EXPECT_EQ(filesLeft(), before);
   EXPECT_TRUE(context->save(&error)) << error.description();
 }
 
