@@ -38,7 +38,9 @@ std::vector<LibraryObject::Ptr> allLibraryObjects(ManagedObjectContext& context,
   return objects;
 }
 
-bool changesContent(const std::set<std::string>& keys) { return keys.count("dateModified") || keys.count("size"); }
+bool changesContent(const std::set<std::string>& keys) {
+  return keys.count("dateModified") || keys.count("size") || keys.count(kItemCloudFileAssetKey);
+}
 
 }  // namespace
 

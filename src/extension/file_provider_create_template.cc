@@ -1,10 +1,10 @@
 // FileProviderCreateOperation: the template's values applied to what it made.
 #include "extension/file_provider_create_operation.h"
+#include "extension/file_provider_tag_data.h"
 #include "model/finder_tags.h"
 #include "model/folder.h"
 #include "model/item.h"
 #include "model/tag.h"
-#include "platform/defaults/user_defaults.h"
 #include "platform/files/file_attributes.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/property_list_serialization.h"
@@ -62,20 +62,7 @@ void FileProviderCreateOperation::applyTemplateToItem(Item& item) {
       Error failure;
       if (!names.empty() && path && !setFinderTagNames(*path, names, &failure))
         log("Cannot update Finder tags on local item: %@", failure);
-      if (UserDefaults::standard().boolForKey(kItemImportFinderTagsKey)) {
-        std::shared_ptr<Library> library = this->library();
-        std::vector<ManagedObjectPtr> tags;
-        for (const Tag::Ptr& tag : Tag::tagsWithNames(names, library, true)) {
-          if (tag->cloudRecord().recordChangeTag().empty()) insertedTagRecordIDs_.insert(tag->cloudRecordID());
-          tags.push_back(tag);
-        }
-        item.setObjectsForKey("tags", tags);
-        Tag::updateTagNamesOfItem(item);
-        item.tagsDidChange();
-        std::vector<int64_t> colors = Tag::tagLabelColorsFromFileProviderTagData(*data).value_or(std::vector<int64_t>());
-        for (size_t i = 0; i < names.size() && i < colors.size(); ++i)
-          if (Tag::Ptr tag = Tag::tagWithName(names[i], library)) tag->setFileLabelColor(colors[i]);
-      }
+      setItemTagsFromFileProviderTagData(item, *data, library(), insertedTagRecordIDs_);
     }
   }
 

@@ -113,6 +113,14 @@ class FileProviderExtension : public FileProviding, public std::enable_shared_fr
   std::shared_ptr<Progress> createItemBasedOnTemplate(FileProviderItemPtr itemTemplate, uint64_t fields,
                                                       const std::optional<std::string>& contents, uint64_t options,
                                                       CreateCompletion completion);
+  // Changes an item or a folder: `item` holds the new values of the fields
+  // named in `changedFields`, `contents` where new contents were staged; the
+  // base version is not consulted. `completion` gets the item as it now is,
+  // or the error with every requested field still pending.
+  using ModifyCompletion = CreateCompletion;
+  std::shared_ptr<Progress> modifyItem(FileProviderItemPtr item, const std::optional<FileProviderItemVersion>& baseVersion,
+                                       uint64_t changedFields, const std::optional<std::string>& contents,
+                                       uint64_t options, ModifyCompletion completion);
   // Deletes an item, or a folder (one with contents only with
   // kFileProviderDeleteItemRecursive in `options`); the base version is not
   // consulted. `completion` gets null on success.

@@ -5,6 +5,7 @@
 #include "extension/file_provider_download_item_operation.h"
 #include "extension/file_provider_extension.h"
 #include "extension/file_provider_get_item_operation.h"
+#include "extension/file_provider_modify_operation.h"
 #include "extension/file_provider_service_source.h"
 #include "platform/files/file_coordinator.h"
 #include "platform/files/group_container.h"
@@ -48,6 +49,22 @@ std::shared_ptr<Progress> FileProviderExtension::createItemBasedOnTemplate(FileP
   auto operation = std::make_shared<FileProviderCreateOperation>(std::move(itemTemplate), fields, contents, options,
                                                                  changesManagerContext());
   operation->setCreateOperationCompletionBlock(
+      [completion = std::move(completion)](FileProviderItemPtr item, uint64_t pendingFields, const Error* error) {
+        if (completion) completion(std::move(item), pendingFields, false, error);
+      });
+  operationQueue_.addOperation(operation);
+  return operation->progress();
+}
+
+std::shared_ptr<Progress> FileProviderExtension::modifyItem(FileProviderItemPtr item,
+                                                           const std::optional<FileProviderItemVersion>& baseVersion,
+                                                           uint64_t changedFields,
+                                                           const std::optional<std::string>& contents,
+                                                           uint64_t options, ModifyCompletion completion) {
+  log("Modify item with identifier: %@", item->itemIdentifier());
+  auto operation = std::make_shared<FileProviderModifyOperation>(std::move(item), domain_, baseVersion, changedFields,
+                                                                 contents, options, changesManagerContext());
+  operation->setModifyOperationCompletionBlock(
       [completion = std::move(completion)](FileProviderItemPtr item, uint64_t pendingFields, const Error* error) {
         if (completion) completion(std::move(item), pendingFields, false, error);
       });

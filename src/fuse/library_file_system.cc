@@ -431,7 +431,10 @@ std::optional<struct stat> LibraryFileSystem::attributesOf(const Node& node) {
     attributes.st_atim = used ? timespecOf(used) : attributes.st_mtim;
   }
   attributes.st_blksize = 4096;
-  attributes.st_blocks = (attributes.st_size + 511) / 512;
+  // Contents that are not on this machine take no blocks, as placeholders
+  // of cloud files do.
+  const bool dataless = node.item && !node.directory && !node.item->isDownloaded();
+  attributes.st_blocks = dataless ? 0 : (attributes.st_size + 511) / 512;
   return attributes;
 }
 

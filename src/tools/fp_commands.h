@@ -48,6 +48,20 @@ struct CreateOptions {
 };
 int createCommand(const CommonOptions& common, const CreateOptions& options);
 
+struct ModifyOptions {
+  std::string identifier;
+  std::optional<std::string> name;
+  std::optional<std::string> parent;
+  std::optional<std::string> contents;
+  std::optional<std::string> tags;
+  std::vector<std::string> xattrs;
+  std::optional<std::string> modified;
+  bool mayExist = false;
+};
+// Prints {"modified":descriptor,"pendingFields":n}; on failure the error
+// with "pendingFields".
+int modifyCommand(const CommonOptions& common, const ModifyOptions& options);
+
 // The host application's changes, made in the library manager's view
 // context. `folder` names a container as containerIdentifier() reads it.
 int hostRenameCommand(const CommonOptions& common, const std::string& identifier, const std::string& name);

@@ -45,8 +45,10 @@ nlohmann::json errorJSON(const Error& error) {
   return {{"domain", error.domain()}, {"code", error.code()}, {"description", error.localizedDescription()}};
 }
 
-void printError(const Error& error) {
-  std::string text = errorJSON(error).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+void printError(const Error& error) { printErrorLine(errorJSON(error)); }
+
+void printErrorLine(const nlohmann::json& json) {
+  std::string text = json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   std::fputs(text.c_str(), errorStream);
   std::fflush(errorStream);
 }

@@ -27,6 +27,8 @@ void keepOriginalStandardError();
 void printLine(const nlohmann::json& json);
 // {"domain","code","description"} on the original standard error.
 void printError(const Error& error);
+// An error object, with whatever it was given beyond errorJSON(), likewise.
+void printErrorLine(const nlohmann::json& json);
 nlohmann::json errorJSON(const Error& error);
 
 nlohmann::json descriptorJSON(const FileProviderItem& item);

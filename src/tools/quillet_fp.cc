@@ -82,6 +82,18 @@ int main(int argc, char** argv) {
   createApp->add_option("--created", create.created, "Creation date (ISO 8601)");
   createApp->add_option("--modified", create.modified, "Modification date (ISO 8601)");
 
+  ModifyOptions modify;
+  auto modifyApp = command(app, "modify",
+                           "Change an item or folder: {\"modified\":descriptor,\"pendingFields\":n}", common);
+  modifyApp->add_option("identifier", modify.identifier, "File-provider identifier")->required();
+  modifyApp->add_option("--name", modify.name, "New filename");
+  modifyApp->add_option("--parent", modify.parent, kContainerHelp);
+  modifyApp->add_option("--contents", modify.contents, "New contents: a copy of this file is staged");
+  modifyApp->add_option("--tags", modify.tags, "Tag names, separated by commas (empty: none)");
+  modifyApp->add_option("--xattr", modify.xattrs, "Extended attribute KEY=VALUE (repeatable)");
+  modifyApp->add_option("--modified", modify.modified, "Modification date (ISO 8601)");
+  modifyApp->add_flag("--may-exist", modify.mayExist, "Resolve a name clash with a numbered name");
+
   bool recursive = false;
   auto remove = command(app, "delete", "Delete an item or folder: {\"deleted\":id,\"recursive\":bool}", common);
   remove->add_option("identifier", identifier, "File-provider identifier")->required();
@@ -215,6 +227,7 @@ int main(int argc, char** argv) {
   if (sources->parsed()) return serviceSourcesCommand(common, identifier);
   if (remove->parsed()) return deleteCommand(common, identifier, recursive);
   if (createApp->parsed()) return createCommand(common, create);
+  if (modifyApp->parsed()) return modifyCommand(common, modify);
   if (hostRename->parsed()) return hostRenameCommand(common, identifier, name);
   if (hostMove->parsed()) return hostMoveCommand(common, identifier, name);
   if (hostTrash->parsed()) return hostTrashCommand(common, identifier, true);

@@ -201,4 +201,17 @@ bool isPathInCloudDrive(const std::string& path) {
   return false;
 }
 
+bool replaceItemWithCopy(const std::string& destination, const std::string& source, Error* error) {
+  const std::string copy = temporarySiblingPath(destination);
+  if (!copyItem(source, copy, error)) return false;
+  if (attributesOfItem(destination)) {
+    std::map<std::string, Bytes> kept = extendedAttributes(copy);
+    for (const auto& [key, value] : extendedAttributes(destination))
+      if (!kept.contains(key)) (void)setXAttrDataValue(value, key, copy);
+  }
+  if (replaceItem(destination, copy, error)) return true;
+  (void)removeItem(copy);
+  return false;
+}
+
 }  // namespace qlt

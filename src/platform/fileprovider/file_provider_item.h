@@ -50,6 +50,11 @@ enum FileProviderCreateItemOptions : uint64_t {
   kFileProviderCreateItemDeletionConflicted = 2,
 };
 
+// Options of the service's modify request.
+enum FileProviderModifyItemOptions : uint64_t {
+  kFileProviderModifyItemMayAlreadyExist = 1,
+};
+
 // Options of the service's delete request.
 enum FileProviderDeleteItemOptions : uint64_t {
   kFileProviderDeleteItemRecursive = 1,

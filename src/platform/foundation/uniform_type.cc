@@ -31,6 +31,7 @@ std::vector<Declaration> declarations() {
       {"public.folder", {"public.directory"}, {}, {}},
       {"com.apple.package", {"public.directory"}, {}, {}},
       {"public.symlink", {"public.item"}, {}, {}},
+      {"com.apple.alias-file", {"public.data"}, {}, {}},
 
       {"public.text", {"public.data", "public.content"}, {}, {}},
       {"public.plain-text", {"public.text"}, {"txt", "text"}, "text/plain"},
@@ -88,6 +89,7 @@ const std::map<std::string, std::string, std::less<>>& descriptions() {
       {"public.folder", "Folder"},
       {"com.apple.package", "Package"},
       {"public.symlink", "Alias"},
+      {"com.apple.alias-file", "Alias"},
       {"public.text", "Text Document"},
       {"public.plain-text", "Plain Text Document"},
       {"public.rtf", "Rich Text Document"},
@@ -233,6 +235,7 @@ QLT_UNIFORM_TYPE(directory, "public.directory")
 QLT_UNIFORM_TYPE(folder, "public.folder")
 QLT_UNIFORM_TYPE(package, "com.apple.package")
 QLT_UNIFORM_TYPE(symbolicLink, "public.symlink")
+QLT_UNIFORM_TYPE(aliasFile, "com.apple.alias-file")
 QLT_UNIFORM_TYPE(text, "public.text")
 QLT_UNIFORM_TYPE(plainText, "public.plain-text")
 QLT_UNIFORM_TYPE(utf8PlainText, "public.utf8-plain-text")

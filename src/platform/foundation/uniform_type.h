@@ -46,6 +46,7 @@ class UniformType {
   static const UniformType& folder();
   static const UniformType& package();
   static const UniformType& symbolicLink();
+  static const UniformType& aliasFile();
   static const UniformType& text();
   static const UniformType& plainText();
   static const UniformType& utf8PlainText();

@@ -1,0 +1,220 @@
+// FileProviderModifyOperation: the changed fields applied to an item.
+#include <sys/stat.h>
+
+#include "extension/file_provider_modify_operation.h"
+#include "extension/file_provider_tag_data.h"
+#include "extension/get_item_file_url_operation.h"
+#include "model/finder_tags.h"
+#include "model/folder.h"
+#include "model/item.h"
+#include "model/item_error.h"
+#include "model/tag.h"
+#include "platform/dispatch/operation_queue.h"
+#include "platform/files/file_attributes.h"
+#include "platform/files/file_coordinator.h"
+#include "platform/foundation/log.h"
+#include "platform/foundation/property_list_serialization.h"
+#include "util/file_manager.h"
+
+namespace qlt {
+namespace {
+
+// The Finder comment, as a serialized property list.
+constexpr const char* kFinderCommentsXAttrKey = "com.apple.metadata:kMDItemFinderComment";
+
+bool isNameClash(const Error& error) {
+  return error.domain() == kItemErrorDomain &&
+         (error.code() == kItemFileExistsErrorCode || error.code() == kItemFolderExistsErrorCode);
+}
+
+// A rename as the file manager asks for one: checked, then done; the
+// hidden-extension setting survives it.
+bool renameKeepingHiddenExtension(Item& item, const std::string& name, Error* error) {
+  const bool hidden = item.extensionHidden();
+  if (!item.canChangeName(name, error) || !item.changeName(name, error)) return false;
+  item.setExtensionHidden(hidden);
+  return true;
+}
+
+bool moveKeepingHiddenExtension(Item& item, const std::shared_ptr<Folder>& folder, const std::string& filename,
+                                Error* error) {
+  const bool hidden = item.extensionHidden();
+  if (!item.moveToFolder(folder, filename, error)) return false;
+  item.setExtensionHidden(hidden);
+  return true;
+}
+
+// A file whose contents are not on this machine: it has a size but no
+// blocks, the way placeholders of cloud files look.
+bool isDataless(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 && status.st_blocks == 0;
+}
+
+}  // namespace
+
+bool FileProviderModifyOperation::updateValuesOnItem(Item& item, Error* error) {
+  if (has(kFileProviderItemContents) && !replaceContents(item, error)) return false;
+  if (!updateDates(item, error)) return false;
+  if (has(kFileProviderItemTagData)) updateTagData(item);
+  if ((has(kFileProviderItemFilename) || has(kFileProviderItemParentItemIdentifier)) && !updatePlace(item, error))
+    return false;
+  if (has(kFileProviderItemFileSystemFlags)) updateFileSystemFlags(item);
+  if (has(kFileProviderItemExtendedAttributes)) updateExtendedAttributes(item);
+  if (has(kFileProviderItemTypeAndCreator)) updateTypeAndCreator(item);
+  return true;
+}
+
+bool FileProviderModifyOperation::replaceContents(Item& item, Error* error) {
+  std::optional<std::string> path = item.fileURL(error);
+  if (!path) return false;
+  const std::optional<Date> created = item.dateCreated();
+  const std::optional<Date> modified = item.dateModified();
+  FileCoordinator coordinator;
+  Error failure;
+  bool written = false;
+  bool ran = coordinator.coordinateReadingAndWriting(
+      *contentsURL_, FileCoordinator::kNoOptions, *path, FileCoordinator::kForReplacing,
+      [&](const std::string& source, const std::string& destination) {
+        written = replaceItemWithCopy(destination, source, &failure);
+      },
+      &failure);
+  if (!ran || !written) {
+    log("Couldn't update item contents: %@", failure);
+    setError(error, failure);
+    return false;
+  }
+  // New contents alone change no date of the item, nor of its file.
+  if (created) {
+    item.setDateCreated(*created);
+    (void)setCreationTime(*path, created->toTimespec());
+  }
+  if (modified) {
+    item.setDateModified(*modified);
+    (void)setModificationTime(*path, modified->toTimespec());
+  }
+  if (std::optional<uint64_t> size = sizeOfFile(*path)) item.setValueForKey("size", static_cast<int64_t>(*size));
+  return true;
+}
+
+bool FileProviderModifyOperation::updateDates(Item& item, Error* error) {
+  const bool any = has(kFileProviderItemLastUsedDate) || has(kFileProviderItemContentModificationDate) ||
+                   has(kFileProviderItemCreationDate);
+  if (!any) return true;
+  std::optional<std::string> path = item.fileURL(error);
+  if (!path) return false;
+  if (has(kFileProviderItemLastUsedDate) && item_->lastUsedDate()) {
+    if (!setAccessTime(*path, item_->lastUsedDate()->toTimespec(), error)) return false;
+    item.setValueForKey("dateAccessed", *item_->lastUsedDate());
+  }
+  if (has(kFileProviderItemContentModificationDate) && item_->contentModificationDate()) {
+    if (!setModificationTime(*path, item_->contentModificationDate()->toTimespec(), error)) return false;
+    item.setDateModified(*item_->contentModificationDate());
+  }
+  if (has(kFileProviderItemCreationDate) && item_->creationDate()) {
+    if (!setCreationTime(*path, item_->creationDate()->toTimespec(), error)) return false;
+    item.setDateCreated(*item_->creationDate());
+  }
+  return true;
+}
+
+void FileProviderModifyOperation::updateTagData(Item& item) {
+  std::optional<Bytes> data = item_->tagData();
+  std::optional<std::string> path = item.fileURL();
+  if (data) {
+    std::vector<std::string> names = Tag::tagNamesFromFileProviderTagData(*data).value_or(std::vector<std::string>());
+    Error failure;
+    if (path && !setFinderTagNames(*path, names, &failure)) log("Cannot update Finder tags on local item: %@", failure);
+  }
+  // After the names, so that the attribute keeps the colours of the data.
+  if (path) (void)setXAttrDataValue(data.value_or(Bytes()), kMetadataUserTagsXAttrKey, *path);
+  if (data) setItemTagsFromFileProviderTagData(item, *data, library(), insertedTagRecordIDs_);
+}
+
+bool FileProviderModifyOperation::updatePlace(Item& item, Error* error) {
+  if (!has(kFileProviderItemParentItemIdentifier)) return renameWithinFolder(item, error);
+  return moveToNewParent(item, has(kFileProviderItemFilename), error);
+}
+
+bool FileProviderModifyOperation::renameWithinFolder(Item& item, Error* error) {
+  Error failure;
+  if (renameKeepingHiddenExtension(item, item_->filename(), &failure)) return true;
+  std::shared_ptr<Folder> folder = item.folder();
+  if (!mayAlreadyExist() || !isNameClash(failure) || !folder) {
+    setError(error, failure);
+    return false;
+  }
+  return renameKeepingHiddenExtension(item, item.uniqueFilename(item_->filename(), *folder), error);
+}
+
+bool FileProviderModifyOperation::moveToNewParent(Item& item, bool withName, Error* error) {
+  std::shared_ptr<Folder> destination = newParentFolder();
+  if (!destination) {
+    setError(error, fileProviderErrorForNonExistentItem(item_->parentItemIdentifier()));
+    return false;
+  }
+  Error failure;
+  if (withName) {
+    if (item.moveToFolder(destination, item_->filename(), &failure)) return true;
+    if (!mayAlreadyExist() || !isNameClash(failure)) {
+      setError(error, failure);
+      return false;
+    }
+    return moveKeepingHiddenExtension(item, destination, item.uniqueFilename(item_->filename(), *destination), error);
+  }
+  if (item.moveToFolder(destination, &failure)) return true;
+  if (!isNameClash(failure)) {
+    setError(error, failure);
+    return false;
+  }
+  // Moves always succeed under a numbered name. Moved and renamed in one
+  // step: the numbered name may be taken where the item is now.
+  return moveKeepingHiddenExtension(item, destination, item.uniqueFilename(item.filename(), *destination), error);
+}
+
+bool FileProviderModifyOperation::visibleFileIsDataless() const {
+  std::optional<std::string> url;
+  auto lookup = GetItemFileURLOperation::getItemFileURLOperationForFileProviderItemIdentifier(item_->itemIdentifier(),
+                                                                                               domain_);
+  lookup->setGetURLCompletionBlock([&url](const std::optional<std::string>& found, const Error*) { url = found; });
+  OperationQueue queue;
+  queue.addOperations({lookup}, true);
+  return url && isDataless(*url);
+}
+
+void FileProviderModifyOperation::updateFileSystemFlags(Item& item) {
+  if (item.valueForKey("fileProviderMaterialized").boolValue() && visibleFileIsDataless()) return;
+  item.setExtensionHidden((item_->fileSystemFlags() & kFileProviderFileSystemHidesExtension) != 0);
+}
+
+void FileProviderModifyOperation::updateExtendedAttributes(Item& item) {
+  std::optional<std::string> path = item.fileURL();
+  for (const auto& [key, value] : item_->extendedAttributes()) {
+    if (key == kFinderCommentsXAttrKey) {
+      Error failure;
+      std::optional<PropertyList> comment = parsePropertyList(value, &failure);
+      if (!comment) {
+        log("Error decoding comment: %@", failure);
+      } else if (const std::string* text = comment->string()) {
+        item.setValueForKey("comments", *text);
+      }
+      continue;
+    }
+    if (path) (void)setXAttrDataValue(value, key, *path);
+  }
+}
+
+void FileProviderModifyOperation::updateTypeAndCreator(Item& item) {
+  std::optional<uint64_t> codes = item_->typeAndCreator();
+  if (!codes) return;
+  const auto typeCode = static_cast<uint32_t>(*codes & 0xFFFFFFFFu);
+  const auto creatorCode = static_cast<uint32_t>(*codes >> 32);
+  if (std::optional<std::string> path = item.fileURL()) {
+    (void)setTypeCode(*path, typeCode);
+    (void)setCreatorCode(*path, creatorCode);
+  }
+  item.setValueForKey("fileTypeCode", static_cast<int64_t>(static_cast<int32_t>(typeCode)));
+  item.setValueForKey("fileCreatorCode", static_cast<int64_t>(static_cast<int32_t>(creatorCode)));
+}
+
+}  // namespace qlt
