@@ -14,7 +14,9 @@
 #include "platform/files/file_coordinator.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/property_list_serialization.h"
+#include "platform/files/file_path.h"
 #include "util/file_manager.h"
+#include "util/filename_rules.h"
 
 namespace qlt {
 namespace {
@@ -32,6 +34,12 @@ bool isNameClash(const Error& error) {
 bool renameKeepingHiddenExtension(Item& item, const std::string& name, Error* error) {
   const bool hidden = item.extensionHidden();
   if (!item.canChangeName(name, error) || !item.changeName(name, error)) return false;
+  // The service names whole filenames: an extension the new name leaves out
+  // is gone, where a rename of the item's name would keep it.
+  const std::string wanted = stringSanitizedForFileName(name);
+  if (item.filename() != wanted && pathExtension(wanted).empty() && !pathExtension(item.filename()).empty() &&
+      !item.moveToFolder(item.folder(), wanted, error))
+    return false;
   item.setExtensionHidden(hidden);
   return true;
 }

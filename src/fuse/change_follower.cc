@@ -86,15 +86,15 @@ void ChangeFollower::update(const FileProviderItemPtr& item) {
     system_.invalidateNode(*known, false);
     return;
   }
-  if (before && (!parent || before->parent != *parent || before->name != item->filename())) {
+  if (before && (!parent || before->parent != *parent || before->name != shownName(*item))) {
     table.detach(*known);
     system_.invalidateEntry(before->parent, before->name);
     changedDirectories_.insert(before->parent);
   }
   if (!parent) return;  // below nothing the mount has shown
   fuse_ino_t ino = system_.placeItem(item, *parent);
-  table.addChild(*parent, item->filename(), ino);
-  system_.invalidateEntry(*parent, item->filename());
+  table.addChild(*parent, shownName(*item), ino);
+  system_.invalidateEntry(*parent, shownName(*item));
   changedDirectories_.insert(*parent);
   bool contentsChanged = !before || !before->item ||
                          before->item->itemVersion().contentVersion != item->itemVersion().contentVersion;

@@ -2,6 +2,10 @@
 
 #include <cerrno>
 
+#include "model/folder.h"
+#include "model/item_error.h"
+#include "platform/files/file_path.h"
+
 namespace qlt::fuse {
 
 int errnoFor(const Error& error) {
@@ -22,6 +26,18 @@ int errnoFor(const Error& error) {
       case kCocoaUserCancelledError: return EINTR;
       case kCocoaFileNoSuchFileError: return ENOENT;
       case kCocoaFileWriteFileExistsError: return EEXIST;
+      case kCocoaFileWriteInvalidFileNameError: return EINVAL;
+      default: break;
+    }
+  }
+  if (error.domain() == kItemErrorDomain &&
+      (error.code() == kItemFileExistsErrorCode || error.code() == kItemFolderExistsErrorCode))
+    return EEXIST;
+  if (error.domain() == kFolderErrorDomain) {
+    switch (error.code()) {
+      case kFolderWithNameExistsErrorCode:
+      case kFolderItemWithNameExistsErrorCode: return EEXIST;
+      case kFolderContainsFolderURLErrorCode: return EINVAL;
       default: break;
     }
   }

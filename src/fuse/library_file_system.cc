@@ -11,18 +11,15 @@
 #include <vector>
 
 #include "fuse/errno_mapping.h"
+#include "fuse/fuse_requests.h"
 #include "model/tag_data.h"
 #include "platform/fileprovider/file_provider_domain.h"
 #include "platform/files/file_path.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/uniform_type.h"
+#include "util/filename_rules.h"
 
 namespace qlt::fuse {
-
-namespace {
-
-constexpr std::string_view kUserNamespace = "user.";
-constexpr const char* kXdgTagsName = "user.xdg.tags";
 
 LibraryFileSystem& fileSystem(fuse_req_t request) {
   return *static_cast<LibraryFileSystem*>(fuse_req_userdata(request));
@@ -33,6 +30,8 @@ void replyError(fuse_req_t request, const char* operation, const std::string& wh
   log("%@ of %@ failed (%@): %@", operation, what, std::string(std::strerror(number)), error);
   fuse_reply_err(request, number);
 }
+
+namespace {
 
 timespec timespecOf(const std::optional<Date>& date) {
   if (!date) return {0, 0};
@@ -52,7 +51,8 @@ struct DirectoryHandle {
   std::vector<Entry> entries;
 };
 
-// Where a package's contents (or one of their entries) lie on disk.
+}  // namespace
+
 std::optional<std::string> packagePathOf(LibraryFileSystem& system, const Node& node, Error* error) {
   const Node* package = &node;
   std::optional<Node> holder;
@@ -92,6 +92,8 @@ void fillEntry(LibraryFileSystem& system, fuse_ino_t ino, fuse_entry_param* entr
   entry->entry_timeout = LibraryFileSystem::kCacheSeconds;
   *found = true;
 }
+
+namespace {
 
 void lookup(fuse_req_t request, fuse_ino_t parent, const char* name) {
   LibraryFileSystem& system = fileSystem(request);
@@ -189,65 +191,21 @@ void releasedir(fuse_req_t request, fuse_ino_t, fuse_file_info* info) {
   fuse_reply_err(request, 0);
 }
 
-void open(fuse_req_t request, fuse_ino_t ino, fuse_file_info* info) {
-  LibraryFileSystem& system = fileSystem(request);
-  if ((info->flags & O_ACCMODE) != O_RDONLY) return (void)fuse_reply_err(request, EROFS);
-  std::optional<Node> node = system.table().node(ino);
-  if (!node) return (void)fuse_reply_err(request, ENOENT);
-  if (node->directory) return (void)fuse_reply_err(request, EISDIR);
-  Error error;
-  std::string path;
-  bool sameVersion = false;
-  if (!node->item) {
-    auto inside = packagePathOf(system, *node, &error);
-    if (!inside) return replyError(request, "Opening", node->name, error);
-    path = *inside;
-    sameVersion = true;
-  } else {
-    Bytes version = node->item->itemVersion().contentVersion;
-    sameVersion = !node->contentsPath.empty() && node->contentsVersion == version &&
-                  ::access(node->contentsPath.c_str(), R_OK) == 0;
-    if (sameVersion) {
-      path = node->contentsPath;
-    } else {
-      auto contents = system.client().contents(node->identifier, &error);
-      if (!contents) return replyError(request, "Opening", node->name, error);
-      path = contents->path;
-      system.table().setContents(ino, path, contents->item->itemVersion().contentVersion);
-    }
-  }
-  int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) return replyError(request, "Opening", node->name, posixError(errno, path));
-  info->fh = static_cast<uint64_t>(descriptor);
-  // The kernel keeps what it read while the contents' version stays.
-  info->keep_cache = sameVersion ? 1 : 0;
-  fuse_reply_open(request, info);
-}
+}  // namespace
 
-void read(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, fuse_file_info* info) {
-  fuse_bufvec buffer = FUSE_BUFVEC_INIT(size);
-  buffer.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
-  buffer.buf[0].fd = static_cast<int>(info->fh);
-  buffer.buf[0].pos = offset;
-  fuse_reply_data(request, &buffer, FUSE_BUF_SPLICE_MOVE);
-}
-
-void release(fuse_req_t request, fuse_ino_t, fuse_file_info* info) {
-  ::close(static_cast<int>(info->fh));
-  fuse_reply_err(request, 0);
-}
-
-// The extended attributes a node shows, under "user.".
 std::map<std::string, std::string> shownAttributes(const Node& node) {
   std::map<std::string, std::string> shown;
   if (!node.item) return shown;
   for (const auto& [name, value] : node.item->extendedAttributes()) {
+    if (name == kMountNameAttribute) continue;
     std::string shownName = name.starts_with(kUserNamespace) ? name : std::string(kUserNamespace) + name;
     shown.emplace(shownName, std::string(value.begin(), value.end()));
   }
   if (std::string tags = xdgTags(*node.item); !tags.empty()) shown[kXdgTagsName] = tags;
   return shown;
 }
+
+namespace {
 
 void replyXattr(fuse_req_t request, const std::string& value, size_t size) {
   if (size == 0) return (void)fuse_reply_xattr(request, value.size());
@@ -309,16 +267,30 @@ fuse_lowlevel_ops makeOperations() {
   operations.readdir = readdir;
   operations.readdirplus = readdirplus;
   operations.releasedir = releasedir;
-  operations.open = open;
-  operations.read = read;
-  operations.release = release;
   operations.getxattr = getxattr;
   operations.listxattr = listxattr;
   operations.statfs = statfs;
+  addFileOperations(operations);
+  addTreeOperations(operations);
   return operations;
 }
 
 }  // namespace
+
+std::string shownName(const FileProviderItem& item) {
+  std::string stored = item.filename();
+  std::map<std::string, Bytes> attributes = item.extendedAttributes();
+  auto found = attributes.find(kMountNameAttribute);
+  if (found == attributes.end()) return stored;
+  std::string chosen(found->second.begin(), found->second.end());
+  if (chosen.empty() || !isValidFilename(chosen) || stringSanitizedForFileName(chosen) != stored) return stored;
+  return chosen;
+}
+
+std::optional<std::pair<std::string, Bytes>> mountNameAttribute(const std::string& name) {
+  if (stringSanitizedForFileName(name) == name) return std::nullopt;
+  return std::make_pair(std::string(kMountNameAttribute), Bytes(name.begin(), name.end()));
+}
 
 bool isDirectoryItem(const FileProviderItem& item) {
   const UniformType* type = UniformType::withIdentifier(item.contentType());
@@ -352,7 +324,7 @@ const fuse_lowlevel_ops& LibraryFileSystem::operations() {
 
 fuse_ino_t LibraryFileSystem::placeItem(const FileProviderItemPtr& item, fuse_ino_t parent) {
   bool package = isPackageItem(*item);
-  return table_.place(item->itemIdentifier(), parent, item->filename(), item, isDirectoryItem(*item), package);
+  return table_.place(item->itemIdentifier(), parent, shownName(*item), item, isDirectoryItem(*item), package);
 }
 
 std::shared_ptr<const Children> LibraryFileSystem::childrenOf(fuse_ino_t directory, Error* error) {
@@ -390,12 +362,18 @@ std::shared_ptr<const Children> LibraryFileSystem::childrenOf(fuse_ino_t directo
   } else {
     auto items = client_->children(node->identifier, error);
     if (!items) return nullptr;
-    for (const FileProviderItemPtr& item : *items) children.emplace(item->filename(), placeItem(item, directory));
+    for (const FileProviderItemPtr& item : *items) children.emplace(shownName(*item), placeItem(item, directory));
+    {
+      // Files programs are still writing, which the library has not seen.
+      std::lock_guard lock(stagingMutex_);
+      for (const auto& [ino, pending] : pending_)
+        if (pending.parent == directory) children.insert_or_assign(pending.name, ino);
+    }
     if (directory == NodeTable::kRoot) {
       // The trash shows at the top, as the folder its descriptor names.
       Error trashError;
       if (FileProviderItemPtr trash = client_->item(kTrashContainerItemIdentifier, &trashError))
-        children.emplace(trash->filename(), placeItem(trash, directory));
+        children.emplace(shownName(*trash), placeItem(trash, directory));
     }
   }
   return table_.setChildren(directory, std::move(children));
@@ -429,6 +407,16 @@ std::optional<struct stat> LibraryFileSystem::attributesOf(const Node& node) {
     attributes.st_ctim = attributes.st_mtim;
     std::optional<Date> used = node.item->lastUsedDate();
     attributes.st_atim = used ? timespecOf(used) : attributes.st_mtim;
+  }
+  if (std::shared_ptr<StagedFile> staged = stagedFile(node.ino)) {
+    // Being written: as the staged contents are.
+    struct stat written {};
+    if (::fstat(staged->descriptor(), &written) == 0) {
+      attributes.st_size = written.st_size;
+      attributes.st_mtim = written.st_mtim;
+      attributes.st_atim = written.st_atim;
+      attributes.st_ctim = written.st_mtim;
+    }
   }
   attributes.st_blksize = 4096;
   // Contents that are not on this machine take no blocks, as placeholders

@@ -3,10 +3,13 @@
 #include "fuse/node_table.h"
 
 #include <atomic>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "fuse/service_client.h"
+#include "fuse/staged_file.h"
 
 namespace qlt::fuse {
 
@@ -43,12 +46,68 @@ class LibraryFileSystem {
   void invalidateEntry(fuse_ino_t parent, const std::string& name);
   void invalidateNode(fuse_ino_t ino, bool data);
 
+  // Writing. New contents are collected in staged files in this directory
+  // (empty: nothing can be written).
+  void setStagingDirectory(std::string directory) { stagingDirectory_ = std::move(directory); }
+  // A file made by a program but not yet in the library: a node of its own
+  // with empty staged contents, listed under `parent` until it is created
+  // or removed.
+  [[nodiscard]] std::optional<fuse_ino_t> addPendingFile(fuse_ino_t parent, const std::string& name, Error* error);
+  [[nodiscard]] bool isPending(fuse_ino_t ino) const;
+  // The staged contents of a node, if it has any.
+  std::shared_ptr<StagedFile> stagedFile(fuse_ino_t ino) const;
+  // The node's staged contents, made when it has none: empty with
+  // `truncate`, else a copy of its current contents. One more handle holds
+  // them until releaseStagedFile().
+  [[nodiscard]] std::shared_ptr<StagedFile> openStagedFile(fuse_ino_t ino, bool truncate, Error* error);
+  void releaseStagedFile(fuse_ino_t ino);
+  // Hands staged contents to the service: a pending file becomes an item
+  // (create request), an item gets new contents (modify request). Nothing
+  // to do when they are unchanged. REQUIRES: `staged->mutex` held.
+  [[nodiscard]] bool commit(fuse_ino_t ino, StagedFile& staged, Error* error);
+  // The node goes from the tree, and staged contents it has go nowhere.
+  void removeNode(fuse_ino_t ino);
+  // Moves or renames a pending file; no request.
+  void movePending(fuse_ino_t ino, fuse_ino_t parent, const std::string& name);
+  // The node stands for `item` from now on (a file renamed over another
+  // takes the other's place), no longer pending.
+  void adopt(fuse_ino_t ino, const FileProviderItemPtr& item);
+  // Shows what a request answered: the node of the item placed under its
+  // parent by its name (a node of the mount's own, such as a created
+  // pending file, keeps its inode).
+  fuse_ino_t show(const FileProviderItemPtr& item, std::optional<fuse_ino_t> ino = std::nullopt);
+
  private:
+  struct Pending {
+    fuse_ino_t parent;
+    std::string name;
+  };
+
   std::shared_ptr<ServiceClient> client_;
   std::string mountPoint_;
   NodeTable table_;
   std::atomic<fuse_session*> session_{nullptr};
+  std::string stagingDirectory_;
+
+  mutable std::mutex stagingMutex_;
+  std::map<fuse_ino_t, Pending> pending_;
+  struct Staging {
+    std::shared_ptr<StagedFile> file;
+    int handles = 0;
+  };
+  std::map<fuse_ino_t, Staging> staged_;
+  uint64_t pendingCount_ = 0;
 };
+
+// The library keeps names it can store (no leading ".", no ":" or "~"); a
+// name a program chose that the library changed is kept in this attribute
+// of the item and shown instead, while the library's name is still the
+// stored form of it.
+inline constexpr const char* kMountNameAttribute = "com.quillet.mount-name";
+std::string shownName(const FileProviderItem& item);
+// The attribute to send with a request naming an entry `name`, if the
+// library will store the name otherwise.
+[[nodiscard]] std::optional<std::pair<std::string, Bytes>> mountNameAttribute(const std::string& name);
 
 // Whether a descriptor shows as a directory, and whether as a package.
 bool isDirectoryItem(const FileProviderItem& item);

@@ -10,6 +10,7 @@
 #include "fuse/change_follower.h"
 #include "fuse/library_file_system.h"
 #include "platform/fileprovider/file_provider_domain.h"
+#include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
 #include "platform/files/group_container.h"
 #include "platform/foundation/log.h"
@@ -59,6 +60,17 @@ void connectDomain(LibraryFileSystem& system, ChangeFollower& follower, bool con
   });
 }
 
+// Where files being written through the mount collect their contents:
+// emptied when a mount starts, as no one can be writing them then.
+std::optional<std::string> prepareStagingDirectory(Error* error) {
+  std::optional<std::string> container = groupContainerPath(kSharedDefaultsSuite, error);
+  if (!container) return std::nullopt;
+  std::string staging = appendingPathComponent(*container, kMountStagingDirectoryName);
+  if (fileExists(staging) && !removeItem(staging, error)) return std::nullopt;
+  if (!createDirectory(staging, true, error)) return std::nullopt;
+  return staging;
+}
+
 }  // namespace
 
 bool canMount(Error* error) {
@@ -93,9 +105,12 @@ bool serveMount(const MountOptions& options,
 
   auto client = std::make_shared<ServiceClient>(extension);
   LibraryFileSystem system(client, options.mountPoint);
+  std::optional<std::string> staging = prepareStagingDirectory(error);
+  if (!staging) return false;
+  system.setStagingDirectory(*staging);
   if (FileProviderItemPtr root = client->item(kRootContainerItemIdentifier))
     system.table().place(kRootContainerItemIdentifier, NodeTable::kRoot, {}, root, true, false);
-  std::vector<std::string> arguments{"quillet-fp", "-o", "fsname=quillet,subtype=quillet,ro,default_permissions"};
+  std::vector<std::string> arguments{"quillet-fp", "-o", "fsname=quillet,subtype=quillet,default_permissions"};
   if (options.debug) arguments.push_back("-d");
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());

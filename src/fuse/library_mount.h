@@ -9,6 +9,10 @@
 
 namespace qlt::fuse {
 
+// In the group container: the contents of files being written through the
+// mount, until the library has them.
+inline constexpr const char* kMountStagingDirectoryName = "Mount Staging";
+
 struct MountOptions {
   std::string mountPoint;
   bool foreground = true;

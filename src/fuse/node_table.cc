@@ -114,6 +114,15 @@ void NodeTable::detach(fuse_ino_t ino) {
   }
 }
 
+void NodeTable::rebind(fuse_ino_t ino, const std::string& identifier) {
+  std::lock_guard lock(mutex_);
+  auto found = nodes_.find(ino);
+  if (found == nodes_.end()) return;
+  byIdentifier_.erase(found->second.identifier);
+  byIdentifier_[identifier] = ino;
+  found->second.identifier = identifier;
+}
+
 std::optional<std::string> NodeTable::relativePath(fuse_ino_t ino) const {
   std::lock_guard lock(mutex_);
   std::string path;

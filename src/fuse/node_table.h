@@ -61,6 +61,9 @@ class NodeTable {
   // Forgets the listings at and below `ino` (package contents included).
   void forgetBelow(fuse_ino_t ino);
   void setContents(fuse_ino_t ino, const std::string& path, const Bytes& version);
+  // The node is known by another identifier from now on (a file the mount
+  // made, once the library has it); its inode stays.
+  void rebind(fuse_ino_t ino, const std::string& identifier);
   // Takes a node out of its parent's listing; the inode stays for as long
   // as the kernel may ask about it.
   void detach(fuse_ino_t ino);

@@ -182,4 +182,68 @@ std::optional<Bytes> ServiceClient::currentAnchor(Error* error) const {
   return anchor;
 }
 
+namespace {
+
+struct ItemAnswer {
+  FileProviderItemPtr item;
+  std::optional<Error> failure;
+};
+
+// Waits for a create or modify request's answer.
+FileProviderItemPtr awaitItem(const std::function<void(FileProviderExtension::CreateCompletion)>& request,
+                              const std::string& what, Error* error) {
+  auto promise = std::make_shared<std::promise<ItemAnswer>>();
+  auto once = std::make_shared<std::once_flag>();
+  std::future<ItemAnswer> future = promise->get_future();
+  request([promise, once](FileProviderItemPtr item, uint64_t, bool, const Error* failure) {
+    std::call_once(*once, [&] { promise->set_value({std::move(item), failure ? std::optional(*failure) : std::nullopt}); });
+  });
+  std::optional<ItemAnswer> answer = await(future);
+  if (!answer) {
+    setError(error, timedOut(what));
+    return nullptr;
+  }
+  if (answer->failure) setError(error, *answer->failure);
+  return answer->failure ? nullptr : answer->item;
+}
+
+}  // namespace
+
+FileProviderItemPtr ServiceClient::create(FileProviderItemPtr itemTemplate, uint64_t fields,
+                                          const std::optional<std::string>& contents, Error* error) const {
+  return awaitItem(
+      [&](FileProviderExtension::CreateCompletion completion) {
+        extension_->createItemBasedOnTemplate(itemTemplate, fields, contents, 0, std::move(completion));
+      },
+      "The create request", error);
+}
+
+FileProviderItemPtr ServiceClient::modify(FileProviderItemPtr item, uint64_t changedFields,
+                                          const std::optional<std::string>& contents, Error* error) const {
+  return awaitItem(
+      [&](FileProviderExtension::ModifyCompletion completion) {
+        extension_->modifyItem(item, std::nullopt, changedFields, contents, 0, std::move(completion));
+      },
+      "The modify request", error);
+}
+
+bool ServiceClient::remove(const std::string& identifier, bool recursive, Error* error) const {
+  auto promise = std::make_shared<std::promise<std::optional<Error>>>();
+  auto once = std::make_shared<std::once_flag>();
+  std::future<std::optional<Error>> future = promise->get_future();
+  extension_->deleteItemWithIdentifier(identifier, std::nullopt, recursive ? uint64_t{kFileProviderDeleteItemRecursive} : 0,
+                                       [promise, once](const Error* failure) {
+                                         std::call_once(*once, [&] {
+                                           promise->set_value(failure ? std::optional(*failure) : std::nullopt);
+                                         });
+                                       });
+  std::optional<std::optional<Error>> answer = await(future);
+  if (!answer) {
+    setError(error, timedOut("The delete request"));
+    return false;
+  }
+  if (*answer) setError(error, **answer);
+  return !*answer;
+}
+
 }  // namespace qlt::fuse

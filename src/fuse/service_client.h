@@ -42,6 +42,15 @@ class ServiceClient {
   [[nodiscard]] std::optional<Changes> changesSince(const Bytes& anchor, Error* error = nullptr) const;
   [[nodiscard]] std::optional<Bytes> currentAnchor(Error* error = nullptr) const;
 
+  // The requests that change the library. `contents`: where new contents
+  // were staged. Each answers the object as it now is (null when a create
+  // made nothing), or the error.
+  [[nodiscard]] FileProviderItemPtr create(FileProviderItemPtr itemTemplate, uint64_t fields,
+                                           const std::optional<std::string>& contents, Error* error = nullptr) const;
+  [[nodiscard]] FileProviderItemPtr modify(FileProviderItemPtr item, uint64_t changedFields,
+                                           const std::optional<std::string>& contents, Error* error = nullptr) const;
+  [[nodiscard]] bool remove(const std::string& identifier, bool recursive, Error* error = nullptr) const;
+
   FileProviderExtension& extension() const { return *extension_; }
 
  private:

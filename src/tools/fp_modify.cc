@@ -19,24 +19,6 @@ struct Answer {
   std::optional<Error> error;
 };
 
-// The item as the service would describe it before the change.
-std::shared_ptr<FileProviderItemTemplate> currentValues(const FileProviderItem& item) {
-  auto values = std::make_shared<FileProviderItemTemplate>();
-  values->identifier = item.itemIdentifier();
-  values->parent = item.parentItemIdentifier();
-  values->name = item.filename();
-  values->type = item.contentType();
-  values->size = item.documentSize();
-  values->created = item.creationDate();
-  values->modified = item.contentModificationDate();
-  values->lastUsed = item.lastUsedDate();
-  values->flags = item.fileSystemFlags();
-  values->attributes = item.extendedAttributes();
-  values->tags = item.tagData();
-  values->typeAndCreatorCodes = item.typeAndCreator();
-  return values;
-}
-
 }  // namespace
 
 int modifyCommand(const CommonOptions& common, const ModifyOptions& options) {
@@ -66,7 +48,7 @@ int modifyCommand(const CommonOptions& common, const ModifyOptions& options) {
   if (before->error && !unknown) return fail(*before->error);
   std::shared_ptr<FileProviderItemTemplate> values = std::make_shared<FileProviderItemTemplate>();
   values->identifier = options.identifier;
-  if (before->item) values = currentValues(*before->item);
+  if (before->item) values = FileProviderItemTemplate::copyOf(*before->item);
   uint64_t fields = 0;
   if (options.name) {
     values->name = *options.name;

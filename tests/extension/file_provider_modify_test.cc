@@ -205,6 +205,14 @@ TEST_F(ModifyTest, EachFieldChangesTheItemAndItsFileAndVersionsFollowTheDates) {
   EXPECT_EQ(readFile(*root_->folderPath() + "/Final.txt").value_or(""), "new contents!");
   reread(report, [](Item& item) { EXPECT_TRUE(item.extensionHidden()); });
   EXPECT_EQ(versionNow().contentVersion, dated.contentVersion);
+  // The service names whole filenames: a name without the extension drops it.
+  values = valuesOf(report);
+  values->name = "Final";
+  ASSERT_FALSE(modify(values, kFileProviderItemFilename).error);
+  EXPECT_TRUE(fileExists(*root_->folderPath() + "/Final"));
+  values = valuesOf(report);
+  values->name = "Final.txt";
+  ASSERT_FALSE(modify(values, kFileProviderItemFilename).error);
 
   // Everything at once: moved, renamed, new contents, dated.
   values = valuesOf(report);

@@ -38,5 +38,23 @@ TEST(NodeTableTest, InodesStayWithIdentifiersThroughMovesAndRelistings) {
   EXPECT_EQ(table.node(item)->ino, item) << "forgetting listings keeps the numbers";
 }
 
+// A file the mount made keeps its inode when the library's identifier
+// replaces the mount's own, and one renamed over another takes the other's
+// identifier: the kernel knows it by its inode.
+TEST(NodeTableTest, AnInodeTakesAnotherIdentifierAndKeepsItsNumber) {
+  NodeTable table("root");
+  fuse_ino_t pending = table.place("pending:1", NodeTable::kRoot, "new.txt", nullptr, false, false);
+  table.rebind(pending, "Item|7");
+  EXPECT_EQ(table.inoOf("Item|7"), pending);
+  EXPECT_FALSE(table.inoOf("pending:1"));
+  EXPECT_EQ(table.place("Item|7", NodeTable::kRoot, "new.txt", nullptr, false, false), pending);
+
+  fuse_ino_t target = table.place("Item|8", NodeTable::kRoot, "essay.txt", nullptr, false, false);
+  table.rebind(pending, "Item|8");
+  EXPECT_EQ(table.inoOf("Item|8"), pending) << "the renamed node stands for the target now";
+  EXPECT_NE(pending, target);
+  EXPECT_FALSE(table.inoOf("Item|7"));
+}
+
 }  // namespace
 }  // namespace qlt::fuse

@@ -107,6 +107,9 @@ using FileProviderItemPtr = std::shared_ptr<const FileProviderItem>;
 // and modify requests.
 class FileProviderItemTemplate : public FileProviderItem {
  public:
+  // The values `item` answers now, to be changed for a modify request.
+  static std::shared_ptr<FileProviderItemTemplate> copyOf(const FileProviderItem& item);
+
   std::string identifier;
   std::string parent;
   std::string name;
