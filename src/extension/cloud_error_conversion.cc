@@ -4,25 +4,26 @@
 
 namespace qlt {
 
-Error fileProviderErrorForCloudError(const Error& error, const std::string& itemIdentifier) {
-  if (error.domain() != kCloudErrorDomain) return error;
-  long code;
+std::optional<long> fileProviderCodeForCloudError(const Error& error) {
+  if (error.domain() != kCloudErrorDomain) return std::nullopt;
   switch (error.code()) {
     case kCloudErrorNotAuthenticated:
     case kCloudErrorAccountTemporarilyUnavailable:
-      code = kFileProviderErrorNotAuthenticated;
-      break;
+      return kFileProviderErrorNotAuthenticated;
     case kCloudErrorQuotaExceeded:
-      code = kFileProviderErrorInsufficientQuota;
-      break;
+      return kFileProviderErrorInsufficientQuota;
     case kCloudErrorNetworkUnavailable:
     case kCloudErrorNetworkFailure:
     case kCloudErrorServiceUnavailable:
-      code = kFileProviderErrorServerUnreachable;
-      break;
+      return kFileProviderErrorServerUnreachable;
     default:
-      code = kFileProviderErrorCannotSynchronize;
+      return std::nullopt;
   }
+}
+
+Error fileProviderErrorForCloudError(const Error& error, const std::string& itemIdentifier) {
+  if (error.domain() != kCloudErrorDomain) return error;
+  const long code = fileProviderCodeForCloudError(error).value_or(kFileProviderErrorCannotSynchronize);
   Error converted(kFileProviderErrorDomain, code);
   converted.setUnderlyingError(error);
   if (code == kFileProviderErrorCannotSynchronize) converted.setItemIdentifier(itemIdentifier);

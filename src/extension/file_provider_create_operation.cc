@@ -349,29 +349,17 @@ void FileProviderCreateOperation::saveToCloud() {
     finishCreation(noLibraryFileProviderOperationError());
     return;
   }
-  std::weak_ptr<Operation> weakSelf = weak_from_this();
-  auto self = [weakSelf] { return std::static_pointer_cast<FileProviderCreateOperation>(weakSelf.lock()); };
-  upload->setCloudOperationProgressBlock([self](const std::shared_ptr<Progress>&) {
-    if (auto operation = self()) operation->resetResponseTimeoutTimer();
-  });
-  upload->setCloudOperationCompletionBlock([self](const Error* error) {
-    auto operation = self();
-    if (!operation) return;
-    operation->cancelResponseTimeoutTimer();
-    operation->setCurrentOperation(nullptr);
-    if (error && operation->changesManagerContext_) {
-      operation->changesManagerContext_->performAndWait([&] {
-        if (!operation->changeSet_) return;
-        operation->changeSet_->setStatus(LibraryChangeSetStatus::Pending);
-        (void)operation->changesManagerContext_->save();
+  runCloudUpload(upload, [](FileProviderOperation& base, const Error* error) {
+    auto& operation = static_cast<FileProviderCreateOperation&>(base);
+    if (error && operation.changesManagerContext_) {
+      operation.changesManagerContext_->performAndWait([&] {
+        if (!operation.changeSet_) return;
+        operation.changeSet_->setStatus(LibraryChangeSetStatus::Pending);
+        (void)operation.changesManagerContext_->save();
       });
     }
-    operation->finishCreation(error ? std::optional<Error>(*error) : std::nullopt);
+    operation.finishCreation(error ? std::optional<Error>(*error) : std::nullopt);
   });
-  progress()->addChild(upload->progress(), 1);
-  setCurrentOperation(upload);
-  startResponseTimeoutTimer();
-  upload->start();
 }
 
 void FileProviderCreateOperation::finishCreation(std::optional<Error> error) {

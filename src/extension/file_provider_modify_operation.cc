@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "cloud/extension_modify_cloud_records_operation.h"
+#include "extension/cloud_error_conversion.h"
 #include "extension/library_object_file_provider_item.h"
 #include "model/finder_tags.h"
 #include "model/folder.h"
@@ -220,48 +221,16 @@ void FileProviderModifyOperation::saveChangesToCloudWithChangedKeys(const Change
     return;
   }
   upload->setChangedKeysByRecordID(changedKeys);
-  std::weak_ptr<Operation> weakSelf = weak_from_this();
-  auto self = [weakSelf] { return std::static_pointer_cast<FileProviderModifyOperation>(weakSelf.lock()); };
-  upload->setCloudOperationProgressBlock([self](const std::shared_ptr<Progress>&) {
-    if (auto operation = self()) operation->resetResponseTimeoutTimer();
+  runCloudUpload(upload, [](FileProviderOperation& operation, const Error* error) {
+    operation.finishWithError(error ? std::optional<Error>(*error) : std::nullopt);
   });
-  upload->setCloudOperationCompletionBlock([self](const Error* error) {
-    auto operation = self();
-    if (!operation) return;
-    operation->cancelResponseTimeoutTimer();
-    operation->setCurrentOperation(nullptr);
-    operation->finishWithError(error ? std::optional<Error>(*error) : std::nullopt);
-  });
-  progress()->addChild(upload->progress(), 1);
-  setCurrentOperation(upload);
-  startResponseTimeoutTimer();
-  upload->start();
 }
 
 Error FileProviderModifyOperation::convertError(const Error& error) const {
   Error converted = error;
-  if (error.domain() == kCloudErrorDomain) {
-    long code = 0;
-    switch (error.code()) {
-      case kCloudErrorNotAuthenticated:
-      case kCloudErrorAccountTemporarilyUnavailable:
-        code = kFileProviderErrorNotAuthenticated;
-        break;
-      case kCloudErrorQuotaExceeded:
-        code = kFileProviderErrorInsufficientQuota;
-        break;
-      case kCloudErrorNetworkUnavailable:
-      case kCloudErrorNetworkFailure:
-      case kCloudErrorServiceUnavailable:
-        code = kFileProviderErrorServerUnreachable;
-        break;
-      default:
-        break;
-    }
-    if (code != 0) {
-      converted = Error(kFileProviderErrorDomain, code);
-      converted.setUnderlyingError(error);
-    }
+  if (std::optional<long> code = fileProviderCodeForCloudError(error)) {
+    converted = Error(kFileProviderErrorDomain, *code);
+    converted.setUnderlyingError(error);
   }
   if (converted.domain() != kCocoaErrorDomain && converted.domain() != kFileProviderErrorDomain) {
     Error wrapped(kCocoaErrorDomain, kCocoaServiceReplyInvalidError, converted.localizedDescription());

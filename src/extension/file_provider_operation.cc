@@ -1,5 +1,7 @@
 #include "extension/file_provider_operation.h"
 
+#include "cloud/extension_modify_cloud_records_operation.h"
+
 #include "platform/files/group_container.h"
 #include "platform/foundation/log.h"
 #include "platform/dispatch/main_queue.h"
@@ -190,6 +192,26 @@ void FileProviderOperation::finishWithError(const std::optional<Error>& error) {
     complete(nullptr);
   }
   finish();
+}
+
+void FileProviderOperation::runCloudUpload(const std::shared_ptr<ExtensionModifyCloudRecordsOperation>& upload,
+                                           UploadCompletion completion) {
+  std::weak_ptr<FileProviderOperation> weakSelf =
+      std::static_pointer_cast<FileProviderOperation>(shared_from_this());
+  upload->setCloudOperationProgressBlock([weakSelf](const std::shared_ptr<Progress>&) {
+    if (auto operation = weakSelf.lock()) operation->resetResponseTimeoutTimer();
+  });
+  upload->setCloudOperationCompletionBlock([weakSelf, completion = std::move(completion)](const Error* error) {
+    auto operation = weakSelf.lock();
+    if (!operation) return;
+    operation->cancelResponseTimeoutTimer();
+    operation->setCurrentOperation(nullptr);
+    completion(*operation, error);
+  });
+  progress()->addChild(upload->progress(), 1);
+  setCurrentOperation(upload);
+  startResponseTimeoutTimer();
+  upload->start();
 }
 
 std::shared_ptr<Operation> FileProviderOperation::currentOperation() const {

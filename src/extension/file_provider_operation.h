@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,6 +16,7 @@
 
 namespace qlt {
 
+class ExtensionModifyCloudRecordsOperation;
 class Library;
 class ManagedObjectContext;
 
@@ -92,6 +94,13 @@ class FileProviderOperation : public AsyncOperation {
 
   std::shared_ptr<Operation> currentOperation() const;
   void setCurrentOperation(std::shared_ptr<Operation> operation);
+
+  // Starts an upload as this operation's current operation: it counts for
+  // one unit of the progress, its progress restarts the response time-out,
+  // and `completion` gets its result (after the time-out is cancelled),
+  // unless this operation is gone by then.
+  using UploadCompletion = std::function<void(FileProviderOperation& operation, const Error* error)>;
+  void runCloudUpload(const std::shared_ptr<ExtensionModifyCloudRecordsOperation>& upload, UploadCompletion completion);
 
  private:
   void responseTimeoutTimerFired();
