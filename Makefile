@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 
 PREFIX ?= /usr/local
 
-.PHONY: all bootstrap build run status test build-sanitize test-sanitize bench install clean
+.PHONY: all bootstrap build run status test build-sanitize test-sanitize crash-test bench install clean
 
 all: build
 
@@ -33,6 +33,12 @@ status: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# Kills request processes at random points and checks the library after
+# each kill (tests/crash/crash_harness.py); KILLS kill points.
+KILLS ?= 1000
+crash-test: build
+	python3 tests/crash/crash_harness.py $(BUILD)/src/tools/quillet-fp --kills $(KILLS)
 
 $(ASAN_BUILD)/CMakeCache.txt: | bootstrap
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQLT_SANITIZE=ON -DQLT_BUILD_BENCHMARKS=OFF $(CMAKE_FLAGS)

@@ -1,5 +1,7 @@
 #include "extension/file_provider_extension.h"
 
+#include "model/file_move_journal.h"
+
 #include "changes/library_changes_model.h"
 #include "cloud/cloud_defaults.h"
 #include "extension/file_provider_enumerator.h"
@@ -98,6 +100,9 @@ void FileProviderExtension::loadLibrary(LoadCompletion completion) {
       return;
     }
     log("Loaded library");
+    // Moves of files that a process killed before its save left behind.
+    if (ManagedObjectContext* view = library->managedObjectContext())
+      view->performAndWait([&] { (void)FileMoveJournal::recover(*view); });
     auto changesContainer =
         std::make_shared<LibraryChangesPersistentContainer>(kLibraryChangesModelName, libraryChangesModel());
     {

@@ -14,6 +14,8 @@
 #include "platform/files/file_coordinator.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/property_list_serialization.h"
+#include "platform/foundation/uuid.h"
+#include "store/library_manager.h"
 #include "platform/files/file_path.h"
 #include "util/file_manager.h"
 #include "util/filename_rules.h"
@@ -84,7 +86,11 @@ bool FileProviderModifyOperation::replaceContents(Item& item, Error* error) {
   bool ran = coordinator.coordinateReadingAndWriting(
       *contentsURL_, FileCoordinator::kNoOptions, *path, FileCoordinator::kForReplacing,
       [&](const std::string& source, const std::string& destination) {
-        written = replaceItemWithCopy(destination, source, &failure);
+        // Copied in the library's import folder: a copy cut short there is
+        // no file of any folder.
+        const std::string staging = appendingPathComponent(
+            LibraryManager::sharedManager()->currentImportFolderPath(), newUUIDString());
+        written = replaceItemWithCopy(destination, source, staging, &failure);
       },
       &failure);
   if (!ran || !written) {

@@ -1,3 +1,4 @@
+#include "model/file_move_journal.h"
 #include "model/folder.h"
 #include "model/folder_answers.h"
 
@@ -106,6 +107,7 @@ std::optional<std::string> systemDirectory(const ManagedObjectPtr& library, bool
 // `clashAt` returns for it, or else handed to `setAside`, whose failure ends
 // the move.
 struct DirectoryMove {
+  std::string identifier;  // the folder's, for the file move journal
   std::string from;
   std::string to;
   bool sameParent = true;
@@ -128,7 +130,10 @@ bool moveDirectory(const DirectoryMove& move, Error* error) {
           }
           if (!move.setAside(to, &failure)) return;
         }
+        std::optional<std::string> entry = FileMoveJournal::begin(move.identifier, from, to, &failure);
+        if (!entry) return;
         done = move.sameParent ? renameItem(from, lastPathComponent(to), &failure) : moveItem(from, to, &failure);
+        if (!done) FileMoveJournal::abandon(*entry);
       },
       &failure);
   if (ran && done) return true;
@@ -265,7 +270,11 @@ bool Folder::createDirectory(Error* error) {
     Error removeError;
     if (!removeItem(*path, &removeError)) log("Error removing folder: %@", removeError);
   }
-  return qlt::createDirectory(*path, true, error);
+  std::optional<std::string> entry = FileMoveJournal::beginCreation(identifier(), *path, error);
+  if (!entry) return false;
+  if (qlt::createDirectory(*path, true, error)) return true;
+  FileMoveJournal::abandon(*entry);
+  return false;
 }
 
 bool Folder::canChangeName(const std::string& newName, Error* error) const {
@@ -323,7 +332,7 @@ bool Folder::changeName(const std::string& newName, Error* error) {
     auto newPath = appendingCheckedPathComponent(deletingLastPathComponent(*oldPath), sanitized, error);
     if (!newPath) return false;
     if (*newPath == *oldPath) return true;
-    DirectoryMove move{*oldPath, *newPath, true,
+    DirectoryMove move{identifier(), *oldPath, *newPath, true,
                        [&](const std::string& to) -> std::optional<Error> {
                          if (!directoryBelongsToAnother(to)) return std::nullopt;
                          return Error(kCocoaErrorDomain, kCocoaFileWriteFileExistsError,
@@ -507,7 +516,7 @@ bool Folder::moveToFolder(const Folder::Ptr& destination, const std::string& wan
 
   if (somethingAt(*oldPath) && *newPath != *oldPath) {
     loadSubtree();
-    DirectoryMove move{*oldPath, *newPath, sameParent,
+    DirectoryMove move{identifier(), *oldPath, *newPath, sameParent,
                        [&](const std::string& to) -> std::optional<Error> {
                          if (libraryUsesFileProvider() && !directoryBelongsToAnother(to)) return std::nullopt;
                          return Error(kCocoaErrorDomain, kCocoaFileWriteFileExistsError,
@@ -640,6 +649,7 @@ void Folder::awakeFromFetch() {
 
 void Folder::didSave() {
   LibraryObject::didSave();
+  FileMoveJournal::finish(identifier());
   DirectoriesInFlux::shared().remove(objectID());
 }
 
@@ -656,7 +666,8 @@ void Folder::prepareForDeletion() {
   DirectoriesInFlux::shared().add(objectID());
   FileCoordinator coordinator;
   bool ran = coordinator.coordinateWriting(
-      *path, FileCoordinator::kForDeleting, [&](const std::string& target) { removed = removeItem(target, &failure); },
+      *path, FileCoordinator::kForDeleting,
+      [&](const std::string& target) { removed = FileMoveJournal::setAside(identifier(), target, &failure); },
       &failure);
   if (!ran || !removed) log("Error removing folder: %@", failure);
 }

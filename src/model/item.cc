@@ -1,3 +1,4 @@
+#include "model/file_move_journal.h"
 #include "model/item.h"
 
 #include <algorithm>
@@ -382,6 +383,11 @@ std::string Item::uniqueFilename(const std::string& filename, const Folder& fold
     Folder::Ptr subfolder = folder.subfolderWithName(candidate);
     return subfolder != nullptr;
   });
+}
+
+void Item::didSave() {
+  LibraryObject::didSave();
+  FileMoveJournal::finish(identifier());
 }
 
 }  // namespace qlt

@@ -294,6 +294,7 @@ class Item : public LibraryObject {
   // Cloud record: the folder's record as parent when it is a plain folder,
   // no thumbnail over kItemCloudMaxThumbnailLength bytes, and the
   // text-recognition data as an asset while it waits for upload.
+  void didSave() override;
   void updateRecordWithCurrentValues(CloudRecord& record) const override;
   // Adds kItemCloudTextRecognitionDataNeedsUploadKey when the
   // text-recognition data changed and waits for upload.

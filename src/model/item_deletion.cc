@@ -1,6 +1,7 @@
 // Item: what goes with it when it is deleted.
 #include <sys/stat.h>
 
+#include "model/file_move_journal.h"
 #include "model/folder.h"
 #include "model/item.h"
 #include "platform/files/file_coordinator.h"
@@ -32,8 +33,11 @@ void Item::prepareForDeletion() {
   Error failure;
   bool removed = false;
   FileCoordinator coordinator;
+  // Set aside until the deletion is saved: a process that dies before
+  // leaves the file for its row.
   bool ran = coordinator.coordinateWriting(
-      *path, FileCoordinator::kForDeleting, [&](const std::string& target) { removed = removeItem(target, &failure); },
+      *path, FileCoordinator::kForDeleting,
+      [&](const std::string& target) { removed = FileMoveJournal::setAside(identifier(), target, &failure); },
       &failure);
   if (!ran || !removed) log("Error removing item file: %@", failure);
 }

@@ -1,4 +1,5 @@
 // Item: new files made in the import folder and renamed into place.
+#include "model/file_move_journal.h"
 #include "model/finder_tags.h"
 #include "model/item_creation_steps.h"
 #include "model/tag.h"
@@ -24,8 +25,11 @@ bool somethingAt(const std::string& path) { return attributesOfItem(path).has_va
 // Unique in the import folder, and with the filename's extension, which
 // writers go by.
 std::string stagingPath(const std::string& filename) {
-  return appendingPathComponent(LibraryManager::sharedManager()->currentImportFolderPath(),
-                                newUUIDString() + " " + filename);
+  std::string name = newUUIDString() + " " + filename;
+  // A long filename keeps only its extension.
+  if (name.size() > 255) name = appendingPathExtension(newUUIDString(), pathExtension(filename));
+  if (name.size() > 255) name = newUUIDString();
+  return appendingPathComponent(LibraryManager::sharedManager()->currentImportFolderPath(), name);
 }
 
 void clearImmutableFlag(const std::string& path) {
@@ -36,7 +40,8 @@ void clearImmutableFlag(const std::string& path) {
 
 // Moves the finished file at `staged` to `destination`, trashing a stray
 // file there first.
-bool moveIntoPlace(const std::string& staged, const std::string& destination, Error* error) {
+bool moveIntoPlace(const std::string& identifier, const std::string& staged, const std::string& destination,
+                   Error* error) {
   Error failure;
   bool moved = false;
   FileCoordinator coordinator;
@@ -47,7 +52,10 @@ bool moveIntoPlace(const std::string& staged, const std::string& destination, Er
           log("Trashing file in the way of a new item: %@", to);
           if (!trashItem(to, &failure)) return;
         }
+        std::optional<std::string> entry = FileMoveJournal::begin(identifier, from, to, &failure);
+        if (!entry) return;
         moved = moveItem(from, to, &failure);
+        if (!moved) FileMoveJournal::abandon(*entry);
       },
       &failure);
   if (ran && moved) return true;
@@ -70,7 +78,7 @@ bool putFileInPlace(Item& item, const std::string& source, Error* error) {
       [&](const std::string& from, const std::string& to) { copied = copyItem(from, to, &failure); }, &failure);
   if (ran && copied) {
     clearImmutableFlag(staged);
-    if (moveIntoPlace(staged, *destination, &failure)) return true;
+    if (moveIntoPlace(item.identifier(), staged, *destination, &failure)) return true;
   }
   if (somethingAt(staged)) (void)removeItem(staged);
   setError(error, failure);
@@ -87,7 +95,7 @@ bool writeFileInPlace(Item& item, const FileWriter& write, Error* error) {
   bool ran = coordinator.coordinateWriting(
       staged, FileCoordinator::kNoOptions, [&](const std::string& path) { written = write(path, &failure); },
       &failure);
-  if (ran && written && moveIntoPlace(staged, *destination, &failure)) return true;
+  if (ran && written && moveIntoPlace(item.identifier(), staged, *destination, &failure)) return true;
   if (somethingAt(staged)) (void)removeItem(staged);
   setError(error, failure);
   return false;

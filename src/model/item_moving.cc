@@ -1,6 +1,7 @@
 // Item: moving between folders, into and out of the trash.
 #include <sys/stat.h>
 
+#include "model/file_move_journal.h"
 #include "model/cloud_share.h"
 #include "model/folder.h"
 #include "model/item.h"
@@ -96,7 +97,10 @@ bool Item::moveToFolder(const std::shared_ptr<Folder>& destination, const std::s
             if (somethingAt(to) && !sameEntry(from, to) &&
                 !trashFileInTheWay(to, "Trashing existing file when moving: %@", &failure))
               return;
+            std::optional<std::string> entry = FileMoveJournal::begin(identifier(), from, to, &failure);
+            if (!entry) return;
             moved = sameDirectory ? renameItem(from, lastPathComponent(to), &failure) : moveItem(from, to, &failure);
+            if (!moved) FileMoveJournal::abandon(*entry);
           },
           &failure);
       if (!ran || !moved) {

@@ -1,5 +1,6 @@
 // Item: its name, its filename and the hidden extension that ties them.
 #include "formats/note_file.h"
+#include "model/file_move_journal.h"
 #include "model/folder.h"
 #include "model/item.h"
 #include "platform/dispatch/notification_center.h"
@@ -127,7 +128,10 @@ bool Item::changeName(const std::string& newName, Error* error) {
           if (!isEqualToFilename(current, candidate) && qlt::fileExists(to) &&
               !trashFileInTheWay(to, "Trashing existing file when renaming: %@", &failure))
             return;
+          std::optional<std::string> entry = FileMoveJournal::begin(identifier(), from, to, &failure);
+          if (!entry) return;
           renamed = renameItem(from, candidate, &failure);
+          if (!renamed) FileMoveJournal::abandon(*entry);
         },
         &failure);
     if (!ran || !renamed) {

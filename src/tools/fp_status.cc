@@ -1,6 +1,8 @@
 // status: what the extension sees of the domain's library.
 #include "platform/cloud/cloud_container.h"
 #include "platform/files/group_container.h"
+#include "platform/sqlite/database.h"
+#include "platform/sqlite/statement.h"
 #include "platform/foundation/uniform_type.h"
 #include "platform/defaults/user_defaults.h"
 #include "store/library_changes_container.h"
@@ -13,6 +15,21 @@
 namespace qlt::tool {
 
 namespace {
+
+// SQLite's integrity_check of the library database, through a connection
+// of its own that knows the database's functions: "ok", or what is wrong.
+std::string integrityOf(const std::string& path) {
+  Error error;
+  std::unique_ptr<Database> database = Database::open(path, {}, &error);
+  std::unique_ptr<Statement> check = database ? database->prepare("PRAGMA integrity_check", &error) : nullptr;
+  if (!check) return error.description();
+  std::string answer;
+  while (check->step(&error)) {
+    if (!answer.empty()) answer += "\n";
+    answer += check->columnText(0);
+  }
+  return answer.empty() ? error.description() : answer;
+}
 
 int64_t countOf(ManagedObjectContext& context, const char* entityName) {
   FetchRequest request(entityName);
@@ -48,6 +65,7 @@ int statusCommand(const CommonOptions& common) {
       {"domain", common.domain},
       {"libraryPackage", manager->libraryFilePath()},
       {"database", manager->libraryPersistentStorePath()},
+      {"integrity", integrityOf(manager->libraryPersistentStorePath())},
       {"changesDatabaseLoaded", changes && changes->isLoaded()},
       {"cloudStore", cloudStore ? nlohmann::json(*cloudStore) : nlohmann::json()},
       {"platform",

@@ -201,8 +201,8 @@ bool isPathInCloudDrive(const std::string& path) {
   return false;
 }
 
-bool replaceItemWithCopy(const std::string& destination, const std::string& source, Error* error) {
-  const std::string copy = temporarySiblingPath(destination);
+bool replaceItemWithCopy(const std::string& destination, const std::string& source, const std::string& copy,
+                         Error* error) {
   if (!copyItem(source, copy, error)) return false;
   if (attributesOfItem(destination)) {
     std::map<std::string, Bytes> kept = extendedAttributes(copy);

@@ -59,12 +59,12 @@ bool setXAttrDataValue(const Bytes& data, const std::string& key, const std::str
 bool isPathInTrash(const std::string& path);
 
 // Puts a copy of `source` (a file or a tree) in place of the item at
-// `destination`: the copy is made next to it under a temporary name, takes
-// the extended attributes of the old item that it lacks, and is swapped in
-// only once complete. On failure the old item is untouched and the copy is
-// gone. Nothing at `destination` is fine.
+// `destination`: the copy is made at `staging` (nothing there yet, on the
+// same file system), takes the extended attributes of the old item that it
+// lacks, and is swapped in only once complete. On failure the old item is
+// untouched and the copy is gone. Nothing at `destination` is fine.
 [[nodiscard]] bool replaceItemWithCopy(const std::string& destination, const std::string& source,
-                                       Error* error = nullptr);
+                                       const std::string& staging, Error* error = nullptr);
 
 // Whether `path` is one of the folders named by the standard user default
 // kCloudDriveRootsKey or lies inside one. Linux has no system cloud drive to

@@ -16,7 +16,12 @@ command -v fusermount3 >/dev/null || { echo "SKIP: fusermount3 is not installed"
 SCRATCH=$(mktemp -d /tmp/qlt-mount-write-XXXXXX)
 MOUNT="$SCRATCH/mnt"
 MOUNTER=
+# Sanitizer reports land in files: the extension writes its standard error
+# to its log file, which goes with the scratch folder.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-}:log_path=$SCRATCH/sanitizer"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-}:log_path=$SCRATCH/sanitizer"
 cleanup() {
+  for report in "$SCRATCH"/sanitizer*; do [[ -f "$report" ]] && cat "$report" >&2; done
   if mountpoint -q "$MOUNT" 2>/dev/null; then fusermount3 -u "$MOUNT" 2>/dev/null || fusermount3 -uz "$MOUNT" || true; fi
   if [[ -n "$MOUNTER" ]]; then kill "$MOUNTER" 2>/dev/null || true; wait "$MOUNTER" 2>/dev/null || true; fi
   rm -rf "$SCRATCH"

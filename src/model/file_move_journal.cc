@@ -1,0 +1,258 @@
+#include "model/file_move_journal.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <vector>
+
+#include "model/folder.h"
+#include "model/item.h"
+#include "platform/files/file_path.h"
+#include "platform/files/file_system.h"
+#include "platform/foundation/log.h"
+#include "platform/foundation/uuid.h"
+#include "platform/objectstore/managed_object_context.h"
+#include "store/library_manager.h"
+#include "store/library_model_constants.h"
+#include "store/library_object.h"
+
+namespace qlt {
+namespace {
+
+constexpr const char* kJournalFolderName = "Moves";
+
+// Empty without a library: then nothing is written down.
+std::string journalFolder() {
+  std::shared_ptr<LibraryManager> manager = LibraryManager::sharedManager();
+  std::string package = manager ? manager->libraryFilePath() : std::string();
+  return package.empty() ? std::string() : appendingPathComponent(package, kJournalFolderName);
+}
+
+// A process is known by its id and its start time, so that a reused id
+// does not pass for the process that wrote an entry.
+std::string startTimeOf(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  size_t end = text.rfind(')');
+  if (end == std::string::npos) return {};
+  std::istringstream fields(text.substr(end + 2));
+  std::string field;
+  // After the name: state is field 3, start time field 22.
+  for (int index = 3; index <= 22 && fields >> field; ++index)
+    if (index == 22) return field;
+  return {};
+}
+
+bool isAlive(pid_t pid, const std::string& startTime) {
+  if (pid <= 0) return false;
+  if (::kill(pid, 0) != 0 && errno == ESRCH) return false;
+  return startTimeOf(pid) == startTime;
+}
+
+struct Inode {
+  uint64_t device = 0;
+  uint64_t number = 0;
+};
+
+std::optional<Inode> inodeOf(const std::string& path) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0) return std::nullopt;
+  return Inode{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+}
+
+// Orders entries: nanoseconds, zero-padded so that text order is time order.
+std::string writtenStamp() {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  char text[32];
+  std::snprintf(text, sizeof text, "%020lld",
+                static_cast<long long>(now.tv_sec) * 1000000000LL + static_cast<long long>(now.tv_nsec));
+  return text;
+}
+
+std::mutex& registryMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+struct Written {
+  std::string entry;
+  std::string setAside;  // what a deletion moved away, removed once saved
+};
+
+// This process's entries by item.
+std::multimap<std::string, Written>& registry() {
+  static std::multimap<std::string, Written> entries;
+  return entries;
+}
+
+std::optional<std::string> write(const std::string& identifier, const std::string& from, const std::string& to,
+                                 const char* kind, Error* error) {
+  std::optional<Inode> inode = from.empty() ? Inode{} : inodeOf(from);
+  if (!inode) {
+    setError(error, posixError(errno, from));
+    return std::nullopt;
+  }
+  const std::string folder = journalFolder();
+  if (folder.empty()) return std::string();
+  if (!fileExists(folder) && !createDirectory(folder, true, error)) return std::nullopt;
+  const pid_t pid = ::getpid();
+  nlohmann::json entry{{"pid", pid},     {"started", startTimeOf(pid)}, {"identifier", identifier},
+                       {"from", from},   {"to", to},                    {"device", inode->device},
+                       {"inode", inode->number}, {"written", writtenStamp()}, {"kind", kind}};
+  const std::string path = appendingPathComponent(folder, newUUIDString() + ".move");
+  if (!writeFileAtomically(path, entry.dump(), error)) return std::nullopt;
+  return path;
+}
+
+}  // namespace
+
+std::optional<std::string> FileMoveJournal::begin(const std::string& identifier, const std::string& from,
+                                                  const std::string& to, Error* error) {
+  std::optional<std::string> entry = write(identifier, from, to, "move", error);
+  if (!entry) return std::nullopt;
+  std::lock_guard lock(registryMutex());
+  registry().emplace(identifier, Written{*entry, {}});
+  return entry;
+}
+
+std::optional<std::string> FileMoveJournal::beginCreation(const std::string& identifier, const std::string& path,
+                                                          Error* error) {
+  std::optional<std::string> entry = write(identifier, {}, path, "create", error);
+  if (!entry) return std::nullopt;
+  std::lock_guard lock(registryMutex());
+  registry().emplace(identifier, Written{*entry, {}});
+  return entry;
+}
+
+bool FileMoveJournal::setAside(const std::string& identifier, const std::string& path, Error* error) {
+  if (journalFolder().empty()) return removeItem(path, error);
+  const std::string held = appendingPathComponent(LibraryManager::sharedManager()->currentImportFolderPath(),
+                                                  newUUIDString());
+  std::optional<std::string> entry = write(identifier, path, held, "delete", error);
+  if (!entry) return false;
+  if (!moveItem(path, held, error)) {
+    (void)::unlink(entry->c_str());
+    return false;
+  }
+  std::lock_guard lock(registryMutex());
+  registry().emplace(identifier, Written{*entry, held});
+  return true;
+}
+
+void FileMoveJournal::abandon(const std::string& entry) {
+  if (entry.empty()) return;
+  {
+    std::lock_guard lock(registryMutex());
+    for (auto it = registry().begin(); it != registry().end(); ++it) {
+      if (it->second.entry == entry) {
+        registry().erase(it);
+        break;
+      }
+    }
+  }
+  (void)::unlink(entry.c_str());
+}
+
+void FileMoveJournal::finish(const std::string& identifier) {
+  std::vector<Written> done;
+  {
+    std::lock_guard lock(registryMutex());
+    auto [first, last] = registry().equal_range(identifier);
+    for (auto it = first; it != last; ++it) done.push_back(it->second);
+    registry().erase(first, last);
+  }
+  for (const Written& written : done) {
+    if (!written.setAside.empty()) (void)removeItem(written.setAside);
+    if (!written.entry.empty()) (void)::unlink(written.entry.c_str());
+  }
+}
+
+int FileMoveJournal::recover(ManagedObjectContext& context) {
+  const std::string folder = journalFolder();
+  std::optional<std::vector<std::string>> names = folder.empty() ? std::nullopt : contentsOfDirectory(folder);
+  if (!names) return 0;
+  struct Entry {
+    std::string path;
+    nlohmann::json fields;
+  };
+  std::vector<Entry> entries;
+  for (const std::string& name : *names) {
+    if (pathExtension(name) != "move") continue;
+    const std::string path = appendingPathComponent(folder, name);
+    std::optional<std::string> text = readFile(path);
+    nlohmann::json fields = text ? nlohmann::json::parse(*text, nullptr, false) : nlohmann::json();
+    if (!fields.is_object() || !fields.contains("to") || !fields.contains("from")) {
+      log("Dropping unreadable file move record %@", path);
+      (void)::unlink(path.c_str());
+      continue;
+    }
+    if (isAlive(fields.value("pid", 0), fields.value("started", std::string()))) continue;
+    entries.push_back({path, fields});
+  }
+  // The latest first, so that a chain of moves is undone back to its start.
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    return a.fields.value("written", std::string()) > b.fields.value("written", std::string());
+  });
+  int undone = 0;
+  for (const Entry& entry : entries) {
+    const std::string identifier = entry.fields.value("identifier", std::string());
+    const std::string from = entry.fields.value("from", std::string());
+    const std::string to = entry.fields.value("to", std::string());
+    std::optional<std::string> saved;
+    if (auto item = std::dynamic_pointer_cast<Item>(LibraryObject::libraryObject(context, kItemEntityName, identifier)))
+      saved = item->fileURL();
+    else if (auto folder = std::dynamic_pointer_cast<Folder>(
+                 LibraryObject::libraryObject(context, kFolderEntityName, identifier)))
+      saved = folder->folderPath();
+    std::optional<Inode> there = inodeOf(to);
+    const bool ours = there && there->device == entry.fields.value("device", uint64_t{0}) &&
+                      there->number == entry.fields.value("inode", uint64_t{0});
+    Error failure;
+    const std::string kind = entry.fields.value("kind", std::string());
+    const bool deletion = kind == "delete";
+    if (kind == "create") {
+      // A directory made for a folder that was never saved: removed while
+      // nothing was put in it.
+      if (!saved && removeEmptyDirectory(to)) ++undone;
+    } else if (deletion && ours && !saved) {
+      // The deletion was saved: what it set aside goes.
+      if (removeItem(to, &failure)) ++undone;
+    } else if (!ours || saved == to) {
+      // Gone or replaced since, or saved: nothing to undo.
+    } else if (!saved && from.starts_with(LibraryManager::sharedManager()->libraryImportsFolderPath() + "/")) {
+      // A new item that was never saved: the file is the library's own
+      // copy, and nothing refers to it.
+      if (removeItem(to, &failure)) {
+        log("Removed the file of an unsaved new item: %@", to);
+        ++undone;
+      }
+    } else {
+      // Back where the saved row says it is, or where it came from. Loading
+      // the library may have made an empty directory there for the folder
+      // meanwhile: the one set aside takes its place.
+      if (saved && isDirectory(to)) (void)removeEmptyDirectory(*saved);
+      const std::string back = saved && !inodeOf(*saved) ? *saved : from;
+      if (!inodeOf(back) && moveItem(to, back, &failure)) {
+        log("Undid the unsaved move of %@ to %@", identifier, to);
+        ++undone;
+      } else {
+        log("Cannot undo the unsaved move of %@ to %@: %@", identifier, to, failure);
+      }
+    }
+    (void)::unlink(entry.path.c_str());
+  }
+  return undone;
+}
+
+}  // namespace qlt

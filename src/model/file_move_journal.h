@@ -1,0 +1,46 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/error.h"
+
+namespace qlt {
+
+class ManagedObjectContext;
+
+// Moves of an item's file or a folder's directory that the next save
+// makes true. A file is moved
+// before the save that records its new place; a process killed in between
+// would leave a file where no row says it is. Each move is written down
+// (in the library package's "Moves" folder, flushed) before it happens and
+// struck out when the item is saved; whatever a dead process left written
+// down is undone when a library loads: the file goes back where its row
+// says it is, or, for a new item that was never saved, away.
+class FileMoveJournal {
+ public:
+  // Writes down that the file at `from` (identified by its inode) is about
+  // to go to `to` for the item `identifier`; the entry to pass to
+  // abandon() when the move does not happen. Nullopt with the error when
+  // it cannot be written down: then the file must not be moved.
+  [[nodiscard]] static std::optional<std::string> begin(const std::string& identifier, const std::string& from,
+                                                        const std::string& to, Error* error = nullptr);
+  static void abandon(const std::string& entry);
+  // For a new folder: written down before its directory at `path` is made,
+  // so that a directory no saved row came to own is removed (while still
+  // empty). The entry to pass to abandon() when nothing was made.
+  [[nodiscard]] static std::optional<std::string> beginCreation(const std::string& identifier, const std::string& path,
+                                                                Error* error = nullptr);
+  // For a deletion: moves the file or directory at `path` out of its
+  // folder into the library's import folder, written down so that it comes
+  // back if the deletion is never saved, and is removed when it is.
+  [[nodiscard]] static bool setAside(const std::string& identifier, const std::string& path, Error* error = nullptr);
+  // The item was saved: its moves are done, what it set aside goes.
+  static void finish(const std::string& identifier);
+  // Undoes what processes that are gone left written down. Runs inside
+  // `context`, which sees the saved library. Returns how many moves it undid.
+  static int recover(ManagedObjectContext& context);
+};
+
+}  // namespace qlt

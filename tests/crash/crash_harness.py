@@ -1,0 +1,326 @@
+#!/usr/bin/env python3
+"""Kills request processes at random points and checks that nothing is lost.
+
+Each round runs one random request of the service (create, folder, rename,
+move, new contents, tags, trash, untrash, delete) through `quillet-fp` in a
+child process, and kills most of them with SIGKILL after a random delay
+that spans a request's life: while the library loads, inside a save, while
+a file is copied, during a directory move. Then a fresh process loads the
+library and the checks run:
+
+  - every request acknowledged before a kill is there (names, places,
+    bytes); a request that was killed is there wholly or not at all;
+  - the database passes SQLite's integrity_check;
+  - every item and folder row has its file or directory where its folder's
+    directory says, and no file in the folder directories lacks a row;
+  - the folder tree of the database equals the directories on disk.
+
+Usage: crash_harness.py path/to/quillet-fp [--kills N] [--seed S]
+Exits 1 with the violations found, 0 when there were none.
+"""
+import argparse
+import hashlib
+import json
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = 'NSFileProviderRootContainerItemIdentifier'
+TRASH = 'NSFileProviderTrashContainerItemIdentifier'
+
+
+class Harness:
+    def __init__(self, fp, scratch, rng):
+        self.fp = fp
+        self.scratch = scratch
+        self.rng = rng
+        self.group = os.path.join(scratch, 'group')
+        self.env = dict(os.environ, QLT_GROUP_CONTAINER=self.group,
+                        XDG_CONFIG_HOME=os.path.join(scratch, 'config'),
+                        XDG_DATA_HOME=os.path.join(scratch, 'data'),
+                        XDG_CACHE_HOME=os.path.join(scratch, 'cache'),
+                        XDG_RUNTIME_DIR=os.path.join(scratch, 'runtime'))
+        self.env.pop('QLT_CLOUD_URL', None)
+        for key in ('XDG_CONFIG_HOME', 'XDG_DATA_HOME', 'XDG_CACHE_HOME', 'XDG_RUNTIME_DIR'):
+            os.makedirs(self.env[key], mode=0o700, exist_ok=True)
+        os.makedirs(self.group, exist_ok=True)
+        # What acknowledged requests left: identifier -> fields. Contents
+        # are known by their digest; None where they are not known.
+        self.expected = {}
+        self.violations = []
+        self.counter = 0
+        self.durations = []
+
+    # Running quillet-fp.
+    def run(self, *args, timeout=120):
+        done = subprocess.run([self.fp, *args], env=self.env, capture_output=True, text=True, timeout=timeout)
+        return done.returncode, done.stdout, done.stderr
+
+    def start(self, *args):
+        return subprocess.Popen([self.fp, *args], env=self.env, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True)
+
+    def listing(self):
+        code, out, err = self.run('list-all', 'working-set', '--page-size', '1000')
+        if code != 0:
+            self.violations.append(f'the library does not load after a kill: {err.strip()}')
+            return None
+        items = {}
+        for line in out.splitlines():
+            if line.strip():
+                for item in json.loads(line).get('items', []):
+                    items[item['itemIdentifier']] = item
+        return items
+
+    # Requests.
+    def contents(self):
+        self.counter += 1
+        path = os.path.join(self.scratch, f'contents-{self.counter}')
+        size = self.rng.choice([0, 17, 4096, 200000, 3000000])
+        with open(path, 'wb') as out:
+            out.write(os.urandom(size))
+        return path
+
+    def digest(self, path):
+        with open(path, 'rb') as data:
+            return hashlib.sha256(data.read()).hexdigest()
+
+    def pick(self, kind=None, live=True):
+        choices = [i for i, f in self.expected.items()
+                   if (kind is None or f['kind'] == kind) and (not live or f['parent'] != TRASH)]
+        return self.rng.choice(choices) if choices else None
+
+    def folders(self, excluding=None):
+        folders = [ROOT] + [i for i, f in self.expected.items() if f['kind'] == 'folder' and f['parent'] != TRASH]
+        if excluding:
+            folders = [f for f in folders if not self.below(f, excluding)]
+        return folders
+
+    def below(self, folder, ancestor):
+        while folder not in (ROOT, TRASH, None):
+            if folder == ancestor:
+                return True
+            folder = self.expected.get(folder, {}).get('parent')
+        return False
+
+    def request(self):
+        """A random request: (arguments, what it changes, how to record it)."""
+        self.counter += 1
+        name = f'n{self.counter} {self.rng.choice(["a", "ü", "space x", "long" * 10])}'
+        op = self.rng.choice(['create', 'create', 'folder', 'rename', 'move', 'contents', 'tags', 'trash',
+                              'untrash', 'delete'])
+        if op == 'create':
+            source = self.contents()
+            parent = self.rng.choice(self.folders())
+            return op, ['create', parent, '--name', name + '.bin', '--from', source], None, \
+                {'kind': 'item', 'parent': parent, 'sha': self.digest(source)}
+        if op == 'folder':
+            parent = self.rng.choice(self.folders())
+            return op, ['create', parent, '--name', name, '--folder'], None, {'kind': 'folder', 'parent': parent}
+        target = self.pick(live=op != 'untrash')
+        if op == 'untrash':
+            target = self.rng.choice([i for i, f in self.expected.items() if f['parent'] == TRASH] or [None])
+        if target is None:
+            return None
+        kind = self.expected[target]['kind']
+        if op == 'rename':
+            new = name + ('.bin' if kind == 'item' else '')
+            return op, ['modify', target, '--name', new], target, {}
+        if op == 'move':
+            parent = self.rng.choice(self.folders(excluding=target if kind == 'folder' else None))
+            return op, ['modify', target, '--parent', parent], target, {'parent': parent}
+        if op == 'contents' and kind == 'item':
+            source = self.contents()
+            return op, ['modify', target, '--contents', source], target, {'sha': self.digest(source)}
+        if op == 'tags' and kind == 'item':
+            return op, ['modify', target, '--tags', 'Work,Later'], target, {}
+        if op == 'trash':
+            return op, ['modify', target, '--parent', 'trash'], target, {'parent': TRASH}
+        if op == 'untrash':
+            return op, ['modify', target, '--parent', 'root'], target, {'parent': ROOT}
+        if op == 'delete':
+            return op, ['delete', target, '--recursive'], target, {'deleted': True}
+        return None
+
+    def record(self, op, target, change, out):
+        """Adds what an acknowledged request did to the expected state."""
+        answer = json.loads(out.strip().splitlines()[-1])
+        if op in ('create', 'folder'):
+            made = answer['created']
+            self.expected[made['itemIdentifier']] = dict(change, name=made['filename'])
+            return
+        if change.get('deleted'):
+            for identifier in [i for i in self.expected if self.below(i, target)]:
+                self.expected.pop(identifier, None)
+            return
+        modified = answer['modified']
+        self.expected[target].update(change, name=modified['filename'], parent=modified['parentItemIdentifier'])
+
+    # One round.
+    def round(self, kill):
+        made = None
+        while made is None:
+            made = self.request()
+        op, args, target, change = made
+        started = time.monotonic()
+        child = self.start(*args)
+        killed = False
+        if kill:
+            median = sorted(self.durations)[len(self.durations) // 2] if self.durations else 0.3
+            try:
+                child.wait(timeout=self.rng.uniform(0, median * 1.3))
+            except subprocess.TimeoutExpired:
+                child.send_signal(signal.SIGKILL)
+                killed = True
+        out, err = child.communicate()
+        if not killed:
+            self.durations.append(time.monotonic() - started)
+            if child.returncode == 0:
+                self.record(op, target, change, out)
+            elif op not in ('move', 'untrash'):
+                # Refusals (a taken name, say) change nothing.
+                pass
+        return op, args, target, change, killed
+
+    # Checks.
+    def check(self, last):
+        items = self.listing()
+        if items is None:
+            return
+        op, args, target, change, killed = last
+        # A killed request is there wholly or not at all: the state it left
+        # is taken as the expected one once it is whole.
+        if killed and target in self.expected:
+            if target not in items:
+                if change.get('deleted'):
+                    for identifier in [i for i in self.expected if self.below(i, target)]:
+                        self.expected.pop(identifier, None)
+                else:
+                    self.violations.append(f'{op} killed: {target} vanished')
+            else:
+                now = items[target]
+                self.expected[target].update(name=now['filename'], parent=now['parentItemIdentifier'])
+                if 'sha' in change:
+                    self.expected[target]['sha'] = None
+        if killed and op in ('create', 'folder'):
+            name = args[3]
+            for identifier, item in items.items():
+                if identifier not in self.expected and item['filename'].startswith(name.split('.')[0]):
+                    self.expected[identifier] = dict(change, name=item['filename'])
+                    if op == 'create':
+                        self.expected[identifier]['sha'] = None
+        if killed and change.get('deleted'):
+            for identifier in [i for i in self.expected if i not in items]:
+                self.expected.pop(identifier, None)
+
+        files = os.path.join(self.group, 'Quillet', 'Files')
+        trash = os.path.join(self.group, 'Quillet', 'Deleted Files')
+        for identifier, fields in self.expected.items():
+            item = items.get(identifier)
+            if item is None:
+                self.violations.append(f'acknowledged {fields["kind"]} {identifier} ({fields.get("name")}) is gone')
+                continue
+            if item['filename'] != fields['name'] or item['parentItemIdentifier'] != fields['parent']:
+                self.violations.append(f'{identifier}: {item["filename"]} in {item["parentItemIdentifier"]}, '
+                                       f'expected {fields["name"]} in {fields["parent"]}')
+        for identifier in items:
+            if identifier not in self.expected and identifier.split('|')[0] in ('Item', 'Folder'):
+                self.violations.append(f'{identifier} ({items[identifier]["filename"]}) was never acknowledged')
+                self.expected[identifier] = {'kind': 'item' if identifier.startswith('Item') else 'folder',
+                                             'name': items[identifier]['filename'],
+                                             'parent': items[identifier]['parentItemIdentifier']}
+
+        def path(item):
+            parts = [item['filename']]
+            while item['parentItemIdentifier'] not in (ROOT, TRASH):
+                item = items.get(item['parentItemIdentifier'])
+                if item is None:
+                    return None
+                parts.append(item['filename'])
+            base = files if item['parentItemIdentifier'] == ROOT else trash
+            return os.path.join(base, *reversed(parts))
+
+        rows = {}
+        for identifier, item in items.items():
+            if identifier.split('|')[0] in ('Item', 'Folder'):
+                rows[path(item)] = identifier
+        on_disk = set()
+        for base in (files, trash):
+            for directory, dirs, names in os.walk(base):
+                if directory != base and rows.get(directory, '').startswith('Item|'):
+                    dirs[:] = []
+                    continue
+                for name in dirs + names:
+                    on_disk.add(os.path.join(directory, name))
+        on_disk = {p for p in on_disk if not any(p.startswith(r + '/') for r, i in rows.items()
+                                                 if r and i.startswith('Item|'))}
+        for missing in sorted(set(rows) - on_disk - {None}):
+            self.violations.append(f'row without its file: {missing}')
+        for extra in sorted(on_disk - set(rows)):
+            self.violations.append(f'file without a row: {extra}')
+        for row, identifier in rows.items():
+            if row is None:
+                self.violations.append(f'{identifier} lies below no folder')
+                continue
+            kind = self.expected.get(identifier, {}).get('kind')
+            if kind == 'folder' and not os.path.isdir(row):
+                self.violations.append(f'folder {identifier} has no directory at {row}')
+            sha = self.expected.get(identifier, {}).get('sha')
+            if sha and os.path.isfile(row) and self.digest(row) != sha:
+                self.violations.append(f'{row} holds other bytes than acknowledged')
+
+        # The database's own functions (folded names in an index) are
+        # needed to check it: quillet-fp status runs integrity_check.
+        code, out, err = self.run('status')
+        integrity = json.loads(out.strip().splitlines()[-1]).get('integrity') if code == 0 else err.strip()
+        if integrity != 'ok':
+            self.violations.append(f'integrity_check: {integrity}')
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('fp')
+    parser.add_argument('--kills', type=int, default=200)
+    parser.add_argument('--seed', type=int, default=int(time.time()))
+    arguments = parser.parse_args()
+    rng = random.Random(arguments.seed)
+    scratch = tempfile.mkdtemp(prefix='qlt-crash-')
+    try:
+        harness = Harness(os.path.abspath(arguments.fp), scratch, rng)
+        code, _, err = harness.run('status')
+        if code != 0:
+            print(f'the library cannot be made: {err}', file=sys.stderr)
+            return 1
+        kills = 0
+        rounds = 0
+        while kills < arguments.kills:
+            rounds += 1
+            # One request in three runs to its end, so that the library grows.
+            last = harness.round(kill=rng.random() < 0.67)
+            kills += last[4]
+            before = len(harness.violations)
+            if last[4]:
+                harness.check(last)
+            if len(harness.violations) > before:
+                print(f'after {last[0]} ({" ".join(last[1])}), killed={last[4]}:', file=sys.stderr)
+                for violation in harness.violations[before:]:
+                    print(f'  {violation}', file=sys.stderr)
+                if os.environ.get('QLT_CRASH_STOP'):
+                    break
+        print(f'crash harness: seed {arguments.seed}, {rounds} requests, {kills} killed, '
+              f'{len(harness.expected)} objects, {len(harness.violations)} violations')
+        return 1 if harness.violations else 0
+    finally:
+        if os.environ.get('QLT_CRASH_KEEP'):
+            print(f'kept {scratch}')
+        else:
+            shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == '__main__':
+    sys.exit(main())
