@@ -1,5 +1,6 @@
 #include "model/file_move_journal.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -110,8 +111,24 @@ std::optional<std::string> write(const std::string& identifier, const std::strin
   nlohmann::json entry{{"pid", pid},     {"started", startTimeOf(pid)}, {"identifier", identifier},
                        {"from", from},   {"to", to},                    {"device", inode->device},
                        {"inode", inode->number}, {"written", writtenStamp()}, {"kind", kind}};
+  // Written, not flushed: it must outlive the process, which the page cache
+  // sees to; a flush per move would cost more than the move. An entry cut
+  // short by a power failure is unreadable and dropped.
   const std::string path = appendingPathComponent(folder, newUUIDString() + ".move");
-  if (!writeFileAtomically(path, entry.dump(), error)) return std::nullopt;
+  const std::string text = entry.dump();
+  int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (descriptor < 0) {
+    setError(error, posixError(errno, path));
+    return std::nullopt;
+  }
+  ssize_t written = ::write(descriptor, text.data(), text.size());
+  const int failure = written < 0 ? errno : EIO;
+  ::close(descriptor);
+  if (written != static_cast<ssize_t>(text.size())) {
+    (void)::unlink(path.c_str());
+    setError(error, posixError(failure, path));
+    return std::nullopt;
+  }
   return path;
 }
 
