@@ -5,6 +5,7 @@
 #include "cloud/extension_modify_cloud_records_operation.h"
 #include "formats/note_file.h"
 #include "extension/cloud_error_conversion.h"
+#include "extension/file_provider_item_values.h"
 #include "extension/library_object_file_provider_item.h"
 #include "model/folder.h"
 #include "model/item.h"
@@ -25,13 +26,6 @@ namespace qlt {
 namespace {
 
 bool somethingAt(const std::string& path) { return attributesOfItem(path).has_value(); }
-
-// Why a template's name cannot be one file name, if it cannot.
-std::optional<Error> filenameRefusal(const std::string& name) {
-  if (isValidFilename(name)) return std::nullopt;
-  if (name.size() > 255) return posixError(ENAMETOOLONG, name);
-  return invalidFilenameError(name, "names may not be empty, “.” or “..”, or hold “/” or NUL");
-}
 
 // What the service staged as contents: nothing, a file or directory, a
 // symbolic link, or something else (a pipe, a device).

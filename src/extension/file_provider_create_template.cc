@@ -1,6 +1,6 @@
 // FileProviderCreateOperation: the template's values applied to what it made.
 #include "extension/file_provider_create_operation.h"
-#include "extension/file_provider_tag_data.h"
+#include "extension/file_provider_item_values.h"
 #include "model/finder_tags.h"
 #include "model/folder.h"
 #include "model/item.h"
@@ -13,9 +13,6 @@
 
 namespace qlt {
 namespace {
-
-// The Finder comment, as a serialized property list.
-constexpr const char* kFinderCommentsXAttrKey = "com.apple.metadata:kMDItemFinderComment";
 
 void setFileDates(const std::string& path, const FileProviderItem& itemTemplate, uint64_t fields) {
   if ((fields & kFileProviderItemCreationDate) && itemTemplate.creationDate())
@@ -66,36 +63,13 @@ void FileProviderCreateOperation::applyTemplateToItem(Item& item) {
     }
   }
 
-  if (has(kFileProviderItemExtendedAttributes)) {
-    for (const auto& [key, value] : template_->extendedAttributes()) {
-      if (key == kFinderCommentsXAttrKey) {
-        Error failure;
-        std::optional<PropertyList> comment = parsePropertyList(value, &failure);
-        if (!comment) {
-          log("Error decoding comment: %@", failure);
-        } else if (const std::string* text = comment->string()) {
-          item.setValueForKey("comments", *text);
-        }
-        continue;
-      }
-      if (path) (void)setXAttrDataValue(value, key, *path);
-    }
-  }
+  if (has(kFileProviderItemExtendedAttributes)) applyExtendedAttributesToItem(item, template_->extendedAttributes(), path);
 
   if (has(kFileProviderItemFileSystemFlags))
     item.setExtensionHidden((template_->fileSystemFlags() & kFileProviderFileSystemHidesExtension) != 0);
 
-  if (has(kFileProviderItemTypeAndCreator) && template_->typeAndCreator()) {
-    const uint64_t codes = *template_->typeAndCreator();
-    const auto typeCode = static_cast<uint32_t>(codes & 0xFFFFFFFFu);
-    const auto creatorCode = static_cast<uint32_t>(codes >> 32);
-    if (path) {
-      (void)setTypeCode(*path, typeCode);
-      (void)setCreatorCode(*path, creatorCode);
-    }
-    item.setValueForKey("fileTypeCode", static_cast<int64_t>(static_cast<int32_t>(typeCode)));
-    item.setValueForKey("fileCreatorCode", static_cast<int64_t>(static_cast<int32_t>(creatorCode)));
-  }
+  if (has(kFileProviderItemTypeAndCreator) && template_->typeAndCreator())
+    applyTypeAndCreatorToItem(item, *template_->typeAndCreator(), path);
 }
 
 }  // namespace qlt

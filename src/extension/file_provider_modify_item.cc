@@ -2,7 +2,7 @@
 #include <sys/stat.h>
 
 #include "extension/file_provider_modify_operation.h"
-#include "extension/file_provider_tag_data.h"
+#include "extension/file_provider_item_values.h"
 #include "extension/get_item_file_url_operation.h"
 #include "model/finder_tags.h"
 #include "model/folder.h"
@@ -22,9 +22,6 @@
 
 namespace qlt {
 namespace {
-
-// The Finder comment, as a serialized property list.
-constexpr const char* kFinderCommentsXAttrKey = "com.apple.metadata:kMDItemFinderComment";
 
 bool isNameClash(const Error& error) {
   return error.domain() == kItemErrorDomain &&
@@ -70,8 +67,9 @@ bool FileProviderModifyOperation::updateValuesOnItem(Item& item, Error* error) {
   if ((has(kFileProviderItemFilename) || has(kFileProviderItemParentItemIdentifier)) && !updatePlace(item, error))
     return false;
   if (has(kFileProviderItemFileSystemFlags)) updateFileSystemFlags(item);
-  if (has(kFileProviderItemExtendedAttributes)) updateExtendedAttributes(item);
-  if (has(kFileProviderItemTypeAndCreator)) updateTypeAndCreator(item);
+  if (has(kFileProviderItemExtendedAttributes)) applyExtendedAttributesToItem(item, item_->extendedAttributes(), item.fileURL());
+  if (has(kFileProviderItemTypeAndCreator) && item_->typeAndCreator())
+    applyTypeAndCreatorToItem(item, *item_->typeAndCreator(), item.fileURL());
   return true;
 }
 
@@ -199,36 +197,6 @@ bool FileProviderModifyOperation::visibleFileIsDataless() const {
 void FileProviderModifyOperation::updateFileSystemFlags(Item& item) {
   if (item.valueForKey("fileProviderMaterialized").boolValue() && visibleFileIsDataless()) return;
   item.setExtensionHidden((item_->fileSystemFlags() & kFileProviderFileSystemHidesExtension) != 0);
-}
-
-void FileProviderModifyOperation::updateExtendedAttributes(Item& item) {
-  std::optional<std::string> path = item.fileURL();
-  for (const auto& [key, value] : item_->extendedAttributes()) {
-    if (key == kFinderCommentsXAttrKey) {
-      Error failure;
-      std::optional<PropertyList> comment = parsePropertyList(value, &failure);
-      if (!comment) {
-        log("Error decoding comment: %@", failure);
-      } else if (const std::string* text = comment->string()) {
-        item.setValueForKey("comments", *text);
-      }
-      continue;
-    }
-    if (path) (void)setXAttrDataValue(value, key, *path);
-  }
-}
-
-void FileProviderModifyOperation::updateTypeAndCreator(Item& item) {
-  std::optional<uint64_t> codes = item_->typeAndCreator();
-  if (!codes) return;
-  const auto typeCode = static_cast<uint32_t>(*codes & 0xFFFFFFFFu);
-  const auto creatorCode = static_cast<uint32_t>(*codes >> 32);
-  if (std::optional<std::string> path = item.fileURL()) {
-    (void)setTypeCode(*path, typeCode);
-    (void)setCreatorCode(*path, creatorCode);
-  }
-  item.setValueForKey("fileTypeCode", static_cast<int64_t>(static_cast<int32_t>(typeCode)));
-  item.setValueForKey("fileCreatorCode", static_cast<int64_t>(static_cast<int32_t>(creatorCode)));
 }
 
 }  // namespace qlt

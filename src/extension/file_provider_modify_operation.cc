@@ -4,6 +4,7 @@
 
 #include "cloud/extension_modify_cloud_records_operation.h"
 #include "extension/cloud_error_conversion.h"
+#include "extension/file_provider_item_values.h"
 #include "extension/library_object_file_provider_item.h"
 #include "model/finder_tags.h"
 #include "model/folder.h"
@@ -56,11 +57,8 @@ std::string FileProviderModifyOperation::description() const {
 }
 
 std::optional<Error> FileProviderModifyOperation::refusal() const {
-  if (has(kFileProviderItemFilename) && !isValidFilename(item_->filename())) {
-    const std::string& name = item_->filename();
-    if (name.size() > 255) return posixError(ENAMETOOLONG, name);
-    return invalidFilenameError(name, "names may not be empty, “.” or “..”, or hold “/” or NUL");
-  }
+  if (has(kFileProviderItemFilename))
+    if (std::optional<Error> refused = filenameRefusal(item_->filename())) return refused;
   if (has(kFileProviderItemContents)) {
     std::optional<FileAttributes> contents = contentsURL_ ? attributesOfItem(*contentsURL_) : std::nullopt;
     if (!contents)

@@ -74,8 +74,6 @@ class FileProviderModifyOperation final : public FileProviderOperation {
   [[nodiscard]] bool renameWithinFolder(Item& item, Error* error);
   [[nodiscard]] bool moveToNewParent(Item& item, bool withName, Error* error);
   void updateFileSystemFlags(Item& item);
-  void updateExtendedAttributes(Item& item);
-  void updateTypeAndCreator(Item& item);
   // Whether the file the user sees for the item is dataless (its contents
   // not on this machine), as the domain's manager answers.
   bool visibleFileIsDataless() const;
