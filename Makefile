@@ -2,12 +2,13 @@
 # make test  — set up, build and run every test
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
 PREFIX ?= /usr/local
 
-.PHONY: all bootstrap build run status test build-sanitize test-sanitize crash-test bench install clean
+.PHONY: all bootstrap build run status test build-sanitize test-sanitize build-tsan test-tsan crash-test bench install clean
 
 all: build
 
@@ -49,6 +50,16 @@ build-sanitize: bootstrap $(ASAN_BUILD)/CMakeCache.txt
 test-sanitize: build-sanitize
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j$(JOBS)
 
+$(TSAN_BUILD)/CMakeCache.txt: | bootstrap
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQLT_SANITIZE=thread -DQLT_BUILD_BENCHMARKS=OFF $(CMAKE_FLAGS)
+
+build-tsan: bootstrap $(TSAN_BUILD)/CMakeCache.txt
+	cmake --build $(TSAN_BUILD) -j$(JOBS)
+
+# Every test under ThreadSanitizer; a reported race fails its test.
+test-tsan: build-tsan
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 $$TSAN_OPTIONS" ctest --output-on-failure -j$(JOBS)
+
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 
@@ -64,4 +75,4 @@ install: build
 	  update-desktop-database $(PREFIX)/share/applications || true; fi
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
