@@ -5,15 +5,19 @@ Each round runs one random request of the service (create, folder, rename,
 move, new contents, tags, trash, untrash, delete) through `quillet-fp` in a
 child process, and kills most of them with SIGKILL after a random delay
 that spans a request's life: while the library loads, inside a save, while
-a file is copied, during a directory move. Then a fresh process loads the
-library and the checks run:
+a file is copied, during a directory move, during the upload to the cloud
+store (the library syncs with an embedded cloud store, so every request
+uploads its changes). Where FUSE can be used, one round in three makes its
+change through the mount instead and kills the mount (mount_rounds.py).
+Then a fresh process loads the library and the checks run:
 
   - every request acknowledged before a kill is there (names, places,
     bytes); a request that was killed is there wholly or not at all;
   - the database passes SQLite's integrity_check;
   - every item and folder row has its file or directory where its folder's
     directory says, and no file in the folder directories lacks a row;
-  - the folder tree of the database equals the directories on disk.
+  - the folder tree of the database equals the directories on disk;
+  - change sets name only records that exist or were deleted.
 
 Usage: crash_harness.py path/to/quillet-fp [--kills N] [--seed S]
 Exits 1 with the violations found, 0 when there were none.
@@ -22,13 +26,17 @@ import argparse
 import hashlib
 import json
 import os
+import plistlib
 import random
 import shutil
 import signal
+import sqlite3
 import subprocess
 import sys
 import tempfile
 import time
+
+from mount_rounds import MountRounds
 
 ROOT = 'NSFileProviderRootContainerItemIdentifier'
 TRASH = 'NSFileProviderTrashContainerItemIdentifier'
@@ -49,12 +57,18 @@ class Harness:
         for key in ('XDG_CONFIG_HOME', 'XDG_DATA_HOME', 'XDG_CACHE_HOME', 'XDG_RUNTIME_DIR'):
             os.makedirs(self.env[key], mode=0o700, exist_ok=True)
         os.makedirs(self.group, exist_ok=True)
+        preferences = os.path.join(self.env['XDG_CONFIG_HOME'], 'quillet', 'preferences')
+        os.makedirs(preferences, exist_ok=True)
+        with open(os.path.join(preferences, 'group.com.quillet.plist'), 'wb') as out:
+            plistlib.dump({'QLTCloudStoreDirectory': os.path.join(scratch, 'cloud')}, out)
         # What acknowledged requests left: identifier -> fields. Contents
         # are known by their digest; None where they are not known.
         self.expected = {}
         self.violations = []
         self.counter = 0
         self.durations = []
+        # Every object identifier a listing or an answer ever showed.
+        self.seen = set()
 
     # Running quillet-fp.
     def run(self, *args, timeout=120):
@@ -75,6 +89,7 @@ class Harness:
             if line.strip():
                 for item in json.loads(line).get('items', []):
                     items[item['itemIdentifier']] = item
+        self.seen.update(items)
         return items
 
     # Requests.
@@ -152,6 +167,7 @@ class Harness:
         answer = json.loads(out.strip().splitlines()[-1])
         if op in ('create', 'folder'):
             made = answer['created']
+            self.seen.add(made['itemIdentifier'])
             self.expected[made['itemIdentifier']] = dict(change, name=made['filename'])
             return
         if change.get('deleted'):
@@ -274,6 +290,8 @@ class Harness:
             if sha and os.path.isfile(row) and self.digest(row) != sha:
                 self.violations.append(f'{row} holds other bytes than acknowledged')
 
+        self.check_change_sets(items)
+
         # The database's own functions (folded names in an index) are
         # needed to check it: quillet-fp status runs integrity_check.
         code, out, err = self.run('status')
@@ -281,29 +299,52 @@ class Harness:
         if integrity != 'ok':
             self.violations.append(f'integrity_check: {integrity}')
 
+    def check_change_sets(self, items):
+        library = os.path.join(self.group, 'Quillet', 'Quillet Library.qltlib')
+        path = os.path.join(library, 'Library Changes', 'LibraryChanges.sqlite')
+        if not os.path.exists(path):
+            return
+        with sqlite3.connect(f'file:{path}?mode=ro', uri=True) as changes:
+            named = {name for (name,) in changes.execute('SELECT recordName FROM ChangeRecord')}
+            deleted = {name for (name,) in changes.execute('SELECT recordName FROM DeletedRecord')}
+        for name in sorted(named - deleted):
+            if name.split('|')[0] in ('Item', 'Folder') and name not in items and name not in self.seen:
+                self.violations.append(f'a change set names {name}, which never existed')
+
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('fp')
     parser.add_argument('--kills', type=int, default=200)
     parser.add_argument('--seed', type=int, default=int(time.time()))
+    parser.add_argument('--no-mount', dest='mount', action='store_false',
+                        help='make every change through requests, none through the mount')
     arguments = parser.parse_args()
     rng = random.Random(arguments.seed)
     scratch = tempfile.mkdtemp(prefix='qlt-crash-')
     try:
         harness = Harness(os.path.abspath(arguments.fp), scratch, rng)
         code, _, err = harness.run('status')
+        if code == 0:
+            code, _, err = harness.run('sync')
         if code != 0:
             print(f'the library cannot be made: {err}', file=sys.stderr)
             return 1
+        mounted = MountRounds(harness) if arguments.mount and fuse_usable() else None
         kills = 0
         rounds = 0
+        through_mount = 0
         while kills < arguments.kills:
             rounds += 1
             # One request in three runs to its end, so that the library grows.
-            last = harness.round(kill=rng.random() < 0.67)
-            kills += last[4]
+            kill = rng.random() < 0.67
             before = len(harness.violations)
+            if mounted and rng.random() < 1 / 3:
+                last = mounted.round(kill)
+                through_mount += 1
+            else:
+                last = harness.round(kill)
+            kills += last[4]
             if last[4]:
                 harness.check(last)
             if len(harness.violations) > before:
@@ -312,7 +353,11 @@ def main():
                     print(f'  {violation}', file=sys.stderr)
                 if os.environ.get('QLT_CRASH_STOP'):
                     break
-        print(f'crash harness: seed {arguments.seed}, {rounds} requests, {kills} killed, '
+        code, _, err = harness.run('sync')
+        if code != 0:
+            harness.violations.append(f'the library does not sync after the kills: {err.strip()}')
+        print(f'crash harness: seed {arguments.seed}, {rounds} requests ({through_mount} through the mount'
+              f'{"" if mounted else ", FUSE not usable"}), {kills} killed, '
               f'{len(harness.expected)} objects, {len(harness.violations)} violations')
         return 1 if harness.violations else 0
     finally:
@@ -320,6 +365,14 @@ def main():
             print(f'kept {scratch}')
         else:
             shutil.rmtree(scratch, ignore_errors=True)
+
+
+def fuse_usable():
+    try:
+        os.close(os.open('/dev/fuse', os.O_RDWR))
+    except OSError:
+        return False
+    return shutil.which('fusermount3') is not None
 
 
 if __name__ == '__main__':
