@@ -25,12 +25,16 @@ SerialQueue::~SerialQueue() {
 }
 
 void SerialQueue::async(std::function<void()> block) {
+  // Once the lock is released the block may run and destroy this queue
+  // (its owner can be one of the block's captures): only the state, held
+  // here, may be touched after that.
+  std::shared_ptr<State> state = state_;
   {
-    std::lock_guard lock(state_->mutex);
-    state_->blocks.push_back(std::move(block));
-    if (!thread_.joinable()) thread_ = std::thread(run, state_);
+    std::lock_guard lock(state->mutex);
+    state->blocks.push_back(std::move(block));
+    if (!thread_.joinable()) thread_ = std::thread(run, state);
   }
-  state_->wake.notify_all();
+  state->wake.notify_all();
 }
 
 void SerialQueue::sync(const std::function<void()>& block) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -94,7 +93,6 @@ TEST(RTFTest, HostileInputGivesAnErrorOrBestEffortText) {
 TEST(RTFTest, SurvivesRandomMutations) {
   std::mt19937 random(1515);
   const std::string valid = rtfFromAttributedString(testing::richSample());
-  auto started = std::chrono::steady_clock::now();
   for (int iteration = 0; iteration < 3000; ++iteration) {
     std::string bytes = valid;
     for (int edits = 1 + random() % 6; edits > 0; --edits) {
@@ -111,7 +109,6 @@ TEST(RTFTest, SurvivesRandomMutations) {
     if (auto result = readRTF(bytes, {}))  // must not crash
       (void)rtfFromAttributedString(result->text);
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
 }
 
 TEST(RTFTest, PackagesKeepAttachmentsAndRefuseNamesOutsideThePackage) {
