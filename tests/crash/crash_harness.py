@@ -10,16 +10,16 @@ library and the checks run:
 
   - every request acknowledged before a kill is there (names, places,
     bytes); a request that was killed is there wholly or not at all;
-  - the database passes SQLite's integrity_check;
-  - every item and folder row has its file or directory where its folder's
-    directory says, and no file in the folder directories lacks a row;
-  - the folder tree of the database equals the directories on disk.
+  - the checks of library_checks.py: every item and folder row has its
+    file or directory where its folder's directory says, no file in the
+    folder directories lacks a row, the folder tree of the database equals
+    the directories on disk, and the database passes SQLite's
+    integrity_check.
 
 Usage: crash_harness.py path/to/quillet-fp [--kills N] [--seed S]
 Exits 1 with the violations found, 0 when there were none.
 """
 import argparse
-import hashlib
 import json
 import os
 import random
@@ -30,25 +30,14 @@ import sys
 import tempfile
 import time
 
-ROOT = 'NSFileProviderRootContainerItemIdentifier'
-TRASH = 'NSFileProviderTrashContainerItemIdentifier'
+from library_checks import ROOT, TRASH, ScratchLibrary, file_digest
 
 
 class Harness:
     def __init__(self, fp, scratch, rng):
-        self.fp = fp
+        self.library = ScratchLibrary(fp, scratch)
         self.scratch = scratch
         self.rng = rng
-        self.group = os.path.join(scratch, 'group')
-        self.env = dict(os.environ, QLT_GROUP_CONTAINER=self.group,
-                        XDG_CONFIG_HOME=os.path.join(scratch, 'config'),
-                        XDG_DATA_HOME=os.path.join(scratch, 'data'),
-                        XDG_CACHE_HOME=os.path.join(scratch, 'cache'),
-                        XDG_RUNTIME_DIR=os.path.join(scratch, 'runtime'))
-        self.env.pop('QLT_CLOUD_URL', None)
-        for key in ('XDG_CONFIG_HOME', 'XDG_DATA_HOME', 'XDG_CACHE_HOME', 'XDG_RUNTIME_DIR'):
-            os.makedirs(self.env[key], mode=0o700, exist_ok=True)
-        os.makedirs(self.group, exist_ok=True)
         # What acknowledged requests left: identifier -> fields. Contents
         # are known by their digest; None where they are not known.
         self.expected = {}
@@ -56,25 +45,10 @@ class Harness:
         self.counter = 0
         self.durations = []
 
-    # Running quillet-fp.
-    def run(self, *args, timeout=120):
-        done = subprocess.run([self.fp, *args], env=self.env, capture_output=True, text=True, timeout=timeout)
-        return done.returncode, done.stdout, done.stderr
-
-    def start(self, *args):
-        return subprocess.Popen([self.fp, *args], env=self.env, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, text=True)
-
     def listing(self):
-        code, out, err = self.run('list-all', 'working-set', '--page-size', '1000')
-        if code != 0:
-            self.violations.append(f'the library does not load after a kill: {err.strip()}')
-            return None
-        items = {}
-        for line in out.splitlines():
-            if line.strip():
-                for item in json.loads(line).get('items', []):
-                    items[item['itemIdentifier']] = item
+        items, error = self.library.listing()
+        if items is None:
+            self.violations.append(f'the library does not load after a kill: {error}')
         return items
 
     # Requests.
@@ -85,10 +59,6 @@ class Harness:
         with open(path, 'wb') as out:
             out.write(os.urandom(size))
         return path
-
-    def digest(self, path):
-        with open(path, 'rb') as data:
-            return hashlib.sha256(data.read()).hexdigest()
 
     def pick(self, kind=None, live=True):
         choices = [i for i, f in self.expected.items()
@@ -118,7 +88,7 @@ class Harness:
             source = self.contents()
             parent = self.rng.choice(self.folders())
             return op, ['create', parent, '--name', name + '.bin', '--from', source], None, \
-                {'kind': 'item', 'parent': parent, 'sha': self.digest(source)}
+                {'kind': 'item', 'parent': parent, 'sha': file_digest(source)}
         if op == 'folder':
             parent = self.rng.choice(self.folders())
             return op, ['create', parent, '--name', name, '--folder'], None, {'kind': 'folder', 'parent': parent}
@@ -136,7 +106,7 @@ class Harness:
             return op, ['modify', target, '--parent', parent], target, {'parent': parent}
         if op == 'contents' and kind == 'item':
             source = self.contents()
-            return op, ['modify', target, '--contents', source], target, {'sha': self.digest(source)}
+            return op, ['modify', target, '--contents', source], target, {'sha': file_digest(source)}
         if op == 'tags' and kind == 'item':
             return op, ['modify', target, '--tags', 'Work,Later'], target, {}
         if op == 'trash':
@@ -168,7 +138,7 @@ class Harness:
             made = self.request()
         op, args, target, change = made
         started = time.monotonic()
-        child = self.start(*args)
+        child = self.library.start(*args)
         killed = False
         if kill:
             median = sorted(self.durations)[len(self.durations) // 2] if self.durations else 0.3
@@ -218,66 +188,9 @@ class Harness:
             for identifier in [i for i in self.expected if i not in items]:
                 self.expected.pop(identifier, None)
 
-        files = os.path.join(self.group, 'Quillet', 'Files')
-        trash = os.path.join(self.group, 'Quillet', 'Deleted Files')
-        for identifier, fields in self.expected.items():
-            item = items.get(identifier)
-            if item is None:
-                self.violations.append(f'acknowledged {fields["kind"]} {identifier} ({fields.get("name")}) is gone')
-                continue
-            if item['filename'] != fields['name'] or item['parentItemIdentifier'] != fields['parent']:
-                self.violations.append(f'{identifier}: {item["filename"]} in {item["parentItemIdentifier"]}, '
-                                       f'expected {fields["name"]} in {fields["parent"]}')
-        for identifier in items:
-            if identifier not in self.expected and identifier.split('|')[0] in ('Item', 'Folder'):
-                self.violations.append(f'{identifier} ({items[identifier]["filename"]}) was never acknowledged')
-                self.expected[identifier] = {'kind': 'item' if identifier.startswith('Item') else 'folder',
-                                             'name': items[identifier]['filename'],
-                                             'parent': items[identifier]['parentItemIdentifier']}
-
-        def path(item):
-            parts = [item['filename']]
-            while item['parentItemIdentifier'] not in (ROOT, TRASH):
-                item = items.get(item['parentItemIdentifier'])
-                if item is None:
-                    return None
-                parts.append(item['filename'])
-            base = files if item['parentItemIdentifier'] == ROOT else trash
-            return os.path.join(base, *reversed(parts))
-
-        rows = {}
-        for identifier, item in items.items():
-            if identifier.split('|')[0] in ('Item', 'Folder'):
-                rows[path(item)] = identifier
-        on_disk = set()
-        for base in (files, trash):
-            for directory, dirs, names in os.walk(base):
-                if directory != base and rows.get(directory, '').startswith('Item|'):
-                    dirs[:] = []
-                    continue
-                for name in dirs + names:
-                    on_disk.add(os.path.join(directory, name))
-        on_disk = {p for p in on_disk if not any(p.startswith(r + '/') for r, i in rows.items()
-                                                 if r and i.startswith('Item|'))}
-        for missing in sorted(set(rows) - on_disk - {None}):
-            self.violations.append(f'row without its file: {missing}')
-        for extra in sorted(on_disk - set(rows)):
-            self.violations.append(f'file without a row: {extra}')
-        for row, identifier in rows.items():
-            if row is None:
-                self.violations.append(f'{identifier} lies below no folder')
-                continue
-            kind = self.expected.get(identifier, {}).get('kind')
-            if kind == 'folder' and not os.path.isdir(row):
-                self.violations.append(f'folder {identifier} has no directory at {row}')
-            sha = self.expected.get(identifier, {}).get('sha')
-            if sha and os.path.isfile(row) and self.digest(row) != sha:
-                self.violations.append(f'{row} holds other bytes than acknowledged')
-
-        # The database's own functions (folded names in an index) are
-        # needed to check it: quillet-fp status runs integrity_check.
-        code, out, err = self.run('status')
-        integrity = json.loads(out.strip().splitlines()[-1]).get('integrity') if code == 0 else err.strip()
+        self.violations += self.library.disk_violations(
+            items, lambda identifier: self.expected.get(identifier, {}).get('sha'))
+        integrity = self.library.integrity()
         if integrity != 'ok':
             self.violations.append(f'integrity_check: {integrity}')
 
@@ -292,7 +205,7 @@ def main():
     scratch = tempfile.mkdtemp(prefix='qlt-crash-')
     try:
         harness = Harness(os.path.abspath(arguments.fp), scratch, rng)
-        code, _, err = harness.run('status')
+        code, _, err = harness.library.run('status')
         if code != 0:
             print(f'the library cannot be made: {err}', file=sys.stderr)
             return 1
