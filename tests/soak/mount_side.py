@@ -17,10 +17,13 @@ OPERATIONS_PER_WALK = 8
 
 # What another process's change can make a call meet, and a retry with a
 # fresh look at the tree would not: the entry moved or went, a name was
-# taken, a folder moved below the one moved into it.
+# taken, a folder moved below the one moved into it, something came into a
+# folder being removed. ESTALE is the kernel's: a folder the host moved is
+# found at its new place while the kernel still has it at the old one, and
+# is known at one place again once the mount has followed the move.
 RETRYABLE = {errno.ENOENT: 'ENOENT', errno.EEXIST: 'EEXIST', errno.ENOTEMPTY: 'ENOTEMPTY',
              errno.EBUSY: 'EBUSY', errno.ENOTDIR: 'ENOTDIR', errno.EISDIR: 'EISDIR',
-             errno.EINVAL: 'EINVAL'}
+             errno.EINVAL: 'EINVAL', errno.ESTALE: 'ESTALE'}
 
 
 class MountSide:

@@ -1,5 +1,6 @@
 """The mount's tree against the library's rows: what each shows, by path."""
 import base64
+import errno
 import os
 import stat
 
@@ -61,8 +62,11 @@ def shows(mount, items, package_identifiers, identifier):
         return None, False
     try:
         status = os.lstat(os.path.join(mount, path))
-    except (FileNotFoundError, NotADirectoryError):
-        return path, False
+    except OSError as error:
+        # ESTALE: the kernel still has a moved folder at its old place too.
+        if error.errno in (errno.ENOENT, errno.ENOTDIR, errno.ESTALE):
+            return path, False
+        raise
     kind, size = shown_as(items[identifier], package_identifiers)
     if kind == 'file':
         return path, stat.S_ISREG(status.st_mode) and status.st_size == size

@@ -29,6 +29,7 @@ import sys
 import tempfile
 import threading
 import time
+import traceback
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'crash'))
 
@@ -109,23 +110,24 @@ def soak(fp, scratch, seconds, rng):
         writer = MountSide(mount.point, random.Random(rng.random()), outcomes)
         stopped = threading.Event()
         deadline = time.monotonic() + seconds
-        sides = [threading.Thread(target=side.run_until, args=(deadline, stopped), daemon=True)
-                 for side in (host, writer)]
+        sides = [threading.Thread(target=run_side, args=(name, side, deadline, stopped, outcomes), daemon=True)
+                 for name, side in (('host', host), ('mount', writer))]
         for side in sides:
             side.start()
-        while any(side.is_alive() for side in sides):
+        broken = False
+        while any(side.is_alive() for side in sides) and not broken:
             time.sleep(0.5)
             under_way = writer.under_way()
             if under_way and time.monotonic() - under_way[1] > OPERATION_SECONDS:
                 outcomes.failed('mount', under_way[0], f'no answer after {OPERATION_SECONDS} s')
-                break
+                broken = True
             if mount.process.poll() is not None:
-                outcomes.failed('mount', 'process', f'exited with {mount.process.returncode}: {mount.errors()}')
-                break
+                outcomes.failed('mount', 'process', f'exited with {mount.process.returncode}')
+                broken = True
         stopped.set()
         sides[0].join(COMMAND_SECONDS * 2)
         violations = []
-        if not outcomes.failures:
+        if not broken:
             print(f'soak: the mount showed each host change within {host.slowest_showing:.1f} s')
             violations = settled_checks(library, mount)
     if mount.process.returncode != 0:
@@ -133,6 +135,13 @@ def soak(fp, scratch, seconds, rng):
     if outcomes.failures or violations:
         print(f'the mount\'s log:\n{mount.errors()}', file=sys.stderr)
     return outcomes, violations
+
+
+def run_side(name, side, deadline, stopped, outcomes):
+    try:
+        side.run_until(deadline, stopped)
+    except Exception:  # noqa: BLE001 - whatever broke the loop fails the soak
+        outcomes.failed(name, 'loop', traceback.format_exc())
 
 
 def settled_checks(library, mount):
