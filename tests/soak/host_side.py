@@ -26,6 +26,10 @@ RETRYABLE = {
     ('QLTFolderErrorDomain', 10001): 'name clash',
     ('QLTFolderErrorDomain', 10002): 'name clash',
     ('QLTFolderErrorDomain', 10006): 'into itself',
+    # The host's rows are older than a move the mount has just made: the
+    # file or folder is not where they say.
+    ('NSCocoaErrorDomain', 4): 'moved meanwhile',
+    ('NSCocoaErrorDomain', 516): 'name clash',
 }
 
 
