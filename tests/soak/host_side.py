@@ -29,6 +29,7 @@ RETRYABLE = {
     # The host's rows are older than a move the mount has just made: the
     # file or folder is not where they say.
     ('NSCocoaErrorDomain', 4): 'moved meanwhile',
+    ('NSPOSIXErrorDomain', 2): 'moved meanwhile',
     ('NSCocoaErrorDomain', 516): 'name clash',
 }
 
