@@ -27,7 +27,7 @@ class Outcomes:
             self.failures.append(f'{side} {operation}: {detail}')
 
     def summary(self, seconds):
-        lines = [f'soak: {seconds:.0f} s, {len(self.failures)} failures']
+        lines = [f'soak: {seconds:.0f} s, {len(self.failures)} failed operations']
         for side in ('host', 'mount'):
             done = {op: n for (s, op), n in sorted(self.done.items()) if s == side}
             retried = {kind: n for (s, kind), n in sorted(self.retryable.items()) if s == side}
