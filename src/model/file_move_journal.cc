@@ -253,7 +253,14 @@ int FileMoveJournal::recover(ManagedObjectContext& context) {
       // where a folder's rows said it was until another process's saved
       // move or deletion said otherwise: removed while nothing was put in
       // it and no saved folder has it.
-      if (saved != to && !isSavedFolderDirectory(context, to) && removeEmptyDirectory(to)) ++undone;
+      if (saved != to && !isSavedFolderDirectory(context, to) && removeEmptyDirectory(to)) {
+        ++undone;
+        // Its parents were made along with it when they were missing too.
+        for (std::string parent = deletingLastPathComponent(to);
+             !isSavedFolderDirectory(context, parent) && removeEmptyDirectory(parent);
+             parent = deletingLastPathComponent(parent)) {
+        }
+      }
     } else if (deletion && ours && !saved) {
       // The deletion was saved: what it set aside goes.
       if (removeItem(to, &failure)) ++undone;
