@@ -14,6 +14,7 @@ int errnoFor(const Error& error) {
     switch (error.code()) {
       case kFileProviderErrorNoSuchItem: return ENOENT;
       case kFileProviderErrorFilenameCollision: return EEXIST;
+      case kFileProviderErrorDirectoryNotEmpty: return ENOTEMPTY;
       case kFileProviderErrorInsufficientQuota: return ENOSPC;
       case kFileProviderErrorServerUnreachable: return EIO;
       case kFileProviderErrorNotAuthenticated: return EACCES;

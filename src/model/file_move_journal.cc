@@ -132,6 +132,16 @@ std::optional<std::string> write(const std::string& identifier, const std::strin
   return path;
 }
 
+bool isSavedFolderDirectory(ManagedObjectContext& context, const std::string& path) {
+  ManagedObjectPtr library = LibraryObject::libraryObject(context, kLibraryEntityName, kLibraryEntityName);
+  for (const char* key : {"rootFolder", "trashFolder", "sharedFolder"}) {
+    auto top = library ? std::dynamic_pointer_cast<Folder>(library->objectForKey(key)) : nullptr;
+    Folder::Ptr nearest = top ? top->nearestDescendentForPath(path) : nullptr;
+    if (nearest && nearest->folderPath() == path) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<std::string> FileMoveJournal::begin(const std::string& identifier, const std::string& from,
@@ -239,9 +249,18 @@ int FileMoveJournal::recover(ManagedObjectContext& context) {
     const std::string kind = entry.fields.value("kind", std::string());
     const bool deletion = kind == "delete";
     if (kind == "create") {
-      // A directory made for a folder that was never saved: removed while
-      // nothing was put in it.
-      if (!saved && removeEmptyDirectory(to)) ++undone;
+      // A directory made for a folder that was never saved, or made again
+      // where a folder's rows said it was until another process's saved
+      // move or deletion said otherwise: removed while nothing was put in
+      // it and no saved folder has it.
+      if (saved != to && !isSavedFolderDirectory(context, to) && removeEmptyDirectory(to)) {
+        ++undone;
+        // Its parents were made along with it when they were missing too.
+        for (std::string parent = deletingLastPathComponent(to);
+             !isSavedFolderDirectory(context, parent) && removeEmptyDirectory(parent);
+             parent = deletingLastPathComponent(parent)) {
+        }
+      }
     } else if (deletion && ours && !saved) {
       // The deletion was saved: what it set aside goes.
       if (removeItem(to, &failure)) ++undone;

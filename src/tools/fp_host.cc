@@ -275,7 +275,9 @@ int hostWebLinkCommand(const CommonOptions& common, const std::string& url, cons
 int hostReplaceCommand(const CommonOptions& common, const std::string& identifier, const std::string& source) {
   return changeInViewContext(common, [&](FileProviderExtension&, ManagedObjectContext& view, nlohmann::json& output,
                                          Error* error) {
-    auto item = std::dynamic_pointer_cast<Item>(changeableObject(identifier, view, error));
+    LibraryObject::Ptr object = changeableObject(identifier, view, error);
+    if (!object) return false;
+    auto item = std::dynamic_pointer_cast<Item>(object);
     if (!item) {
       setError(error, badArgument("“" + identifier + "” is not an item."));
       return false;

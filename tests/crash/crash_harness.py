@@ -13,21 +13,21 @@ Then a fresh process loads the library and the checks run:
 
   - every request acknowledged before a kill is there (names, places,
     bytes); a request that was killed is there wholly or not at all;
-  - the database passes SQLite's integrity_check;
-  - every item and folder row has its file or directory where its folder's
-    directory says, and no file in the folder directories lacks a row;
-  - the folder tree of the database equals the directories on disk;
+  - the checks of library_checks.py: every item and folder row has its
+    file or directory where its folder's directory says, no file in the
+    folder directories lacks a row, the folder tree of the database equals
+    the directories on disk, and the database passes SQLite's
+    integrity_check;
   - change sets name only records that exist or were deleted.
 
 Usage: crash_harness.py path/to/quillet-fp [--kills N] [--seed S]
 Exits 1 with the violations found, 0 when there were none.
 """
 import argparse
-import hashlib
 import json
 import os
-import plistlib
 import random
+import plistlib
 import shutil
 import signal
 import sqlite3
@@ -36,31 +36,19 @@ import sys
 import tempfile
 import time
 
+from library_checks import ROOT, TRASH, ScratchLibrary, file_digest
 from mount_rounds import MountRounds
-
-ROOT = 'NSFileProviderRootContainerItemIdentifier'
-TRASH = 'NSFileProviderTrashContainerItemIdentifier'
 
 
 class Harness:
     def __init__(self, fp, scratch, rng):
-        self.fp = fp
-        self.scratch = scratch
-        self.rng = rng
-        self.group = os.path.join(scratch, 'group')
-        self.env = dict(os.environ, QLT_GROUP_CONTAINER=self.group,
-                        XDG_CONFIG_HOME=os.path.join(scratch, 'config'),
-                        XDG_DATA_HOME=os.path.join(scratch, 'data'),
-                        XDG_CACHE_HOME=os.path.join(scratch, 'cache'),
-                        XDG_RUNTIME_DIR=os.path.join(scratch, 'runtime'))
-        self.env.pop('QLT_CLOUD_URL', None)
-        for key in ('XDG_CONFIG_HOME', 'XDG_DATA_HOME', 'XDG_CACHE_HOME', 'XDG_RUNTIME_DIR'):
-            os.makedirs(self.env[key], mode=0o700, exist_ok=True)
-        os.makedirs(self.group, exist_ok=True)
-        preferences = os.path.join(self.env['XDG_CONFIG_HOME'], 'quillet', 'preferences')
+        self.library = ScratchLibrary(fp, scratch)
+        preferences = os.path.join(self.library.env['XDG_CONFIG_HOME'], 'quillet', 'preferences')
         os.makedirs(preferences, exist_ok=True)
         with open(os.path.join(preferences, 'group.com.quillet.plist'), 'wb') as out:
             plistlib.dump({'QLTCloudStoreDirectory': os.path.join(scratch, 'cloud')}, out)
+        self.scratch = scratch
+        self.rng = rng
         # What acknowledged requests left: identifier -> fields. Contents
         # are known by their digest; None where they are not known.
         self.expected = {}
@@ -70,26 +58,12 @@ class Harness:
         # Every object identifier a listing or an answer ever showed.
         self.seen = set()
 
-    # Running quillet-fp.
-    def run(self, *args, timeout=120):
-        done = subprocess.run([self.fp, *args], env=self.env, capture_output=True, text=True, timeout=timeout)
-        return done.returncode, done.stdout, done.stderr
-
-    def start(self, *args):
-        return subprocess.Popen([self.fp, *args], env=self.env, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, text=True)
-
     def listing(self):
-        code, out, err = self.run('list-all', 'working-set', '--page-size', '1000')
-        if code != 0:
-            self.violations.append(f'the library does not load after a kill: {err.strip()}')
-            return None
-        items = {}
-        for line in out.splitlines():
-            if line.strip():
-                for item in json.loads(line).get('items', []):
-                    items[item['itemIdentifier']] = item
-        self.seen.update(items)
+        items, error = self.library.listing()
+        if items is None:
+            self.violations.append(f'the library does not load after a kill: {error}')
+        else:
+            self.seen.update(items)
         return items
 
     # Requests.
@@ -100,10 +74,6 @@ class Harness:
         with open(path, 'wb') as out:
             out.write(os.urandom(size))
         return path
-
-    def digest(self, path):
-        with open(path, 'rb') as data:
-            return hashlib.sha256(data.read()).hexdigest()
 
     def pick(self, kind=None, live=True):
         choices = [i for i, f in self.expected.items()
@@ -133,7 +103,7 @@ class Harness:
             source = self.contents()
             parent = self.rng.choice(self.folders())
             return op, ['create', parent, '--name', name + '.bin', '--from', source], None, \
-                {'kind': 'item', 'parent': parent, 'sha': self.digest(source)}
+                {'kind': 'item', 'parent': parent, 'sha': file_digest(source)}
         if op == 'folder':
             parent = self.rng.choice(self.folders())
             return op, ['create', parent, '--name', name, '--folder'], None, {'kind': 'folder', 'parent': parent}
@@ -151,7 +121,7 @@ class Harness:
             return op, ['modify', target, '--parent', parent], target, {'parent': parent}
         if op == 'contents' and kind == 'item':
             source = self.contents()
-            return op, ['modify', target, '--contents', source], target, {'sha': self.digest(source)}
+            return op, ['modify', target, '--contents', source], target, {'sha': file_digest(source)}
         if op == 'tags' and kind == 'item':
             return op, ['modify', target, '--tags', 'Work,Later'], target, {}
         if op == 'trash':
@@ -184,7 +154,7 @@ class Harness:
             made = self.request()
         op, args, target, change = made
         started = time.monotonic()
-        child = self.start(*args)
+        child = self.library.start(*args)
         killed = False
         if kill:
             median = sorted(self.durations)[len(self.durations) // 2] if self.durations else 0.3
@@ -234,73 +204,15 @@ class Harness:
             for identifier in [i for i in self.expected if i not in items]:
                 self.expected.pop(identifier, None)
 
-        files = os.path.join(self.group, 'Quillet', 'Files')
-        trash = os.path.join(self.group, 'Quillet', 'Deleted Files')
-        for identifier, fields in self.expected.items():
-            item = items.get(identifier)
-            if item is None:
-                self.violations.append(f'acknowledged {fields["kind"]} {identifier} ({fields.get("name")}) is gone')
-                continue
-            if item['filename'] != fields['name'] or item['parentItemIdentifier'] != fields['parent']:
-                self.violations.append(f'{identifier}: {item["filename"]} in {item["parentItemIdentifier"]}, '
-                                       f'expected {fields["name"]} in {fields["parent"]}')
-        for identifier in items:
-            if identifier not in self.expected and identifier.split('|')[0] in ('Item', 'Folder'):
-                self.violations.append(f'{identifier} ({items[identifier]["filename"]}) was never acknowledged')
-                self.expected[identifier] = {'kind': 'item' if identifier.startswith('Item') else 'folder',
-                                             'name': items[identifier]['filename'],
-                                             'parent': items[identifier]['parentItemIdentifier']}
-
-        def path(item):
-            parts = [item['filename']]
-            while item['parentItemIdentifier'] not in (ROOT, TRASH):
-                item = items.get(item['parentItemIdentifier'])
-                if item is None:
-                    return None
-                parts.append(item['filename'])
-            base = files if item['parentItemIdentifier'] == ROOT else trash
-            return os.path.join(base, *reversed(parts))
-
-        rows = {}
-        for identifier, item in items.items():
-            if identifier.split('|')[0] in ('Item', 'Folder'):
-                rows[path(item)] = identifier
-        on_disk = set()
-        for base in (files, trash):
-            for directory, dirs, names in os.walk(base):
-                if directory != base and rows.get(directory, '').startswith('Item|'):
-                    dirs[:] = []
-                    continue
-                for name in dirs + names:
-                    on_disk.add(os.path.join(directory, name))
-        on_disk = {p for p in on_disk if not any(p.startswith(r + '/') for r, i in rows.items()
-                                                 if r and i.startswith('Item|'))}
-        for missing in sorted(set(rows) - on_disk - {None}):
-            self.violations.append(f'row without its file: {missing}')
-        for extra in sorted(on_disk - set(rows)):
-            self.violations.append(f'file without a row: {extra}')
-        for row, identifier in rows.items():
-            if row is None:
-                self.violations.append(f'{identifier} lies below no folder')
-                continue
-            kind = self.expected.get(identifier, {}).get('kind')
-            if kind == 'folder' and not os.path.isdir(row):
-                self.violations.append(f'folder {identifier} has no directory at {row}')
-            sha = self.expected.get(identifier, {}).get('sha')
-            if sha and os.path.isfile(row) and self.digest(row) != sha:
-                self.violations.append(f'{row} holds other bytes than acknowledged')
-
+        self.violations += self.library.disk_violations(
+            items, lambda identifier: self.expected.get(identifier, {}).get('sha'))
         self.check_change_sets(items)
-
-        # The database's own functions (folded names in an index) are
-        # needed to check it: quillet-fp status runs integrity_check.
-        code, out, err = self.run('status')
-        integrity = json.loads(out.strip().splitlines()[-1]).get('integrity') if code == 0 else err.strip()
+        integrity = self.library.integrity()
         if integrity != 'ok':
             self.violations.append(f'integrity_check: {integrity}')
 
     def check_change_sets(self, items):
-        library = os.path.join(self.group, 'Quillet', 'Quillet Library.qltlib')
+        library = os.path.join(self.library.group, 'Quillet', 'Quillet Library.qltlib')
         path = os.path.join(library, 'Library Changes', 'LibraryChanges.sqlite')
         if not os.path.exists(path):
             return
@@ -324,9 +236,9 @@ def main():
     scratch = tempfile.mkdtemp(prefix='qlt-crash-')
     try:
         harness = Harness(os.path.abspath(arguments.fp), scratch, rng)
-        code, _, err = harness.run('status')
+        code, _, err = harness.library.run('status')
         if code == 0:
-            code, _, err = harness.run('sync')
+            code, _, err = harness.library.run('sync')
         if code != 0:
             print(f'the library cannot be made: {err}', file=sys.stderr)
             return 1
@@ -353,7 +265,7 @@ def main():
                     print(f'  {violation}', file=sys.stderr)
                 if os.environ.get('QLT_CRASH_STOP'):
                     break
-        code, _, err = harness.run('sync')
+        code, _, err = harness.library.run('sync')
         if code != 0:
             harness.violations.append(f'the library does not sync after the kills: {err.strip()}')
         print(f'crash harness: seed {arguments.seed}, {rounds} requests ({through_mount} through the mount'
