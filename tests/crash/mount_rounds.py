@@ -15,8 +15,7 @@ import sys
 import time
 import unicodedata
 
-ROOT = 'NSFileProviderRootContainerItemIdentifier'
-TRASH = 'NSFileProviderTrashContainerItemIdentifier'
+from library_checks import ROOT, TRASH, file_digest
 
 # The change, run in a child so that a dead mount fails its system calls
 # (ENOTCONN) in that child alone.
@@ -80,8 +79,8 @@ class MountRounds:
         return '' if identifier == ROOT else self.path(identifier)
 
     def mount(self):
-        mounter = subprocess.Popen([self.harness.fp, 'mount', self.mount_point, '--foreground'],
-                                   env=self.harness.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        mounter = subprocess.Popen([self.harness.library.fp, 'mount', self.mount_point, '--foreground'],
+                                   env=self.harness.library.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         line = ' '
         while line and '"mounted"' not in line:
             line = mounter.stdout.readline()
@@ -118,7 +117,7 @@ class MountRounds:
             if op == 'create':
                 source = harness.contents()
                 return op, [path, source], None, {'kind': 'item', 'parent': parent, 'name': name,
-                                                  'sha': harness.digest(source)}
+                                                  'sha': file_digest(source)}
             return op, [path, ''], None, {'kind': 'folder', 'parent': parent, 'name': name}
         target = harness.pick(live=op != 'untrash')
         if op == 'untrash':
@@ -138,7 +137,7 @@ class MountRounds:
             return op, [here, os.path.join(self.folder_path(parent), fields['name'])], target, {'parent': parent}
         if op == 'contents' and kind == 'item':
             source = harness.contents()
-            return op, [here, source], target, {'sha': harness.digest(source)}
+            return op, [here, source], target, {'sha': file_digest(source)}
         if op == 'tags' and kind == 'item':
             return op, [here, 'Work,Later'], target, {}
         if op == 'trash':
@@ -183,7 +182,7 @@ class MountRounds:
         as Harness.round does."""
         harness = self.harness
         if self.trash_name is None:
-            code, out, _ = harness.run('item', 'trash')
+            code, out, _ = harness.library.run('item', 'trash')
             self.trash_name = json.loads(out.strip().splitlines()[-1])['filename'] if code == 0 else 'Deleted Items'
         made = None
         while made is None:

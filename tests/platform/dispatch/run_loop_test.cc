@@ -36,11 +36,14 @@ struct Trace {
 TEST(RunLoopTest, TimersFireInFireDateOrderThenCreationOrder) {
   RunLoop loop;
   Trace trace;
-  Date soon = Date::now().addingTimeInterval(0.03);
+  // Fire dates from one instant, far enough apart for a slow (sanitized)
+  // build to add every timer before the first fires.
+  Date base = Date::now();
+  Date soon = base.addingTimeInterval(0.2);
   auto record = [&](std::string name) { return [&trace, name](Timer&) { trace.add(name); }; };
-  auto late = Timer::make(0.06, false, record("late"));
+  auto late = Timer::make(base.addingTimeInterval(0.3), 0, false, record("late"));
   auto tied1 = Timer::make(soon, 0, false, record("tied1"));
-  auto early = Timer::make(0.01, false, record("early"));
+  auto early = Timer::make(base.addingTimeInterval(0.1), 0, false, record("early"));
   auto tied2 = Timer::make(soon, 0, false, record("tied2"));
   for (auto& timer : {late, tied1, early, tied2}) loop.addTimer(timer, RunLoopMode::Common);
   ASSERT_TRUE(eventually([&] { return trace.size() == 4; }));
@@ -72,9 +75,12 @@ TEST(RunLoopTest, InvalidatedTimerNeverFiresAndMovedFireDateWakesTheLoop) {
   auto doomed = Timer::make(0.05, false, [&](Timer&) { fired += 100; });
   auto moved = Timer::make(Date::now().addingTimeInterval(3600), 0, false, [&](Timer&) { ++fired; });
   moved->setTolerance(1.0);
-  loop.addTimer(doomed);
   loop.addTimer(moved);
-  loop.performAndWait([&] { doomed->invalidate(); });
+  // Added and invalidated in one block of the loop: nothing fires between.
+  loop.performAndWait([&] {
+    loop.addTimer(doomed);
+    doomed->invalidate();
+  });
   EXPECT_FALSE(doomed->isValid());
   EXPECT_GT(moved->fireDate(), Date::now().addingTimeInterval(3000));
   moved->setFireDate(Date::now().addingTimeInterval(0.03));
