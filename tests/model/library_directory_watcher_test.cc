@@ -95,7 +95,7 @@ TEST_F(LibraryDirectoryWatcherTest, FilesChangedByOtherProgramsRefreshTheirItems
 }
 
 TEST_F(LibraryDirectoryWatcherTest, TenThousandTouchedFilesAreOneRefreshPass) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   constexpr int kFiles = 1'000;  // the sanitizers make each item several times slower
 #else
   constexpr int kFiles = 10'000;
