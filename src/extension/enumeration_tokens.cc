@@ -1,6 +1,7 @@
 #include "extension/enumeration_tokens.h"
 
 #include <algorithm>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -18,7 +19,14 @@ uint64_t unsignedValue(const nlohmann::json& object, const char* key) {
   if (found == object.end()) return 0;
   if (found->is_number_unsigned()) return found->get<uint64_t>();
   if (found->is_number_integer()) return static_cast<uint64_t>(std::max<int64_t>(0, found->get<int64_t>()));
-  if (found->is_number_float()) return static_cast<uint64_t>(std::max(0.0, found->get<double>()));
+  if (found->is_number_float()) {
+    double value = found->get<double>();
+    // Converting a double outside the range of uint64_t is undefined.
+    constexpr double kTwoToThe64 = 18446744073709551616.0;
+    if (!(value > 0)) return 0;
+    if (value >= kTwoToThe64) return std::numeric_limits<uint64_t>::max();
+    return static_cast<uint64_t>(value);
+  }
   return 0;
 }
 
