@@ -368,6 +368,12 @@ class RTFReader {
 
   void character(char16_t c) {
     GroupState& state = top();
+    // The fallback characters after "\u" stand in for it in every
+    // destination, link targets and font names included.
+    if (skip_ > 0) {
+      --skip_;
+      return;
+    }
     switch (state.destination) {
       case Destination::Skip:
       case Destination::ListTable:
@@ -395,10 +401,6 @@ class RTFReader {
         }
         return;
       case Destination::Text: break;
-    }
-    if (skip_ > 0) {
-      --skip_;
-      return;
     }
     if (state.pendingAttachment) {
       std::string name = std::move(*state.pendingAttachment);
