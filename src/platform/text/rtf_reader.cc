@@ -374,6 +374,9 @@ class RTFReader {
       --skip_;
       return;
     }
+    // Control characters other than tabs and line ends are not text, nor
+    // part of names and links (and the writer leaves them out).
+    if (c < 0x20 && c != u'\t' && c != u'\n') return;
     switch (state.destination) {
       case Destination::Skip:
       case Destination::ListTable:
@@ -402,9 +405,6 @@ class RTFReader {
         return;
       case Destination::Text: break;
     }
-    // Control characters other than tabs and line ends are not text (and
-    // the writer leaves them out).
-    if (c < 0x20 && c != u'\t' && c != u'\n') return;
     if (state.pendingAttachment) {
       std::string name = std::move(*state.pendingAttachment);
       state.pendingAttachment.reset();
