@@ -244,6 +244,20 @@ class RTFReader {
       return;
     }
     if (state.starred && state.destination != Destination::Text) return setDestination(Destination::Skip);
+    // Unicode escapes count in every destination that keeps characters,
+    // font names included.
+    if (!state.starred && word == "uc") {
+      state.unicodeSkip = std::clamp(n, 0L, 16L);
+      return;
+    }
+    if (!state.starred && word == "u") {
+      if (!parameter) return;
+      long value = *parameter;
+      if (value < 0) value += 65536;
+      character(value >= 0 && value <= 0xFFFF ? static_cast<char16_t>(value) : u'\uFFFD');
+      skip_ = state.unicodeSkip;
+      return;
+    }
     if (state.destination == Destination::ListTable) {
       if (word == "list") pendingList_ = TextList();
       if (word == "levelstartat" && pendingList_.markerFormat.empty()) pendingList_.startingItemNumber = n;
@@ -281,18 +295,6 @@ class RTFReader {
     if (word == "rquote") return character(u'\u2019');
     if (word == "ldblquote") return character(u'\u201C');
     if (word == "rdblquote") return character(u'\u201D');
-    if (word == "uc") {
-      state.unicodeSkip = std::clamp(n, 0L, 16L);
-      return;
-    }
-    if (word == "u") {
-      if (!parameter) return;
-      long value = *parameter;
-      if (value < 0) value += 65536;
-      character(value >= 0 && value <= 0xFFFF ? static_cast<char16_t>(value) : u'\uFFFD');
-      skip_ = state.unicodeSkip;
-      return;
-    }
 
     if (word == "plain") return changeCharacter([&](CharacterFormat& f) { f = CharacterFormat{.link = f.link}; });
     if (word == "b") return changeCharacter([&](CharacterFormat& f) { f.bold = on; });
