@@ -391,7 +391,7 @@ class RTFReader {
         if (c == u';') {
           fonts_[fontNumber_] = trimmed(utf8FromUTF16(fontName_));
           fontName_.clear();
-        } else if (fontName_.size() < 256) {
+        } else if (fontName_.size() < 256 && c >= 0x20) {  // no tabs or line ends in names
           fontName_ += c;
         }
         return;
