@@ -3,12 +3,13 @@
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
 PREFIX ?= /usr/local
 
-.PHONY: all bootstrap build run status test build-sanitize test-sanitize build-tsan test-tsan crash-test soak bench install clean
+.PHONY: all bootstrap build run status test build-sanitize test-sanitize build-tsan test-tsan build-fuzz fuzz crash-test soak bench install clean
 
 all: build
 
@@ -68,6 +69,24 @@ build-tsan: bootstrap $(TSAN_BUILD)/CMakeCache.txt
 test-tsan: build-tsan
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 $$TSAN_OPTIONS" ctest --output-on-failure -j$(JOBS)
 
+# libFuzzer targets (tests/fuzz), built with clang alone: no tests, tools or
+# benchmarks.
+$(FUZZ_BUILD)/CMakeCache.txt: | bootstrap
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -gline-tables-only" \
+	  -DCMAKE_C_FLAGS_DEBUG="-O1 -gline-tables-only" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DQLT_FUZZ=ON -DQLT_BUILD_TESTS=OFF -DQLT_BUILD_BENCHMARKS=OFF $(CMAKE_FLAGS)
+
+build-fuzz: bootstrap $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) --target qlt_fuzzers -j$(JOBS)
+
+# Runs every fuzz target for SECONDS seconds from a scratch copy of its seed
+# corpus (tests/fuzz/corpus/<target>); crashes, leaks, inputs slower than a
+# second and memory above 512 MB fail. FUZZ_TARGETS picks some targets.
+SECONDS ?= 60
+FUZZ_TARGETS ?= $(patsubst tests/fuzz/%_fuzzer.cc,%,$(wildcard tests/fuzz/*_fuzzer.cc))
+fuzz: build-fuzz
+	@scripts/run-fuzzers $(FUZZ_BUILD) $(SECONDS) $(FUZZ_TARGETS)
+
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 
@@ -83,4 +102,4 @@ install: build
 	  update-desktop-database $(PREFIX)/share/applications || true; fi
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

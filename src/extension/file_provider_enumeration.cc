@@ -2,17 +2,15 @@
 
 #include <algorithm>
 #include <exception>
-#include <nlohmann/json.hpp>
 #include <unordered_map>
 
 #include "changes/library_change_deleted_file_provider_item.h"
 #include "extension/file_provider_enumerator.h"
 #include "model/folder_answers.h"
 #include "extension/library_object_file_provider_item.h"
+#include "extension/enumeration_tokens.h"
 #include "model/folder.h"
 #include "model/item.h"
-#include "platform/foundation/keyed_archiver.h"
-#include "platform/foundation/keyed_unarchiver.h"
 #include "platform/foundation/log.h"
 #include "store/library.h"
 #include "store/library_model_constants.h"
@@ -21,19 +19,7 @@
 namespace qlt {
 namespace {
 
-constexpr const char* kFoldersReturnedKey = "foldersReturned";
-constexpr const char* kItemsReturnedKey = "itemsReturned";
-
 std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-uint64_t unsignedValue(const nlohmann::json& object, const char* key) {
-  auto found = object.find(key);
-  if (found == object.end()) return 0;
-  if (found->is_number_unsigned()) return found->get<uint64_t>();
-  if (found->is_number_integer()) return static_cast<uint64_t>(std::max<int64_t>(0, found->get<int64_t>()));
-  if (found->is_number_float()) return static_cast<uint64_t>(std::max(0.0, found->get<double>()));
-  return 0;
-}
 
 PredicatePtr changedAfter(const Date& date, const PredicatePtr& own) {
   PredicatePtr changed = Predicate::withFormat("dateRecordChanged > %@", {Value(date)});
@@ -73,24 +59,6 @@ std::optional<std::vector<ManagedObjectPtr>> objectsInOrder(ManagedObjectContext
 
 }  // namespace
 
-Bytes syncAnchorForDate(const std::optional<Date>& date) {
-  return archivedNumber(date ? date->timeIntervalSinceReferenceDate() : 0.0).value_or(Bytes{});
-}
-
-std::optional<Date> dateFromSyncAnchor(const Bytes& anchor) {
-  std::optional<ArchiveObject> number = KeyedUnarchiver::unarchivedObject(anchor, {"NSNumber"});
-  if (!number) return std::nullopt;
-  if (const double* real = number->real()) return Date(*real);
-  if (const int64_t* integer = number->integer()) return Date(static_cast<double>(*integer));
-  return std::nullopt;
-}
-
-Bytes pageTokenForOffsets(uint64_t foldersReturned, uint64_t itemsReturned) {
-  nlohmann::json token = {{kFoldersReturnedKey, foldersReturned}, {kItemsReturnedKey, itemsReturned}};
-  std::string dumped = token.dump();
-  return Bytes(dumped.begin(), dumped.end());
-}
-
 void FileProviderEnumerator::enumerateItemsForObserver(FileProviderEnumerationObserver& observer,
                                                        const std::optional<Bytes>& page) {
   if (page && (*page == fileProviderInitialPageSortedByDate() || *page == fileProviderInitialPageSortedByName())) {
@@ -98,12 +66,11 @@ void FileProviderEnumerator::enumerateItemsForObserver(FileProviderEnumerationOb
     std::lock_guard lock(mutex_);
     initialPage_ = *page;
   } else if (page) {
-    nlohmann::json parsed = nlohmann::json::parse(text(*page), nullptr, false);
-    log("Enumerate items for observer from page %@", parsed.is_discarded() ? text(*page) : parsed.dump());
-    if (!parsed.is_discarded() && parsed.is_object()) {
+    log("Enumerate items for observer from page %@", text(*page));
+    if (std::optional<PageOffsets> offsets = offsetsFromPageToken(*page)) {
       std::lock_guard lock(mutex_);
-      foldersReturned_ = unsignedValue(parsed, kFoldersReturnedKey);
-      itemsReturned_ = unsignedValue(parsed, kItemsReturnedKey);
+      foldersReturned_ = offsets->foldersReturned;
+      itemsReturned_ = offsets->itemsReturned;
     }
   } else {
     log("Enumerate items for observer from no page");

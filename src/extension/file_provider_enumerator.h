@@ -10,6 +10,7 @@
 
 #include "platform/foundation/date.h"
 #include "platform/foundation/error.h"
+#include "extension/enumeration_tokens.h"
 #include "platform/fileprovider/file_provider_enumeration.h"
 #include "platform/foundation/property_list.h"
 #include "platform/objectstore/fetch_request.h"
@@ -23,12 +24,6 @@ class ManagedObjectContext;
 inline constexpr const char* kFileProviderEnumeratorErrorDomain = "QLTFileProviderEnumeratorErrorDomain";
 inline constexpr long kFileProviderEnumeratorErrorCode = 10001;
 
-// Sync anchors and item versions: a secure archive of one number holding a
-// date in seconds since the reference date (0 for no date).
-Bytes syncAnchorForDate(const std::optional<Date>& date);
-[[nodiscard]] std::optional<Date> dateFromSyncAnchor(const Bytes& anchor);
-// Page tokens: {"foldersReturned":F,"itemsReturned":I} as compact JSON.
-Bytes pageTokenForOffsets(uint64_t foldersReturned, uint64_t itemsReturned);
 
 // Lists one container of the file-provider service and reports its changes.
 // An enumerator reads the library only in a background context of its own;

@@ -275,7 +275,8 @@ bool NoteFile::readFileWrapper(const FileWrapper& wrapper, Error* error) {
     if (fileAttachment && fileAttachment->convertToInPlaceOnMac())
       restored = std::make_shared<TextAttachment>(file);
     const UniformType* type = UniformType::withIdentifier(restored->fileType());
-    if (typeid(*restored) == typeid(TextAttachment) && type && type->conformsTo(UniformType::audio()))
+    const TextAttachment& restoredAttachment = *restored;
+    if (typeid(restoredAttachment) == typeid(TextAttachment) && type && type->conformsTo(UniformType::audio()))
       restored = std::make_shared<FileAttachment>(file);
     if (!isA<FileAttachment>(restored) && isPasswordProtectedPDF(*restored))
       restored = FileAttachment::fileAttachmentWithAttachment(*restored);

@@ -1,13 +1,9 @@
 #include "richtext/file_attachment.h"
 
-// qpdf's smart pointers are std::shared_ptr only.
-#define POINTERHOLDER_TRANSITION 4
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFExc.hh>
-
 #include "platform/foundation/keyed_archiver.h"
 #include "platform/foundation/keyed_unarchiver.h"
 #include "platform/foundation/uniform_type.h"
+#include "richtext/pdf_password.h"
 
 namespace qlt {
 
@@ -51,17 +47,7 @@ std::shared_ptr<Codable> FileAttachment::decode(KeyedUnarchiver& unarchiver, Err
 bool isPasswordProtectedPDF(const TextAttachment& attachment) {
   if (!conformsTo(attachment.fileType(), UniformType::pdf())) return false;
   auto contents = attachment.regularFileContents();
-  if (!contents) return false;
-  try {
-    QPDF pdf;
-    pdf.setSuppressWarnings(true);
-    pdf.processMemoryFile("attachment", contents->data(), contents->size(), "");
-    return false;
-  } catch (const QPDFExc& exception) {
-    return exception.getErrorCode() == qpdf_e_password;
-  } catch (const std::exception&) {
-    return false;
-  }
+  return contents && isPasswordProtectedPDFData(*contents);
 }
 
 bool canViewInPlace(const TextAttachment& attachment) {

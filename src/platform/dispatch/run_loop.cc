@@ -160,6 +160,7 @@ void RunLoop::performAndWait(std::function<void()> block) {
   // Signals when the queued block is destroyed: after it ran, or when the
   // loop discards it.
   struct Signal {
+    explicit Signal(std::shared_ptr<Completion> completion) : completion(std::move(completion)) {}
     std::shared_ptr<Completion> completion;
     ~Signal() {
       std::lock_guard lock(completion->mutex);

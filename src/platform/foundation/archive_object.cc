@@ -4,9 +4,16 @@
 
 namespace qlt {
 
-bool ArchiveArray::operator==(const ArchiveArray&) const = default;
-bool ArchiveDictionary::operator==(const ArchiveDictionary&) const = default;
-bool ArchiveSet::operator==(const ArchiveSet&) const = default;
+bool ArchiveArray::operator==(const ArchiveArray& other) const {
+  return isMutable == other.isMutable && elements == other.elements;
+}
+bool ArchiveDictionary::operator==(const ArchiveDictionary& other) const {
+  return isMutable == other.isMutable && entries == other.entries;
+}
+bool ArchiveSet::operator==(const ArchiveSet& other) const {
+  return isMutable == other.isMutable && elements == other.elements;
+}
+bool ArchiveObject::operator==(const ArchiveObject& other) const { return value_ == other.value_; }
 
 ArchiveObject::ArchiveObject(std::shared_ptr<Codable> value) {
   if (value) value_ = std::move(value);

@@ -96,7 +96,9 @@ class ArchiveObject {
   std::string className() const;
 
   // Built-ins compare by value, objects of our own classes by identity.
-  bool operator==(const ArchiveObject&) const = default;
+  // Written out in the source file: a defaulted comparison over this
+  // recursive variant crashes clang 14.
+  bool operator==(const ArchiveObject& other) const;
 
  private:
   std::variant<std::monostate, std::string, int64_t, double, bool, Date, Bytes, ArchiveArray, ArchiveDictionary,

@@ -147,7 +147,15 @@ std::string Date::formattedLocal(Style dateStyle, Style timeStyle) const {
 }
 
 std::string Date::description() const {
-  time_t seconds = static_cast<time_t>(std::floor(timeIntervalSince1970()));
+  double since1970 = std::floor(timeIntervalSince1970());
+  // Beyond what time_t and gmtime_r can express (about 31 million years
+  // either way is safe), and for NaN, the seconds themselves.
+  if (!(std::fabs(since1970) < 1e15)) {
+    char number[64];
+    std::snprintf(number, sizeof number, "%g seconds since 2001-01-01 00:00:00 +0000", seconds_);
+    return number;
+  }
+  time_t seconds = static_cast<time_t>(since1970);
   struct tm parts {};
   gmtime_r(&seconds, &parts);
   char buffer[64];

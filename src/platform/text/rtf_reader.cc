@@ -244,6 +244,20 @@ class RTFReader {
       return;
     }
     if (state.starred && state.destination != Destination::Text) return setDestination(Destination::Skip);
+    // Unicode escapes count in every destination that keeps characters,
+    // font names included.
+    if (!state.starred && word == "uc") {
+      state.unicodeSkip = std::clamp(n, 0L, 16L);
+      return;
+    }
+    if (!state.starred && word == "u") {
+      if (!parameter) return;
+      long value = *parameter;
+      if (value < 0) value += 65536;
+      character(value >= 0 && value <= 0xFFFF ? static_cast<char16_t>(value) : u'\uFFFD');
+      skip_ = state.unicodeSkip;
+      return;
+    }
     if (state.destination == Destination::ListTable) {
       if (word == "list") pendingList_ = TextList();
       if (word == "levelstartat" && pendingList_.markerFormat.empty()) pendingList_.startingItemNumber = n;
@@ -281,18 +295,6 @@ class RTFReader {
     if (word == "rquote") return character(u'\u2019');
     if (word == "ldblquote") return character(u'\u201C');
     if (word == "rdblquote") return character(u'\u201D');
-    if (word == "uc") {
-      state.unicodeSkip = std::clamp(n, 0L, 16L);
-      return;
-    }
-    if (word == "u") {
-      if (!parameter) return;
-      long value = *parameter;
-      if (value < 0) value += 65536;
-      character(value >= 0 && value <= 0xFFFF ? static_cast<char16_t>(value) : u'\uFFFD');
-      skip_ = state.unicodeSkip;
-      return;
-    }
 
     if (word == "plain") return changeCharacter([&](CharacterFormat& f) { f = CharacterFormat{.link = f.link}; });
     if (word == "b") return changeCharacter([&](CharacterFormat& f) { f.bold = on; });
@@ -368,6 +370,15 @@ class RTFReader {
 
   void character(char16_t c) {
     GroupState& state = top();
+    // The fallback characters after "\u" stand in for it in every
+    // destination, link targets and font names included.
+    if (skip_ > 0) {
+      --skip_;
+      return;
+    }
+    // Control characters other than tabs and line ends are not text, nor
+    // part of names and links (and the writer leaves them out).
+    if (c < 0x20 && c != u'\t' && c != u'\n') return;
     switch (state.destination) {
       case Destination::Skip:
       case Destination::ListTable:
@@ -380,7 +391,7 @@ class RTFReader {
         if (c == u';') {
           fonts_[fontNumber_] = trimmed(utf8FromUTF16(fontName_));
           fontName_.clear();
-        } else if (fontName_.size() < 256) {
+        } else if (fontName_.size() < 256 && c >= 0x20) {  // no tabs or line ends in names
           fontName_ += c;
         }
         return;
@@ -395,10 +406,6 @@ class RTFReader {
         }
         return;
       case Destination::Text: break;
-    }
-    if (skip_ > 0) {
-      --skip_;
-      return;
     }
     if (state.pendingAttachment) {
       std::string name = std::move(*state.pendingAttachment);
