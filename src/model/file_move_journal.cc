@@ -20,6 +20,7 @@
 #include "model/item.h"
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
+#include "platform/files/file_system_calls.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/uuid.h"
 #include "platform/objectstore/managed_object_context.h"
@@ -116,16 +117,17 @@ std::optional<std::string> write(const std::string& identifier, const std::strin
   // short by a power failure is unreadable and dropped.
   const std::string path = appendingPathComponent(folder, newUUIDString() + ".move");
   const std::string text = entry.dump();
-  int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  FileSystemCalls& calls = FileSystemCalls::current();
+  int descriptor = calls.openForWriting(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (descriptor < 0) {
     setError(error, posixError(errno, path));
     return std::nullopt;
   }
-  ssize_t written = ::write(descriptor, text.data(), text.size());
+  ssize_t written = calls.write(descriptor, text.data(), text.size());
   const int failure = written < 0 ? errno : EIO;
   ::close(descriptor);
   if (written != static_cast<ssize_t>(text.size())) {
-    (void)::unlink(path.c_str());
+    (void)calls.unlink(path.c_str());
     setError(error, posixError(failure, path));
     return std::nullopt;
   }
@@ -159,7 +161,7 @@ bool FileMoveJournal::setAside(const std::string& identifier, const std::string&
   std::optional<std::string> entry = write(identifier, path, held, "delete", error);
   if (!entry) return false;
   if (!moveItem(path, held, error)) {
-    (void)::unlink(entry->c_str());
+    (void)FileSystemCalls::current().unlink(entry->c_str());
     return false;
   }
   std::lock_guard lock(registryMutex());
@@ -178,7 +180,7 @@ void FileMoveJournal::abandon(const std::string& entry) {
       }
     }
   }
-  (void)::unlink(entry.c_str());
+  (void)FileSystemCalls::current().unlink(entry.c_str());
 }
 
 void FileMoveJournal::finish(const std::string& identifier) {
@@ -191,7 +193,7 @@ void FileMoveJournal::finish(const std::string& identifier) {
   }
   for (const Written& written : done) {
     if (!written.setAside.empty()) (void)removeItem(written.setAside);
-    if (!written.entry.empty()) (void)::unlink(written.entry.c_str());
+    if (!written.entry.empty()) (void)FileSystemCalls::current().unlink(written.entry.c_str());
   }
 }
 

@@ -16,6 +16,7 @@
 #include "platform/files/file_coordinator.h"
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
+#include "platform/files/file_system_calls.h"
 #include "platform/foundation/localized_strings.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/string_comparison.h"
@@ -601,7 +602,7 @@ void Folder::removeEmptySharedWrapper(const std::string& oldPath) const {
   ManagedObjectPtr owner = library();
   auto shared = owner ? asFolder(owner->objectForKey("sharedFolder")) : nullptr;
   auto sharedPath = shared ? shared->folderPath() : std::nullopt;
-  if (sharedPath && deletingLastPathComponent(wrapper) == *sharedPath) ::rmdir(wrapper.c_str());
+  if (sharedPath && deletingLastPathComponent(wrapper) == *sharedPath) (void)FileSystemCalls::current().rmdir(wrapper.c_str());
 }
 
 bool Folder::remove(Error* error) {
