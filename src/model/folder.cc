@@ -656,6 +656,7 @@ void Folder::didSave() {
 
 void Folder::prepareForDeletion() {
   LibraryObject::prepareForDeletion();
+  setFileDeletionError(std::nullopt);
   if (!isPlainFolder()) return;
   auto path = folderPath();
   if (!path || !somethingAt(*path)) return;
@@ -670,7 +671,9 @@ void Folder::prepareForDeletion() {
       *path, FileCoordinator::kForDeleting,
       [&](const std::string& target) { removed = FileMoveJournal::setAside(identifier(), target, &failure); },
       &failure);
-  if (!ran || !removed) log("Error removing folder: %@", failure);
+  if (ran && removed) return;
+  log("Error removing folder: %@", failure);
+  setFileDeletionError(failure);
 }
 
 void RootFolder::awakeFromInsert() {
