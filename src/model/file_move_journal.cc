@@ -204,6 +204,11 @@ void FileMoveJournal::finish(const std::string& identifier) {
   }
 }
 
+void FileMoveJournal::forgetCreation(const std::string& identifier) {
+  // A new object has nothing set aside: finishing only strikes out entries.
+  finish(identifier);
+}
+
 void FileMoveJournal::putBack(const std::string& identifier) {
   std::vector<Written> held;
   {
