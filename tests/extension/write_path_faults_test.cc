@@ -171,6 +171,9 @@ class WritePathFaultTest : public LibraryContentTest {
     for (size_t index = 0; index < fullDiskPoints.size(); ++index)
       tryOnce("disk full in write " + std::to_string(index + 1) + " of " + std::to_string(fullDiskPoints.size()),
               [&] { disk_->fillDiskAfter(fullDiskPoints[index]); }, true);
+    std::string plan = std::to_string(driven) + " failures:";
+    for (Access kind : FaultyFileSystem::kAccesses) plan += " " + std::to_string(counts[kind]) + " " + accessName(kind);
+    RecordProperty("loop " + std::to_string(++loops_), plan + ", " + std::to_string(fullDiskPoints.size()) + " disk full");
     return driven;
   }
 
@@ -229,6 +232,7 @@ class WritePathFaultTest : public LibraryContentTest {
 
   std::string library_;
   std::unique_ptr<FaultyFileSystem> disk_;
+  int loops_ = 0;
   int stagedCount_ = 0;
 };
 
