@@ -7,6 +7,7 @@
 #include "extension/cloud_error_conversion.h"
 #include "extension/file_provider_item_values.h"
 #include "extension/library_object_file_provider_item.h"
+#include "model/file_move_journal.h"
 #include "model/folder.h"
 #include "model/item.h"
 #include "platform/cloud/cloud_error.h"
@@ -200,7 +201,8 @@ std::shared_ptr<Folder> FileProviderCreateOperation::createFolderInParent(const 
   const bool existed = directory && somethingAt(*directory);
   if (!folder->createFolder(error)) return nullptr;
   if (directory && !existed) createdDirectoryPath_ = directory;
-  applyTemplateToFolder(*folder);
+  createdIdentifier_ = folder->identifier();
+  if (!applyTemplateToFolder(*folder, error)) return nullptr;
   didCreateItem_ = true;
   return folder;
 }
@@ -281,11 +283,12 @@ std::shared_ptr<Item> FileProviderCreateOperation::createItemInParent(const std:
     return nullptr;
   }
   if (source) createdFilePath_ = item->fileURL();
+  createdIdentifier_ = item->identifier();
   if (identifier) {
     log("Restoring identifier on created item: %@", *identifier);
     item->setValueForKey("identifier", *identifier);
   }
-  applyTemplateToItem(*item);
+  if (!applyTemplateToItem(*item, error)) return nullptr;
   didCreateItem_ = true;
   return item;
 }
@@ -299,8 +302,13 @@ void FileProviderCreateOperation::removeCreatedFiles() {
   }
   // Only while still empty: anything in it now is not ours.
   if (createdDirectoryPath_) (void)removeEmptyDirectory(*createdDirectoryPath_);
+  // A file or directory still there keeps its entry, for the next load to remove.
+  const bool gone = !(createdFilePath_ && somethingAt(*createdFilePath_)) &&
+                    !(createdDirectoryPath_ && somethingAt(*createdDirectoryPath_));
+  if (createdIdentifier_ && gone) FileMoveJournal::forgetCreation(*createdIdentifier_);
   createdFilePath_.reset();
   createdDirectoryPath_.reset();
+  createdIdentifier_.reset();
 }
 
 void FileProviderCreateOperation::recordChangeSet() {

@@ -48,8 +48,9 @@ class FileProviderCreateOperation final : public FileProviderOperation {
   // The identifier a template carries from an object that existed before.
   [[nodiscard]] std::optional<std::string> restoredIdentifier() const;
   bool isRemoteShareTemplate() const;
-  void applyTemplateToFolder(const Folder& folder) const;
-  void applyTemplateToItem(Item& item);
+  // False with the error when the file or directory does not take a value.
+  [[nodiscard]] bool applyTemplateToFolder(const Folder& folder, Error* error) const;
+  [[nodiscard]] bool applyTemplateToItem(Item& item, Error* error);
   // Ends the operation from inside createItemInParent: the one completion.
   void finishAtOnce(std::optional<Error> error);
   // Removes what the creation put on disk before it was saved.
@@ -75,6 +76,9 @@ class FileProviderCreateOperation final : public FileProviderOperation {
   std::set<RecordID> insertedTagRecordIDs_;
   std::optional<std::string> createdFilePath_;
   std::optional<std::string> createdDirectoryPath_;
+  // The identifier the new object's file or directory was written down
+  // under in the file move journal.
+  std::optional<std::string> createdIdentifier_;
   FileProviderItemPtr resultItem_;
   // Touched only inside the changes context.
   LibraryChangeSet::Ptr changeSet_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "extension/cloud_error_conversion.h"
+#include "model/file_move_journal.h"
 #include "model/folder.h"
 #include "model/item.h"
 #include "platform/cloud/cloud_container.h"
@@ -24,6 +25,29 @@ bool onlyAlreadyDeleted(const Error& error) {
   return errors && !errors->empty() && std::all_of(errors->begin(), errors->end(), [](const auto& entry) {
     return isCloudError(entry.second, kCloudErrorUnknownItem);
   });
+}
+
+// Whether a file or directory of the objects deleted in `context` stayed
+// in place; the first such failure goes to `error`.
+bool fileDeletionFailed(ManagedObjectContext& context, Error* error) {
+  for (const ManagedObjectPtr& object : context.deletedObjects()) {
+    auto deleted = std::dynamic_pointer_cast<LibraryObject>(object);
+    if (deleted && deleted->fileDeletionError()) {
+      setError(error, *deleted->fileDeletionError());
+      return true;
+    }
+  }
+  return false;
+}
+
+// Forgets the unsaved deletions of `context` and puts back the files they
+// set aside.
+void undoDeletion(ManagedObjectContext& context) {
+  std::vector<std::string> identifiers;
+  for (const ManagedObjectPtr& object : context.deletedObjects())
+    if (auto deleted = std::dynamic_pointer_cast<LibraryObject>(object)) identifiers.push_back(deleted->identifier());
+  context.rollback();
+  for (const std::string& identifier : identifiers) FileMoveJournal::putBack(identifier);
 }
 
 bool isLocalRecordObject(const ManagedObjectPtr& object) {
@@ -187,11 +211,12 @@ void FileProviderDeleteOperation::deleteFromLibrary() {
     if (self->libraryObject_) context->deleteObject(self->libraryObject_);
     self->progress()->setCompletedUnitCount(self->progress()->completedUnitCount() + 1);
     Error error;
-    if (context->save(&error)) {
+    if (!fileDeletionFailed(*context, &error) && context->save(&error)) {
       self->finishWithError();
-    } else {
-      self->finishWithError(error);
+      return;
     }
+    undoDeletion(*context);
+    self->finishWithError(error);
   });
 }
 

@@ -4,7 +4,9 @@
 #include "model/item.h"
 #include "model/tag.h"
 #include "platform/defaults/user_defaults.h"
+#include "platform/files/extended_attributes.h"
 #include "platform/files/file_attributes.h"
+#include "platform/files/file_error.h"
 #include "platform/files/file_path.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/property_list_serialization.h"
@@ -44,8 +46,21 @@ std::optional<Error> filenameRefusal(const std::string& name) {
   return invalidFilenameError(name, "names may not be empty, “.” or “..”, or hold “/” or NUL");
 }
 
-void applyExtendedAttributesToItem(Item& item, const std::map<std::string, Bytes>& attributes,
-                                   const std::optional<std::string>& path) {
+bool storeServiceAttribute(const std::string& path, const std::string& key, const Bytes& value, Error* error) {
+  Error failure;
+  std::string_view bytes(reinterpret_cast<const char*>(value.data()), value.size());
+  if (setExtendedAttribute(path, key, bytes, &failure)) return true;
+  const int errnum = static_cast<int>(failure.code());
+  if (errnum == E2BIG || errnum == ERANGE || errnum == EOPNOTSUPP) {
+    log("Leaving out attribute %@ the file system cannot hold: %@", key, failure);
+    return true;
+  }
+  setError(error, fileWriteError(errnum, path));
+  return false;
+}
+
+bool applyExtendedAttributesToItem(Item& item, const std::map<std::string, Bytes>& attributes,
+                                   const std::optional<std::string>& path, Error* error) {
   for (const auto& [key, value] : attributes) {
     if (key == kFinderCommentsXAttrKey) {
       Error failure;
@@ -57,19 +72,18 @@ void applyExtendedAttributesToItem(Item& item, const std::map<std::string, Bytes
       }
       continue;
     }
-    if (path) (void)setXAttrDataValue(value, key, *path);
+    if (path && !storeServiceAttribute(*path, key, value, error)) return false;
   }
+  return true;
 }
 
-void applyTypeAndCreatorToItem(Item& item, uint64_t codes, const std::optional<std::string>& path) {
+bool applyTypeAndCreatorToItem(Item& item, uint64_t codes, const std::optional<std::string>& path, Error* error) {
   const auto typeCode = static_cast<uint32_t>(codes & 0xFFFFFFFFu);
   const auto creatorCode = static_cast<uint32_t>(codes >> 32);
-  if (path) {
-    (void)setTypeCode(*path, typeCode);
-    (void)setCreatorCode(*path, creatorCode);
-  }
+  if (path && !(setTypeCode(*path, typeCode, error) && setCreatorCode(*path, creatorCode, error))) return false;
   item.setValueForKey("fileTypeCode", static_cast<int64_t>(static_cast<int32_t>(typeCode)));
   item.setValueForKey("fileCreatorCode", static_cast<int64_t>(static_cast<int32_t>(creatorCode)));
+  return true;
 }
 
 }  // namespace qlt

@@ -30,12 +30,20 @@ void setItemTagsFromFileProviderTagData(Item& item, const Bytes& data, const std
 // ENAMETOOLONG over 255 bytes, else the invalid-name error.
 [[nodiscard]] std::optional<Error> filenameRefusal(const std::string& name);
 
+// Writes one of the service's extended attributes to the file at `path`.
+// One the file system cannot hold (too large, or no attributes there at
+// all) is left out, as a copy to such a disk leaves it out; other failures
+// are Cocoa file errors.
+[[nodiscard]] bool storeServiceAttribute(const std::string& path, const std::string& key, const Bytes& value,
+                                         Error* error = nullptr);
+
 // The service's extended attributes on an item: the Finder comment (a
 // property list) becomes its comments, every other attribute is written to
-// the file at `path` (when there is one).
-void applyExtendedAttributesToItem(Item& item, const std::map<std::string, Bytes>& attributes,
-                                   const std::optional<std::string>& path);
+// the file at `path` (when there is one); false at the first that fails.
+[[nodiscard]] bool applyExtendedAttributesToItem(Item& item, const std::map<std::string, Bytes>& attributes,
+                                                 const std::optional<std::string>& path, Error* error = nullptr);
 // HFS type (low 32 bits) and creator codes, on the file and the item.
-void applyTypeAndCreatorToItem(Item& item, uint64_t codes, const std::optional<std::string>& path);
+[[nodiscard]] bool applyTypeAndCreatorToItem(Item& item, uint64_t codes, const std::optional<std::string>& path,
+                                             Error* error = nullptr);
 
 }  // namespace qlt

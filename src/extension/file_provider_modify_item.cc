@@ -12,6 +12,8 @@
 #include "platform/dispatch/operation_queue.h"
 #include "platform/files/file_attributes.h"
 #include "platform/files/file_coordinator.h"
+#include "platform/files/file_error.h"
+#include "platform/files/file_metadata_backup.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/property_list_serialization.h"
 #include "platform/foundation/uuid.h"
@@ -62,15 +64,26 @@ bool isDataless(const std::string& path) {
 
 bool FileProviderModifyOperation::updateValuesOnItem(Item& item, Error* error) {
   if (has(kFileProviderItemContents) && !replaceContents(item, error)) return false;
+  // The place changes last: the file's dates and attributes before it can
+  // still be put back where they are when a later step fails.
+  const std::optional<std::string> path = item.fileURL();
+  const std::optional<FileMetadataBackup> backup = path ? FileMetadataBackup::capture(*path) : std::nullopt;
+  const bool moves = has(kFileProviderItemFilename) || has(kFileProviderItemParentItemIdentifier);
+  if (updateFileMetadata(item, error) && (!moves || updatePlace(item, error))) return true;
+  Error failure;
+  if (backup && !backup->restore(*path, &failure)) log("Cannot put back the attributes of %@: %@", *path, failure);
+  return false;
+}
+
+bool FileProviderModifyOperation::updateFileMetadata(Item& item, Error* error) {
   if (!updateDates(item, error)) return false;
-  if (has(kFileProviderItemTagData)) updateTagData(item);
-  if ((has(kFileProviderItemFilename) || has(kFileProviderItemParentItemIdentifier)) && !updatePlace(item, error))
-    return false;
+  if (has(kFileProviderItemTagData) && !updateTagData(item, error)) return false;
   if (has(kFileProviderItemFileSystemFlags)) updateFileSystemFlags(item);
-  if (has(kFileProviderItemExtendedAttributes)) applyExtendedAttributesToItem(item, item_->extendedAttributes(), item.fileURL());
-  if (has(kFileProviderItemTypeAndCreator) && item_->typeAndCreator())
-    applyTypeAndCreatorToItem(item, *item_->typeAndCreator(), item.fileURL());
-  return true;
+  if (has(kFileProviderItemExtendedAttributes) &&
+      !applyExtendedAttributesToItem(item, item_->extendedAttributes(), item.fileURL(), error))
+    return false;
+  return !has(kFileProviderItemTypeAndCreator) || !item_->typeAndCreator() ||
+         applyTypeAndCreatorToItem(item, *item_->typeAndCreator(), item.fileURL(), error);
 }
 
 bool FileProviderModifyOperation::replaceContents(Item& item, Error* error) {
@@ -130,17 +143,23 @@ bool FileProviderModifyOperation::updateDates(Item& item, Error* error) {
   return true;
 }
 
-void FileProviderModifyOperation::updateTagData(Item& item) {
+bool FileProviderModifyOperation::updateTagData(Item& item, Error* error) {
   std::optional<Bytes> data = item_->tagData();
   std::optional<std::string> path = item.fileURL();
   if (data) {
     std::vector<std::string> names = Tag::tagNamesFromFileProviderTagData(*data).value_or(std::vector<std::string>());
     Error failure;
-    if (path && !setFinderTagNames(*path, names, &failure)) log("Cannot update Finder tags on local item: %@", failure);
+    if (path && !setFinderTagNames(*path, names, &failure)) {
+      log("Cannot update Finder tags on local item: %@", failure);
+      setError(error, failure.domain() == kPOSIXErrorDomain ? fileWriteError(static_cast<int>(failure.code()), *path)
+                                                            : failure);
+      return false;
+    }
   }
   // After the names, so that the attribute keeps the colours of the data.
-  if (path) (void)setXAttrDataValue(data.value_or(Bytes()), kMetadataUserTagsXAttrKey, *path);
+  if (path && !storeServiceAttribute(*path, kMetadataUserTagsXAttrKey, data.value_or(Bytes()), error)) return false;
   if (data) setItemTagsFromFileProviderTagData(item, *data, library(), insertedTagRecordIDs_);
+  return true;
 }
 
 bool FileProviderModifyOperation::updatePlace(Item& item, Error* error) {

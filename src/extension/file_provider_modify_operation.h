@@ -48,7 +48,8 @@ class FileProviderModifyOperation final : public FileProviderOperation {
   std::string description() const override;
 
   // Apply the changed fields; false with the error of the first field that
-  // failed (later fields are left alone). Run inside the operation's context.
+  // failed (later fields are left alone, and the file's attributes and
+  // dates are put back). Run inside the operation's context.
   [[nodiscard]] bool updateValuesOnItem(Item& item, Error* error);
   [[nodiscard]] bool updateValuesOnFolder(Folder& folder, Error* error);
 
@@ -68,8 +69,10 @@ class FileProviderModifyOperation final : public FileProviderOperation {
 
   // Steps of updateValuesOnItem.
   [[nodiscard]] bool replaceContents(Item& item, Error* error);
+  // The file's dates and attributes and the item's values for them.
+  [[nodiscard]] bool updateFileMetadata(Item& item, Error* error);
   [[nodiscard]] bool updateDates(Item& item, Error* error);
-  void updateTagData(Item& item);
+  [[nodiscard]] bool updateTagData(Item& item, Error* error);
   [[nodiscard]] bool updatePlace(Item& item, Error* error);
   [[nodiscard]] bool renameWithinFolder(Item& item, Error* error);
   [[nodiscard]] bool moveToNewParent(Item& item, bool withName, Error* error);

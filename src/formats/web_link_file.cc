@@ -12,6 +12,7 @@
 #include "platform/files/file_error.h"
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
+#include "platform/files/file_system_calls.h"
 #include "platform/foundation/localized_strings.h"
 #include "platform/foundation/property_list_serialization.h"
 #include "platform/foundation/string_comparison.h"
@@ -32,7 +33,8 @@ Error noURLError() { return webLinkError(kWebLinkFileNoURLErrorCode, "No URL.");
 Error invalidFileError() { return webLinkError(kWebLinkFileInvalidErrorCode, "The file is not a valid webloc file."); }
 
 bool writeFileContents(const std::string& path, const Bytes& data, Error* error) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  FileSystemCalls& calls = FileSystemCalls::current();
+  int fd = calls.openForWriting(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
     setError(error, fileWriteError(errno, path));
     return false;
@@ -40,7 +42,7 @@ bool writeFileContents(const std::string& path, const Bytes& data, Error* error)
   size_t done = 0;
   int failure = 0;
   while (done < data.size()) {
-    ssize_t written = ::write(fd, data.data() + done, data.size() - done);
+    ssize_t written = calls.write(fd, data.data() + done, data.size() - done);
     if (written < 0 && errno == EINTR) continue;
     if (written < 0) {
       failure = errno;

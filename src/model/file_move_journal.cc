@@ -18,8 +18,10 @@
 
 #include "model/folder.h"
 #include "model/item.h"
+#include "platform/files/file_error.h"
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
+#include "platform/files/file_system_calls.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/uuid.h"
 #include "platform/objectstore/managed_object_context.h"
@@ -89,6 +91,7 @@ std::mutex& registryMutex() {
 struct Written {
   std::string entry;
   std::string setAside;  // what a deletion moved away, removed once saved
+  std::string original;  // where it was
 };
 
 // This process's entries by item.
@@ -101,7 +104,7 @@ std::optional<std::string> write(const std::string& identifier, const std::strin
                                  const char* kind, Error* error) {
   std::optional<Inode> inode = from.empty() ? Inode{} : inodeOf(from);
   if (!inode) {
-    setError(error, posixError(errno, from));
+    setError(error, fileReadError(errno, from));
     return std::nullopt;
   }
   const std::string folder = journalFolder();
@@ -116,17 +119,23 @@ std::optional<std::string> write(const std::string& identifier, const std::strin
   // short by a power failure is unreadable and dropped.
   const std::string path = appendingPathComponent(folder, newUUIDString() + ".move");
   const std::string text = entry.dump();
-  int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  FileSystemCalls& calls = FileSystemCalls::current();
+  int descriptor = calls.openForWriting(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (descriptor < 0) {
-    setError(error, posixError(errno, path));
+    setError(error, fileWriteError(errno, path));
     return std::nullopt;
   }
-  ssize_t written = ::write(descriptor, text.data(), text.size());
-  const int failure = written < 0 ? errno : EIO;
+  std::string_view rest = text;
+  int failure = 0;
+  while (!rest.empty() && failure == 0) {
+    ssize_t written = calls.write(descriptor, rest.data(), rest.size());
+    if (written < 0 && errno != EINTR) failure = errno;
+    if (written > 0) rest.remove_prefix(static_cast<size_t>(written));
+  }
   ::close(descriptor);
-  if (written != static_cast<ssize_t>(text.size())) {
-    (void)::unlink(path.c_str());
-    setError(error, posixError(failure, path));
+  if (failure != 0) {
+    (void)calls.unlink(path.c_str());
+    setError(error, fileWriteError(failure, path));
     return std::nullopt;
   }
   return path;
@@ -149,7 +158,7 @@ std::optional<std::string> FileMoveJournal::begin(const std::string& identifier,
   std::optional<std::string> entry = write(identifier, from, to, "move", error);
   if (!entry) return std::nullopt;
   std::lock_guard lock(registryMutex());
-  registry().emplace(identifier, Written{*entry, {}});
+  registry().emplace(identifier, Written{*entry, {}, {}});
   return entry;
 }
 
@@ -158,7 +167,7 @@ std::optional<std::string> FileMoveJournal::beginCreation(const std::string& ide
   std::optional<std::string> entry = write(identifier, {}, path, "create", error);
   if (!entry) return std::nullopt;
   std::lock_guard lock(registryMutex());
-  registry().emplace(identifier, Written{*entry, {}});
+  registry().emplace(identifier, Written{*entry, {}, {}});
   return entry;
 }
 
@@ -169,11 +178,11 @@ bool FileMoveJournal::setAside(const std::string& identifier, const std::string&
   std::optional<std::string> entry = write(identifier, path, held, "delete", error);
   if (!entry) return false;
   if (!moveItem(path, held, error)) {
-    (void)::unlink(entry->c_str());
+    (void)FileSystemCalls::current().unlink(entry->c_str());
     return false;
   }
   std::lock_guard lock(registryMutex());
-  registry().emplace(identifier, Written{*entry, held});
+  registry().emplace(identifier, Written{*entry, held, path});
   return true;
 }
 
@@ -188,7 +197,7 @@ void FileMoveJournal::abandon(const std::string& entry) {
       }
     }
   }
-  (void)::unlink(entry.c_str());
+  (void)FileSystemCalls::current().unlink(entry.c_str());
 }
 
 void FileMoveJournal::finish(const std::string& identifier) {
@@ -201,7 +210,37 @@ void FileMoveJournal::finish(const std::string& identifier) {
   }
   for (const Written& written : done) {
     if (!written.setAside.empty()) (void)removeItem(written.setAside);
-    if (!written.entry.empty()) (void)::unlink(written.entry.c_str());
+    if (!written.entry.empty()) (void)FileSystemCalls::current().unlink(written.entry.c_str());
+  }
+}
+
+void FileMoveJournal::forgetCreation(const std::string& identifier) {
+  // A new object has nothing set aside: finishing only strikes out entries.
+  finish(identifier);
+}
+
+void FileMoveJournal::putBack(const std::string& identifier) {
+  std::vector<Written> held;
+  {
+    std::lock_guard lock(registryMutex());
+    auto [first, last] = registry().equal_range(identifier);
+    for (auto it = first; it != last;) {
+      if (it->second.setAside.empty()) {
+        ++it;
+        continue;
+      }
+      held.push_back(it->second);
+      it = registry().erase(it);
+    }
+  }
+  for (const Written& written : held) {
+    Error failure;
+    if (moveItem(written.setAside, written.original, &failure)) {
+      (void)FileSystemCalls::current().unlink(written.entry.c_str());
+    } else {
+      // The entry stays: the next library load puts it back.
+      log("Cannot put back %@: %@", written.original, failure);
+    }
   }
 }
 

@@ -38,6 +38,11 @@ class FileMoveJournal {
   [[nodiscard]] static bool setAside(const std::string& identifier, const std::string& path, Error* error = nullptr);
   // The item was saved: its moves are done, what it set aside goes.
   static void finish(const std::string& identifier);
+  // A new object was not saved and its file or directory is gone again:
+  // nothing is left to undo.
+  static void forgetCreation(const std::string& identifier);
+  // The deletion was not saved: what it set aside goes back.
+  static void putBack(const std::string& identifier);
   // Undoes what processes that are gone left written down. Runs inside
   // `context`, which sees the saved library. Returns how many moves it undid.
   static int recover(ManagedObjectContext& context);

@@ -16,6 +16,7 @@
 #include "platform/files/file_coordinator.h"
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
+#include "platform/files/file_system_calls.h"
 #include "platform/foundation/localized_strings.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/string_comparison.h"
@@ -601,7 +602,7 @@ void Folder::removeEmptySharedWrapper(const std::string& oldPath) const {
   ManagedObjectPtr owner = library();
   auto shared = owner ? asFolder(owner->objectForKey("sharedFolder")) : nullptr;
   auto sharedPath = shared ? shared->folderPath() : std::nullopt;
-  if (sharedPath && deletingLastPathComponent(wrapper) == *sharedPath) ::rmdir(wrapper.c_str());
+  if (sharedPath && deletingLastPathComponent(wrapper) == *sharedPath) (void)FileSystemCalls::current().rmdir(wrapper.c_str());
 }
 
 bool Folder::remove(Error* error) {
@@ -655,6 +656,7 @@ void Folder::didSave() {
 
 void Folder::prepareForDeletion() {
   LibraryObject::prepareForDeletion();
+  setFileDeletionError(std::nullopt);
   if (!isPlainFolder()) return;
   auto path = folderPath();
   if (!path || !somethingAt(*path)) return;
@@ -669,7 +671,9 @@ void Folder::prepareForDeletion() {
       *path, FileCoordinator::kForDeleting,
       [&](const std::string& target) { removed = FileMoveJournal::setAside(identifier(), target, &failure); },
       &failure);
-  if (!ran || !removed) log("Error removing folder: %@", failure);
+  if (ran && removed) return;
+  log("Error removing folder: %@", failure);
+  setFileDeletionError(failure);
 }
 
 void RootFolder::awakeFromInsert() {

@@ -20,6 +20,7 @@ bool somethingAt(const std::string& path) {
 
 void Item::prepareForDeletion() {
   LibraryObject::prepareForDeletion();
+  setFileDeletionError(std::nullopt);
   postIfInMainQueueContext(kItemWillBeDeletedNotification);
   std::optional<std::string> path = fileURL();
   if (!path || !somethingAt(*path)) return;
@@ -39,7 +40,9 @@ void Item::prepareForDeletion() {
       *path, FileCoordinator::kForDeleting,
       [&](const std::string& target) { removed = FileMoveJournal::setAside(identifier(), target, &failure); },
       &failure);
-  if (!ran || !removed) log("Error removing item file: %@", failure);
+  if (ran && removed) return;
+  log("Error removing item file: %@", failure);
+  setFileDeletionError(failure);
 }
 
 }  // namespace qlt

@@ -147,12 +147,19 @@ class LibraryObject : public ManagedObject {
   static Ptr libraryObjectFromFileProviderIdentifier(const std::string& identifier, ManagedObjectContext& context);
   virtual std::string fileProviderItemIdentifier() const;
 
+  // Why the object's file or directory stayed in place when the object was
+  // last deleted; a deletion with one must be rolled back, not saved, or the
+  // file would outlive its row.
+  const std::optional<Error>& fileDeletionError() const { return fileDeletionError_; }
+
  protected:
   void awakeFromInsert() override;
   void awakeFromFetch() override {}
+  void setFileDeletionError(std::optional<Error> error) { fileDeletionError_ = std::move(error); }
 
  private:
   mutable std::optional<CloudRecord> cachedRecord_;
+  std::optional<Error> fileDeletionError_;
 };
 
 // Gives every entity of the library model its class: LibraryObject unless a

@@ -13,6 +13,7 @@
 #include "platform/files/file_error.h"
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
+#include "platform/files/file_system_calls.h"
 #include "platform/foundation/date.h"
 #include "platform/foundation/string_comparison.h"
 #include "util/filename_rules.h"
@@ -84,7 +85,7 @@ bool renameItem(const std::string& path, const std::string& newName, Error* erro
     return moveItem(path, destination, error);
 
   std::string pattern = appendingPathComponent(directory, ".qlt-rename-XXXXXX");
-  if (!::mkdtemp(pattern.data())) {
+  if (!FileSystemCalls::current().mkdtemp(pattern.data())) {
     setError(error, fileWriteError(errno, pattern));
     return false;
   }
@@ -94,7 +95,7 @@ bool renameItem(const std::string& path, const std::string& newName, Error* erro
     moved = false;
     (void)moveItem(aside, appendingPathComponent(directory, oldName));  // undo; the reported error is the rename's
   }
-  ::rmdir(pattern.c_str());
+  (void)FileSystemCalls::current().rmdir(pattern.c_str());
   return moved;
 }
 

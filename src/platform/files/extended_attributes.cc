@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/files/file_system_calls.h"
+
 namespace qlt {
 
 namespace {
@@ -51,7 +53,7 @@ std::optional<std::string> readGrowing(const std::string& path, Query query, Err
 
 bool setExtendedAttribute(const std::string& path, std::string_view name, std::string_view value, Error* error) {
   if (!validName(path, name, error)) return false;
-  if (lsetxattr(path.c_str(), storedName(name).c_str(), value.data(), value.size(), 0) != 0) {
+  if (FileSystemCalls::current().setxattr(path.c_str(), storedName(name).c_str(), value.data(), value.size()) != 0) {
     setError(error, posixError(errno, path));
     return false;
   }
@@ -67,7 +69,7 @@ std::optional<std::string> extendedAttribute(const std::string& path, std::strin
 
 bool removeExtendedAttribute(const std::string& path, std::string_view name, Error* error) {
   if (!validName(path, name, error)) return false;
-  if (lremovexattr(path.c_str(), storedName(name).c_str()) != 0 && errno != ENODATA) {
+  if (FileSystemCalls::current().removexattr(path.c_str(), storedName(name).c_str()) != 0 && errno != ENODATA) {
     setError(error, posixError(errno, path));
     return false;
   }

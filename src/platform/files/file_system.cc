@@ -1,5 +1,6 @@
 #include "platform/files/file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include "platform/files/file_attributes.h"
 #include "platform/files/file_error.h"
 #include "platform/files/file_path.h"
+#include "platform/files/file_system_calls.h"
 #include "platform/foundation/uniform_type.h"
 
 namespace qlt {
@@ -47,7 +49,7 @@ class FileDescriptor {
 
 bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    ssize_t written = FileSystemCalls::current().write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -78,7 +80,40 @@ bool exists(const std::string& path) {
 
 void syncDirectory(const std::string& path) {
   FileDescriptor directory(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directory.valid()) ::fsync(directory.get());
+  if (directory.valid()) (void)FileSystemCalls::current().fsync(directory.get());
+}
+
+// Makes `path` and the directories above it that are missing; errno tells
+// why it failed.
+bool makeDirectories(const std::string& path) {
+  if (isDirectory(path)) return true;
+  std::string parent = deletingLastPathComponent(path);
+  if (!parent.empty() && parent != path && !makeDirectories(parent)) return false;
+  if (FileSystemCalls::current().mkdir(path.c_str(), 0777) == 0) return true;
+  if (errno == EEXIST && !isDirectory(path)) return false;
+  return errno == EEXIST;
+}
+
+// Removes a file, link or tree, children first; errno tells why it failed.
+// Items that vanish meanwhile are fine.
+bool removeTree(const std::string& path) {
+  FileSystemCalls& calls = FileSystemCalls::current();
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0) return errno == ENOENT;
+  if (!S_ISDIR(status.st_mode)) return calls.unlink(path.c_str()) == 0 || errno == ENOENT;
+  std::vector<std::string> names;
+  if (DIR* directory = ::opendir(path.c_str())) {
+    while (const dirent* entry = ::readdir(directory)) {
+      std::string_view name = entry->d_name;
+      if (name != "." && name != "..") names.emplace_back(name);
+    }
+    ::closedir(directory);
+  } else {
+    return errno == ENOENT;
+  }
+  for (const std::string& name : names)
+    if (!removeTree(path + "/" + name)) return false;
+  return calls.rmdir(path.c_str()) == 0 || errno == ENOENT;
 }
 
 bool fail(Error* error, Error failure) {
@@ -116,13 +151,15 @@ bool copyTree(const std::string& source, const std::string& destination, Error* 
     case FileAttributes::Type::Regular: {
       FileDescriptor from(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
       if (!from.valid()) return fail(error, fileReadError(errno, source));
-      FileDescriptor to(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+      FileDescriptor to(
+          FileSystemCalls::current().openForWriting(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
       if (!to.valid()) return fail(error, fileWriteError(errno, destination));
       if (!copyContents(from.get(), to.get()) || !to.close()) return fail(error, fileWriteError(errno, destination));
       break;
     }
     case FileAttributes::Type::Directory: {
-      if (::mkdir(destination.c_str(), 0700) != 0) return fail(error, fileWriteError(errno, destination));
+      if (FileSystemCalls::current().mkdir(destination.c_str(), 0700) != 0)
+        return fail(error, fileWriteError(errno, destination));
       auto names = contentsOfDirectory(source, error);
       if (!names) return false;
       for (const std::string& name : *names)
@@ -133,7 +170,8 @@ bool copyTree(const std::string& source, const std::string& destination, Error* 
       std::error_code failure;
       fs::path target = fs::read_symlink(source, failure);
       if (failure) return fail(error, fileReadError(failure.value(), source));
-      if (::symlink(target.c_str(), destination.c_str()) != 0) return fail(error, fileWriteError(errno, destination));
+      if (FileSystemCalls::current().symlink(target.c_str(), destination.c_str()) != 0)
+        return fail(error, fileWriteError(errno, destination));
       break;
     }
     case FileAttributes::Type::Other:
@@ -209,21 +247,22 @@ std::optional<std::vector<std::string>> contentsOfDirectory(const std::string& p
 
 bool writeFileAtomically(const std::string& path, std::string_view contents, Error* error) {
   if (path.empty() || path.back() == '/') return fail(error, invalidFilenameError(path, "it names no file"));
+  FileSystemCalls& calls = FileSystemCalls::current();
   std::string temporary;
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < 8; ++attempt) {
     temporary = temporarySiblingPath(path);
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = calls.openForWriting(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
   FileDescriptor file(fd);
   if (!file.valid()) return fail(error, fileWriteError(errno, path));
   struct stat existing {};
   if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) ::fchmod(file.get(), existing.st_mode & 07777);
-  if (!writeAll(file.get(), contents) || ::fsync(file.get()) != 0 || !file.close() ||
-      ::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (!writeAll(file.get(), contents) || calls.fsync(file.get()) != 0 || !file.close() ||
+      calls.rename(temporary.c_str(), path.c_str(), 0) != 0) {
     int failure = errno;
-    ::unlink(temporary.c_str());
+    (void)calls.unlink(temporary.c_str());
     return fail(error, fileWriteError(failure, path));
   }
   syncDirectory(deletingLastPathComponent(path));
@@ -233,13 +272,12 @@ bool writeFileAtomically(const std::string& path, std::string_view contents, Err
 bool createDirectory(const std::string& path, bool withIntermediates, Error* error) {
   if (path.empty()) return fail(error, invalidFilenameError(path, "it is empty"));
   if (!withIntermediates) {
-    if (::mkdir(path.c_str(), 0777) != 0) return fail(error, fileWriteError(errno, path));
+    if (FileSystemCalls::current().mkdir(path.c_str(), 0777) != 0) return fail(error, fileWriteError(errno, path));
     return true;
   }
-  std::error_code failure;
-  fs::create_directories(path, failure);
-  if (failure) return fail(error, fileWriteError(failure.value(), path));
-  if (!isDirectory(path)) return fail(error, fileWriteError(EEXIST, path));
+  std::string directory = path;
+  while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+  if (!makeDirectories(directory)) return fail(error, fileWriteError(errno, path));
   return true;
 }
 
@@ -248,15 +286,16 @@ bool copyItem(const std::string& source, const std::string& destination, Error* 
   if (!exists(source)) return fail(error, fileReadError(errno, source));
   if (isDescendant(destination, source)) return fail(error, fileWriteError(EINVAL, destination));
   if (copyTree(source, destination, error)) return true;
-  std::error_code ignored;
-  fs::remove_all(destination, ignored);
+  int failure = errno;
+  (void)removeTree(destination);  // best effort: the partial copy
+  errno = failure;
   return false;
 }
 
 bool moveItem(const std::string& source, const std::string& destination, Error* error) {
-  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno == EINVAL && exists(source) && !exists(destination) &&
-      ::rename(source.c_str(), destination.c_str()) == 0)
+  FileSystemCalls& calls = FileSystemCalls::current();
+  if (calls.rename(source.c_str(), destination.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EINVAL && exists(source) && !exists(destination) && calls.rename(source.c_str(), destination.c_str(), 0) == 0)
     return true;
   if (errno == EXDEV) return copyItem(source, destination, error) && removeItem(source, error);
   int failure = errno;
@@ -264,12 +303,14 @@ bool moveItem(const std::string& source, const std::string& destination, Error* 
 }
 
 bool replaceItem(const std::string& destination, const std::string& replacement, Error* error) {
+  FileSystemCalls& calls = FileSystemCalls::current();
   if (!exists(replacement)) return fail(error, fileReadError(errno, replacement));
   if (!exists(destination)) {
-    if (::rename(replacement.c_str(), destination.c_str()) != 0) return fail(error, fileWriteError(errno, destination));
+    if (calls.rename(replacement.c_str(), destination.c_str(), 0) != 0)
+      return fail(error, fileWriteError(errno, destination));
     return true;
   }
-  if (::renameat2(AT_FDCWD, replacement.c_str(), AT_FDCWD, destination.c_str(), RENAME_EXCHANGE) == 0) {
+  if (calls.rename(replacement.c_str(), destination.c_str(), RENAME_EXCHANGE) == 0) {
     (void)removeItem(replacement);  // best effort: the old contents, already replaced
     return true;
   }
@@ -278,9 +319,9 @@ bool replaceItem(const std::string& destination, const std::string& replacement,
   // new one in, putting the old one back if that fails.
   std::string aside = temporarySiblingPath(destination);
   if (!moveItem(destination, aside, error)) return false;
-  if (::rename(replacement.c_str(), destination.c_str()) != 0) {
+  if (calls.rename(replacement.c_str(), destination.c_str(), 0) != 0) {
     int failure = errno;
-    ::rename(aside.c_str(), destination.c_str());
+    (void)calls.rename(aside.c_str(), destination.c_str(), 0);
     return fail(error, fileWriteError(failure, destination));
   }
   (void)removeItem(aside);  // best effort: the old contents, already replaced
@@ -289,9 +330,7 @@ bool replaceItem(const std::string& destination, const std::string& replacement,
 
 bool removeItem(const std::string& path, Error* error) {
   if (!exists(path)) return fail(error, fileWriteError(errno, path));
-  std::error_code failure;
-  fs::remove_all(path, failure);
-  if (failure) return fail(error, fileWriteError(failure.value(), path));
+  if (!removeTree(path)) return fail(error, fileWriteError(errno, path));
   return true;
 }
 
@@ -316,7 +355,7 @@ std::optional<std::string> createTemporaryDirectory(Error* error) {
 }
 
 bool removeEmptyDirectory(const std::string& path, Error* error) {
-  if (::rmdir(path.c_str()) == 0) return true;
+  if (FileSystemCalls::current().rmdir(path.c_str()) == 0) return true;
   setError(error, fileWriteError(errno, path));
   return false;
 }

@@ -11,6 +11,7 @@
 #include "platform/files/file_error.h"
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
+#include "platform/files/file_system_calls.h"
 
 namespace qlt {
 
@@ -191,14 +192,14 @@ bool FileWrapper::check(const std::string& path, Error* error) const {
 bool FileWrapper::writeItem(const std::string& path, Error* error) const {
   switch (kind_) {
     case Kind::RegularFile: {
-      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      int fd = FileSystemCalls::current().openForWriting(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd < 0) {
         setError(error, fileWriteError(errno, path));
         return false;
       }
       std::string_view rest = contents_;
       while (!rest.empty()) {
-        ssize_t written = ::write(fd, rest.data(), rest.size());
+        ssize_t written = FileSystemCalls::current().write(fd, rest.data(), rest.size());
         if (written < 0 && errno == EINTR) continue;
         if (written < 0) break;
         rest.remove_prefix(static_cast<size_t>(written));
@@ -212,7 +213,7 @@ bool FileWrapper::writeItem(const std::string& path, Error* error) const {
       break;
     }
     case Kind::Directory:
-      if (::mkdir(path.c_str(), 0777) != 0) {
+      if (FileSystemCalls::current().mkdir(path.c_str(), 0777) != 0) {
         setError(error, fileWriteError(errno, path));
         return false;
       }
@@ -220,7 +221,7 @@ bool FileWrapper::writeItem(const std::string& path, Error* error) const {
         if (!child->writeItem(appendingPathComponent(path, name), error)) return false;
       break;
     case Kind::SymbolicLink:
-      if (::symlink(contents_.c_str(), path.c_str()) != 0) {
+      if (FileSystemCalls::current().symlink(contents_.c_str(), path.c_str()) != 0) {
         setError(error, fileWriteError(errno, path));
         return false;
       }
