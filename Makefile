@@ -45,7 +45,7 @@ crash-test: build
 # Two processes on one library for SOAK_SECONDS: the host application's
 # commands and a program writing through the mount, then checks that both
 # see the same library (tests/soak/soak.py). Where FUSE cannot be used it
-# says SKIP and succeeds. CI runs `make soak SOAK_SECONDS=15`.
+# says SKIP and succeeds.
 SOAK_SECONDS ?= 60
 soak: build
 	python3 tests/soak/soak.py $(BUILD)/src/tools/quillet-fp --seconds $(SOAK_SECONDS) || [ $$? -eq 77 ]
