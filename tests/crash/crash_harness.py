@@ -31,11 +31,11 @@ import plistlib
 import shutil
 import signal
 import sqlite3
-import subprocess
 import sys
 import tempfile
 import time
 
+from kill_points import still_running_after_random_delay
 from library_checks import ROOT, TRASH, ScratchLibrary, file_digest
 from mount_rounds import MountRounds
 
@@ -156,13 +156,9 @@ class Harness:
         started = time.monotonic()
         child = self.library.start(*args)
         killed = False
-        if kill:
-            median = sorted(self.durations)[len(self.durations) // 2] if self.durations else 0.3
-            try:
-                child.wait(timeout=self.rng.uniform(0, median * 1.3))
-            except subprocess.TimeoutExpired:
-                child.send_signal(signal.SIGKILL)
-                killed = True
+        if kill and still_running_after_random_delay(child, self.rng, self.durations, 0.3):
+            child.send_signal(signal.SIGKILL)
+            killed = True
         out, err = child.communicate()
         if not killed:
             self.durations.append(time.monotonic() - started)

@@ -15,6 +15,7 @@ import sys
 import time
 import unicodedata
 
+from kill_points import still_running_after_random_delay
 from library_checks import ROOT, TRASH, file_digest
 
 # The change, run in a child so that a dead mount fails its system calls
@@ -195,13 +196,7 @@ class MountRounds:
         child = subprocess.Popen([sys.executable, '-c', CHANGE, self.mount_point, op, *paths],
                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         started = time.monotonic()
-        killed = False
-        if kill:
-            median = sorted(self.durations)[len(self.durations) // 2] if self.durations else 0.2
-            try:
-                child.wait(timeout=harness.rng.uniform(0, median * 1.3))
-            except subprocess.TimeoutExpired:
-                killed = True
+        killed = kill and still_running_after_random_delay(child, harness.rng, self.durations, 0.2)
         if not killed:
             child.wait(timeout=120)
             self.durations.append(time.monotonic() - started)
