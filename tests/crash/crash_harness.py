@@ -36,7 +36,7 @@ import tempfile
 import time
 
 from kill_points import still_running_after_random_delay
-from library_checks import ROOT, TRASH, ScratchLibrary, file_digest
+from library_checks import ROOT, TRASH, ScratchLibrary, file_digest, is_below
 from mount_rounds import MountRounds
 
 
@@ -86,12 +86,8 @@ class Harness:
             folders = [f for f in folders if not self.below(f, excluding)]
         return folders
 
-    def below(self, folder, ancestor):
-        while folder not in (ROOT, TRASH, None):
-            if folder == ancestor:
-                return True
-            folder = self.expected.get(folder, {}).get('parent')
-        return False
+    def below(self, identifier, ancestor):
+        return is_below(identifier, ancestor, lambda i: self.expected.get(i, {}).get('parent'))
 
     def request(self):
         """A random request: (arguments, what it changes, how to record it)."""

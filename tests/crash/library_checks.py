@@ -17,6 +17,15 @@ ROOT = 'NSFileProviderRootContainerItemIdentifier'
 TRASH = 'NSFileProviderTrashContainerItemIdentifier'
 
 
+def is_below(identifier, ancestor, parent_of):
+    """Whether `ancestor` is `identifier` or one of its folders, going up
+    by `parent_of` (None for an unknown object) to the root or the trash."""
+    while identifier not in (ROOT, TRASH, None):
+        if identifier == ancestor:
+            return True
+        identifier = parent_of(identifier)
+    return False
+
 class ScratchLibrary:
     """quillet-fp pointed at a group container, preferences, data, caches
     and runtime folder below `scratch`."""

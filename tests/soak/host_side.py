@@ -9,7 +9,7 @@ import os
 import subprocess
 import time
 
-from library_checks import ROOT, TRASH
+from library_checks import ROOT, TRASH, is_below
 from mount_tree import packages, shows
 
 COMMAND_SECONDS = 60
@@ -74,11 +74,7 @@ class HostSide:
         return item['parentItemIdentifier'] if item else None
 
     def below(self, identifier, ancestor):
-        while identifier not in (ROOT, TRASH, None):
-            if identifier == ancestor:
-                return True
-            identifier = self.items.get(identifier, {}).get('parentItemIdentifier')
-        return False
+        return is_below(identifier, ancestor, lambda i: self.items.get(i, {}).get('parentItemIdentifier'))
 
     def step(self):
         name = f'h{self.counter} {self.rng.choice(["alpha", "ü", "space x", "long" * 12])}'
