@@ -11,7 +11,13 @@ namespace {
 constexpr double kMinimumSize = 1.0;
 constexpr double kMaximumSize = 1638.0;
 
-std::string baseName(const std::string& name) { return name.substr(0, name.find('-')); }
+// The family part of a PostScript-style name ("Family-Traits"), without the
+// spaces a name read from outside may have before its dash.
+std::string baseName(const std::string& name) {
+  std::string base = name.substr(0, name.find('-'));
+  size_t end = base.find_last_not_of(' ');
+  return end == std::string::npos ? std::string() : base.substr(0, end + 1);
+}
 
 std::string traitsSuffix(const std::string& name) {
   auto dash = name.find('-');
