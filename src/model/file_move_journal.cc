@@ -89,6 +89,7 @@ std::mutex& registryMutex() {
 struct Written {
   std::string entry;
   std::string setAside;  // what a deletion moved away, removed once saved
+  std::string from;      // where it was
 };
 
 // This process's entries by item.
@@ -149,7 +150,7 @@ std::optional<std::string> FileMoveJournal::begin(const std::string& identifier,
   std::optional<std::string> entry = write(identifier, from, to, "move", error);
   if (!entry) return std::nullopt;
   std::lock_guard lock(registryMutex());
-  registry().emplace(identifier, Written{*entry, {}});
+  registry().emplace(identifier, Written{*entry, {}, {}});
   return entry;
 }
 
@@ -158,7 +159,7 @@ std::optional<std::string> FileMoveJournal::beginCreation(const std::string& ide
   std::optional<std::string> entry = write(identifier, {}, path, "create", error);
   if (!entry) return std::nullopt;
   std::lock_guard lock(registryMutex());
-  registry().emplace(identifier, Written{*entry, {}});
+  registry().emplace(identifier, Written{*entry, {}, {}});
   return entry;
 }
 
@@ -173,7 +174,7 @@ bool FileMoveJournal::setAside(const std::string& identifier, const std::string&
     return false;
   }
   std::lock_guard lock(registryMutex());
-  registry().emplace(identifier, Written{*entry, held});
+  registry().emplace(identifier, Written{*entry, held, path});
   return true;
 }
 
@@ -191,18 +192,73 @@ void FileMoveJournal::abandon(const std::string& entry) {
   (void)::unlink(entry.c_str());
 }
 
-void FileMoveJournal::finish(const std::string& identifier) {
-  std::vector<Written> done;
-  {
-    std::lock_guard lock(registryMutex());
-    auto [first, last] = registry().equal_range(identifier);
-    for (auto it = first; it != last; ++it) done.push_back(it->second);
-    registry().erase(first, last);
+namespace {
+
+std::vector<Written> takeWritten(const std::string& identifier) {
+  std::vector<Written> taken;
+  std::lock_guard lock(registryMutex());
+  auto [first, last] = registry().equal_range(identifier);
+  for (auto it = first; it != last; ++it) taken.push_back(it->second);
+  registry().erase(first, last);
+  return taken;
+}
+
+// Moves what `written` set aside back to `savedPath` or else where it came
+// from. An empty directory made there meanwhile (a folder's directory made
+// again from its row) gives way.
+bool moveBack(const Written& written, const std::optional<std::string>& savedPath) {
+  const bool directory = isDirectory(written.setAside);
+  auto freed = [&](const std::string& path) {
+    if (!inodeOf(path)) return true;
+    return directory && isDirectory(path) && removeEmptyDirectory(path);
+  };
+  std::string back;
+  if (savedPath && !savedPath->empty() && freed(*savedPath))
+    back = *savedPath;
+  else if (freed(written.from))
+    back = written.from;
+  Error failure;
+  if (!back.empty() && moveItem(written.setAside, back, &failure)) {
+    log("Put back %@ at %@: its deletion was not saved", written.setAside, back);
+    return true;
   }
-  for (const Written& written : done) {
-    if (!written.setAside.empty()) (void)removeItem(written.setAside);
+  log("Cannot put back %@ (set aside from %@): %@", written.setAside, written.from, failure);
+  return false;
+}
+
+}  // namespace
+
+void FileMoveJournal::finish(const std::string& identifier, bool deleted) {
+  for (const Written& written : takeWritten(identifier)) {
+    bool keepEntry = false;
+    if (!written.setAside.empty() && inodeOf(written.setAside)) {
+      // Only a saved deletion lets the file go.
+      if (deleted)
+        (void)removeItem(written.setAside);
+      else
+        keepEntry = !moveBack(written, std::nullopt);
+    }
+    if (!written.entry.empty() && !keepEntry) (void)::unlink(written.entry.c_str());
+  }
+}
+
+bool FileMoveJournal::putBack(const std::string& identifier, const std::optional<std::string>& savedPath) {
+  bool all = true;
+  std::vector<Written> kept;
+  for (const Written& written : takeWritten(identifier)) {
+    if (written.setAside.empty()) {
+      kept.push_back(written);  // a move, struck out when the item is saved
+      continue;
+    }
+    if (inodeOf(written.setAside) && !moveBack(written, savedPath)) {
+      all = false;
+      continue;  // written down still: recovery puts it back
+    }
     if (!written.entry.empty()) (void)::unlink(written.entry.c_str());
   }
+  std::lock_guard lock(registryMutex());
+  for (Written& written : kept) registry().emplace(identifier, std::move(written));
+  return all;
 }
 
 int FileMoveJournal::recover(ManagedObjectContext& context) {

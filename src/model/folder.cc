@@ -649,7 +649,10 @@ void Folder::awakeFromFetch() {
 
 void Folder::didSave() {
   LibraryObject::didSave();
-  FileMoveJournal::finish(identifier());
+  // Saved but not deleted, though a deletion set it aside (and was then
+  // rolled back): back where the row says.
+  if (!isDeleted()) (void)FileMoveJournal::putBack(identifier(), folderPath());
+  FileMoveJournal::finish(identifier(), isDeleted());
   DirectoriesInFlux::shared().remove(objectID());
 }
 
@@ -670,6 +673,11 @@ void Folder::prepareForDeletion() {
       [&](const std::string& target) { removed = FileMoveJournal::setAside(identifier(), target, &failure); },
       &failure);
   if (!ran || !removed) log("Error removing folder: %@", failure);
+}
+
+void Folder::deletionWasNotSaved() {
+  (void)FileMoveJournal::putBack(identifier(), folderPath());
+  DirectoriesInFlux::shared().remove(objectID());
 }
 
 void RootFolder::awakeFromInsert() {

@@ -42,4 +42,6 @@ void Item::prepareForDeletion() {
   if (!ran || !removed) log("Error removing item file: %@", failure);
 }
 
+void Item::deletionWasNotSaved() { (void)FileMoveJournal::putBack(identifier(), fileURL()); }
+
 }  // namespace qlt
