@@ -1,6 +1,7 @@
 #include "extension/file_provider_delete_operation.h"
 
 #include <algorithm>
+#include <map>
 
 #include "extension/cloud_error_conversion.h"
 #include "model/file_move_journal.h"
@@ -9,6 +10,7 @@
 #include "platform/cloud/cloud_container.h"
 #include "platform/cloud/cloud_error.h"
 #include "platform/cloud/cloud_modify_records_operation.h"
+#include "platform/files/file_system.h"
 #include "platform/foundation/localized_strings.h"
 #include "platform/foundation/log.h"
 #include "platform/objectstore/managed_object_context.h"
@@ -38,16 +40,6 @@ bool fileDeletionFailed(ManagedObjectContext& context, Error* error) {
     }
   }
   return false;
-}
-
-// Forgets the unsaved deletions of `context` and puts back the files they
-// set aside.
-void undoDeletion(ManagedObjectContext& context) {
-  std::vector<std::string> identifiers;
-  for (const ManagedObjectPtr& object : context.deletedObjects())
-    if (auto deleted = std::dynamic_pointer_cast<LibraryObject>(object)) identifiers.push_back(deleted->identifier());
-  context.rollback();
-  for (const std::string& identifier : identifiers) FileMoveJournal::putBack(identifier);
 }
 
 bool isLocalRecordObject(const ManagedObjectPtr& object) {
@@ -208,16 +200,77 @@ void FileProviderDeleteOperation::deleteFromLibrary() {
   context->perform([weakSelf, context] {
     auto self = std::static_pointer_cast<FileProviderDeleteOperation>(weakSelf.lock());
     if (!self) return;
-    if (self->libraryObject_) context->deleteObject(self->libraryObject_);
-    self->progress()->setCompletedUnitCount(self->progress()->completedUnitCount() + 1);
     Error error;
-    if (!fileDeletionFailed(*context, &error) && context->save(&error)) {
-      self->finishWithError();
-      return;
+    bool saved = false;
+    for (int attempt = 0; attempt < kDeleteSaveAttempts && !saved; ++attempt) {
+      if (attempt > 0) {
+        // Read again: what the deletion takes with it is what is there now.
+        context->refreshAllObjects();
+        self->libraryObject_ = LibraryObject::libraryObjectFromFileProviderIdentifier(self->itemIdentifier_, *context);
+        if (!self->libraryObject_) {
+          saved = true;  // gone meanwhile
+          break;
+        }
+        auto folder = std::dynamic_pointer_cast<Folder>(self->libraryObject_);
+        if (folder && !self->recursive_ &&
+            (!folder->objectsForKey("children").empty() || !folder->objectsForKey("items").empty())) {
+          error = Error(kFileProviderErrorDomain, kFileProviderErrorDirectoryNotEmpty);
+          break;
+        }
+      }
+      if (self->libraryObject_) context->deleteObject(self->libraryObject_);
+      if (fileDeletionFailed(*context, &error)) {
+        // The file system refused; reading again would not change that.
+        putBackUnsaved(*context);
+        break;
+      }
+      saved = context->save(&error);
+      if (!saved) putBackUnsaved(*context);
     }
-    undoDeletion(*context);
-    self->finishWithError(error);
+    self->progress()->setCompletedUnitCount(self->progress()->completedUnitCount() + 1);
+    if (saved) {
+      self->finishWithError();
+    } else {
+      self->finishWithError(error);
+    }
   });
+}
+
+void FileProviderDeleteOperation::putBackUnsaved(ManagedObjectContext& context) {
+  std::vector<ManagedObjectPtr> deleted = context.deletedObjects();
+  // Where the deletion found the items' files.
+  std::map<ObjectID, std::optional<std::string>> wereAt;
+  for (const ManagedObjectPtr& object : deleted)
+    if (auto item = std::dynamic_pointer_cast<Item>(object)) wereAt[object->objectID()] = item->fileURL();
+  context.rollback();
+  std::vector<std::pair<std::shared_ptr<Folder>, size_t>> folders;
+  std::vector<std::shared_ptr<Item>> items;
+  for (const ManagedObjectPtr& object : deleted) {
+    // As saved now: another process may have moved it meanwhile.
+    context.refreshObject(object, false);
+    ManagedObjectPtr current = context.existingObjectWithID(object->objectID());
+    if (auto folder = std::dynamic_pointer_cast<Folder>(current)) {
+      folders.emplace_back(folder, folder->folderPath().value_or(std::string()).size());
+    } else if (auto item = std::dynamic_pointer_cast<Item>(current)) {
+      items.push_back(item);
+    } else if (auto gone = std::dynamic_pointer_cast<LibraryObject>(object)) {
+      // Deleted elsewhere meanwhile: what was set aside goes back where it was.
+      (void)FileMoveJournal::putBack(gone->identifier());
+    }
+  }
+  // Outer directories first: what was set aside with them comes back with them.
+  std::sort(folders.begin(), folders.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+  for (const auto& [folder, depth] : folders) folder->deletionWasNotSaved();
+  for (const auto& item : items) {
+    item->deletionWasNotSaved();
+    // Moved elsewhere meanwhile while its file was set aside with its
+    // folder's directory: the file, put back there, follows the row.
+    std::optional<std::string> now = item->fileURL();
+    const std::optional<std::string>& was = wereAt[item->objectID()];
+    if (!now || !was || *now == *was || fileExists(*now) || !fileExists(*was)) continue;
+    Error failure;
+    if (!moveItem(*was, *now, &failure)) log("Cannot move %@ where its row now says it is: %@", *was, failure);
+  }
 }
 
 void FileProviderDeleteOperation::setChangeSetStatus(LibraryChangeSetStatus status) {

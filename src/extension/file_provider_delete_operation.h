@@ -19,6 +19,9 @@ inline constexpr long kFileProviderOperationCannotDeleteErrorCode = 10002;
 
 // Cloud deletions go in batches of this many records, one at a time.
 inline constexpr size_t kDeleteOperationBatchSize = 100;
+// Saves of a deletion tried before giving up: a save fails when another
+// process moved something the deletion would take.
+inline constexpr int kDeleteSaveAttempts = 3;
 
 // Answers the service's request to delete an item or folder. A folder that
 // is not empty goes only when the request is recursive. When the extension
@@ -53,6 +56,8 @@ class FileProviderDeleteOperation final : public FileProviderOperation {
   void deleteBatchOfRecordsFromCloud();
   void batchCompleted(size_t batchSize, const Error* error);
   void deleteFromLibrary();
+  // After a failed save: forgets the deletion and puts back what it set aside.
+  static void putBackUnsaved(ManagedObjectContext& context);
   // Sets the change set's status and saves the changes context.
   void setChangeSetStatus(LibraryChangeSetStatus status);
   void deleteChangeSet();

@@ -91,7 +91,7 @@ std::mutex& registryMutex() {
 struct Written {
   std::string entry;
   std::string setAside;  // what a deletion moved away, removed once saved
-  std::string original;  // where it was
+  std::string from;      // where it was
 };
 
 // This process's entries by item.
@@ -200,48 +200,78 @@ void FileMoveJournal::abandon(const std::string& entry) {
   (void)FileSystemCalls::current().unlink(entry.c_str());
 }
 
-void FileMoveJournal::finish(const std::string& identifier) {
-  std::vector<Written> done;
-  {
-    std::lock_guard lock(registryMutex());
-    auto [first, last] = registry().equal_range(identifier);
-    for (auto it = first; it != last; ++it) done.push_back(it->second);
-    registry().erase(first, last);
+namespace {
+
+std::vector<Written> takeWritten(const std::string& identifier) {
+  std::vector<Written> taken;
+  std::lock_guard lock(registryMutex());
+  auto [first, last] = registry().equal_range(identifier);
+  for (auto it = first; it != last; ++it) taken.push_back(it->second);
+  registry().erase(first, last);
+  return taken;
+}
+
+// Moves what `written` set aside back to `savedPath` or else where it came
+// from. An empty directory made there meanwhile (a folder's directory made
+// again from its row) gives way.
+bool moveBack(const Written& written, const std::optional<std::string>& savedPath) {
+  const bool directory = isDirectory(written.setAside);
+  auto freed = [&](const std::string& path) {
+    if (!inodeOf(path)) return true;
+    return directory && isDirectory(path) && removeEmptyDirectory(path);
+  };
+  std::string back;
+  if (savedPath && !savedPath->empty() && freed(*savedPath))
+    back = *savedPath;
+  else if (freed(written.from))
+    back = written.from;
+  Error failure;
+  if (!back.empty() && moveItem(written.setAside, back, &failure)) {
+    log("Put back %@ at %@: its deletion was not saved", written.setAside, back);
+    return true;
   }
-  for (const Written& written : done) {
-    if (!written.setAside.empty()) (void)removeItem(written.setAside);
-    if (!written.entry.empty()) (void)FileSystemCalls::current().unlink(written.entry.c_str());
+  log("Cannot put back %@ (set aside from %@): %@", written.setAside, written.from, failure);
+  return false;
+}
+
+}  // namespace
+
+void FileMoveJournal::finish(const std::string& identifier, bool deleted) {
+  for (const Written& written : takeWritten(identifier)) {
+    bool keepEntry = false;
+    if (!written.setAside.empty() && inodeOf(written.setAside)) {
+      // Only a saved deletion lets the file go.
+      if (deleted)
+        (void)removeItem(written.setAside);
+      else
+        keepEntry = !moveBack(written, std::nullopt);
+    }
+    if (!written.entry.empty() && !keepEntry) (void)FileSystemCalls::current().unlink(written.entry.c_str());
   }
 }
 
 void FileMoveJournal::forgetCreation(const std::string& identifier) {
   // A new object has nothing set aside: finishing only strikes out entries.
-  finish(identifier);
+  finish(identifier, false);
 }
 
-void FileMoveJournal::putBack(const std::string& identifier) {
-  std::vector<Written> held;
-  {
-    std::lock_guard lock(registryMutex());
-    auto [first, last] = registry().equal_range(identifier);
-    for (auto it = first; it != last;) {
-      if (it->second.setAside.empty()) {
-        ++it;
-        continue;
-      }
-      held.push_back(it->second);
-      it = registry().erase(it);
+bool FileMoveJournal::putBack(const std::string& identifier, const std::optional<std::string>& savedPath) {
+  bool all = true;
+  std::vector<Written> kept;
+  for (const Written& written : takeWritten(identifier)) {
+    if (written.setAside.empty()) {
+      kept.push_back(written);  // a move, struck out when the item is saved
+      continue;
     }
-  }
-  for (const Written& written : held) {
-    Error failure;
-    if (moveItem(written.setAside, written.original, &failure)) {
-      (void)FileSystemCalls::current().unlink(written.entry.c_str());
-    } else {
-      // The entry stays: the next library load puts it back.
-      log("Cannot put back %@: %@", written.original, failure);
+    if (inodeOf(written.setAside) && !moveBack(written, savedPath)) {
+      all = false;
+      continue;  // written down still: recovery puts it back
     }
+    if (!written.entry.empty()) (void)FileSystemCalls::current().unlink(written.entry.c_str());
   }
+  std::lock_guard lock(registryMutex());
+  for (Written& written : kept) registry().emplace(identifier, std::move(written));
+  return all;
 }
 
 int FileMoveJournal::recover(ManagedObjectContext& context) {
@@ -260,7 +290,7 @@ int FileMoveJournal::recover(ManagedObjectContext& context) {
     nlohmann::json fields = text ? nlohmann::json::parse(*text, nullptr, false) : nlohmann::json();
     if (!fields.is_object() || !fields.contains("to") || !fields.contains("from")) {
       log("Dropping unreadable file move record %@", path);
-      (void)::unlink(path.c_str());
+      (void)FileSystemCalls::current().unlink(path.c_str());
       continue;
     }
     if (isAlive(fields.value("pid", 0), fields.value("started", std::string()))) continue;
@@ -325,7 +355,7 @@ int FileMoveJournal::recover(ManagedObjectContext& context) {
         log("Cannot undo the unsaved move of %@ to %@: %@", identifier, to, failure);
       }
     }
-    (void)::unlink(entry.path.c_str());
+    (void)FileSystemCalls::current().unlink(entry.path.c_str());
   }
   return undone;
 }

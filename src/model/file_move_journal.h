@@ -36,13 +36,18 @@ class FileMoveJournal {
   // folder into the library's import folder, written down so that it comes
   // back if the deletion is never saved, and is removed when it is.
   [[nodiscard]] static bool setAside(const std::string& identifier, const std::string& path, Error* error = nullptr);
-  // The item was saved: its moves are done, what it set aside goes.
-  static void finish(const std::string& identifier);
+  // The item was saved: its moves are done. What it set aside goes only
+  // when the save deleted its row (`deleted`); a row that was saved
+  // instead (another process kept it) gets its file back.
+  static void finish(const std::string& identifier, bool deleted);
+  // The deletion of `identifier` was not saved: what it set aside goes
+  // back to `savedPath` (where the row now says it is) when that is free,
+  // or else where it came from. Returns false when something could not
+  // go back; it then stays written down for recovery.
+  static bool putBack(const std::string& identifier, const std::optional<std::string>& savedPath = std::nullopt);
   // A new object was not saved and its file or directory is gone again:
   // nothing is left to undo.
   static void forgetCreation(const std::string& identifier);
-  // The deletion was not saved: what it set aside goes back.
-  static void putBack(const std::string& identifier);
   // Undoes what processes that are gone left written down. Runs inside
   // `context`, which sees the saved library. Returns how many moves it undid.
   static int recover(ManagedObjectContext& context);

@@ -650,7 +650,10 @@ void Folder::awakeFromFetch() {
 
 void Folder::didSave() {
   LibraryObject::didSave();
-  FileMoveJournal::finish(identifier());
+  // Saved but not deleted, though a deletion set it aside (and was then
+  // rolled back): back where the row says.
+  if (!isDeleted()) (void)FileMoveJournal::putBack(identifier(), folderPath());
+  FileMoveJournal::finish(identifier(), isDeleted());
   DirectoriesInFlux::shared().remove(objectID());
 }
 
@@ -674,6 +677,11 @@ void Folder::prepareForDeletion() {
   if (ran && removed) return;
   log("Error removing folder: %@", failure);
   setFileDeletionError(failure);
+}
+
+void Folder::deletionWasNotSaved() {
+  (void)FileMoveJournal::putBack(identifier(), folderPath());
+  DirectoriesInFlux::shared().remove(objectID());
 }
 
 void RootFolder::awakeFromInsert() {

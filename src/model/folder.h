@@ -261,6 +261,10 @@ class Folder : public Group {
   void checkPresentedSubitemAtURL(const std::string& url) const;
   void addFilePresenterIfNecessary() {}
   void removeFilePresenterIfNecessary() {}
+  // After a save that should have deleted this folder failed and the
+  // context was rolled back: its directory, set aside for the deletion,
+  // goes back where its row says it is.
+  void deletionWasNotSaved();
 
  protected:
   void awakeFromInsert() override;

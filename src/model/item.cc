@@ -387,7 +387,10 @@ std::string Item::uniqueFilename(const std::string& filename, const Folder& fold
 
 void Item::didSave() {
   LibraryObject::didSave();
-  FileMoveJournal::finish(identifier());
+  // Saved but not deleted, though a deletion set it aside (and was then
+  // rolled back): back where the row says.
+  if (!isDeleted()) (void)FileMoveJournal::putBack(identifier(), fileURL());
+  FileMoveJournal::finish(identifier(), isDeleted());
 }
 
 }  // namespace qlt

@@ -320,6 +320,10 @@ class Item : public LibraryObject {
   };
   std::vector<SharingItem> sharingItems() const;
   [[nodiscard]] std::optional<std::string> fileURLForSharingPicker() const { return fileURL(); }
+  // After a save that should have deleted this item failed and the context
+  // was rolled back: its file, set aside for the deletion, goes back where
+  // its row says it is.
+  void deletionWasNotSaved();
 
  protected:
   void awakeFromInsert() override;

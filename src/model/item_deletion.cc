@@ -45,4 +45,6 @@ void Item::prepareForDeletion() {
   setFileDeletionError(failure);
 }
 
+void Item::deletionWasNotSaved() { (void)FileMoveJournal::putBack(identifier(), fileURL()); }
+
 }  // namespace qlt

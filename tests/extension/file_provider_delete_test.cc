@@ -11,6 +11,9 @@
 #include "platform/cloud/cloud_fetch_records_operation.h"
 #include "platform/cloud/cloud_modify_records_operation.h"
 #include "platform/cloud/embedded_cloud_container.h"
+#include "platform/dispatch/notification_center.h"
+#include "platform/files/file_system.h"
+#include "platform/objectstore/context_changes.h"
 #include "platform/files/group_container.h"
 #include "platform/foundation/uniform_type.h"
 #include "support/polling.h"
@@ -198,6 +201,36 @@ TEST_F(DeleteTest, SomeoneElsesItemGoesFromTheSharedDatabase) {
   EXPECT_FALSE(remove(identifierOf(theirs), false));
   EXPECT_FALSE(inCloud(*cloud->sharedCloudDatabase(), recordID));
   EXPECT_FALSE(exists(theirs));
+}
+
+TEST_F(DeleteTest, AnItemTrashedElsewhereWhileItsFolderIsDeletedKeepsItsRowAndFile) {
+  Folder::Ptr docs = folder(root_, "Docs", 1000);
+  auto report = item(docs, "Report.txt", 1000, 1000);
+  auto notes = item(docs, "Notes.txt", 1000, 1000);
+  const std::string directory = *docs->folderPath();
+  // Once the deletion has read the folder and its items, another context
+  // (the host, say) moves one of them to the trash.
+  std::string trashed;
+  bool once = false;
+  const void* ours = context_.get();
+  auto token = NotificationCenter::defaultCenter().addObserver(
+      kContextWillSaveNotification, nullptr, [&](const Notification& notification) {
+        if (notification.object == ours || once) return;
+        once = true;
+        context_->performAndWait([&] {
+          ASSERT_TRUE(report->moveToFolder(trash_));
+          ASSERT_TRUE(context_->save());
+          trashed = *report->fileURL();
+        });
+      });
+  std::optional<Error> error = remove(identifierOf(docs), true);
+  NotificationCenter::defaultCenter().removeObserver(token);
+  ASSERT_TRUE(once);
+  EXPECT_FALSE(error) << error->description();
+  EXPECT_FALSE(exists(docs) || exists(notes));
+  EXPECT_FALSE(fileExists(directory));
+  EXPECT_TRUE(exists(report)) << "it had left the folder";
+  EXPECT_EQ(readFile(trashed).value_or(""), "contents");
 }
 
 }  // namespace

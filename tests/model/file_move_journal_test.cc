@@ -95,5 +95,74 @@ TEST_F(FileMoveJournalTest, WhatADeadProcessLeftUnsavedIsUndoneAndWhatItSavedSta
                   .empty());
 }
 
+// Another context trashes an item of a folder after this one read the
+// folder; deleting the folder from the rows read before must not take the
+// item along, and a deletion that is not saved gives back what it set aside.
+TEST_F(FileMoveJournalTest, AFolderDeletedFromAStaleViewLeavesWhatMovedOutAndPutsBackItsDirectory) {
+  Folder::Ptr old = make(root, "Old");
+  auto report = savedItem(old, "Report.txt");
+  auto stays = savedItem(old, "Stays.txt");
+  ASSERT_TRUE(context->save());
+  const std::string oldPath = *old->folderPath();
+  ASSERT_EQ(old->objectsForKey("items").size(), 2u);
+
+  auto other = manager->newBackgroundContext();
+  std::string trashed;
+  other->performAndWait([&] {
+    auto theirs = std::dynamic_pointer_cast<Item>(other->existingObjectWithID(report->objectID()));
+    auto theirTrash = std::dynamic_pointer_cast<Folder>(other->existingObjectWithID(trash->objectID()));
+    ASSERT_TRUE(theirs && theirTrash);
+    ASSERT_TRUE(theirs->moveToFolder(theirTrash));
+    ASSERT_TRUE(other->save());
+    trashed = *theirs->fileURL();
+  });
+  ASSERT_TRUE(fileExists(trashed));
+
+  context->deleteObject(old);
+  EXPECT_FALSE(fileExists(oldPath)) << "set aside";
+  Error error;
+  EXPECT_FALSE(context->save(&error)) << "the trashed item was deleted with the folder";
+  context->rollback();
+  old->deletionWasNotSaved();
+  stays->deletionWasNotSaved();
+  report->deletionWasNotSaved();
+  EXPECT_EQ(readFile(oldPath + "/Stays.txt").value_or(""), "Stays.txt");
+  EXPECT_EQ(readFile(trashed).value_or(""), "Report.txt");
+
+  // Read again, the folder goes with what is in it now.
+  context->refreshAllObjects();
+  ASSERT_EQ(old->objectsForKey("items").size(), 1u);
+  context->deleteObject(old);
+  ASSERT_TRUE(context->save(&error)) << error.description();
+  EXPECT_FALSE(fileExists(oldPath));
+  EXPECT_EQ(readFile(trashed).value_or(""), "Report.txt");
+  other->performAndWait([&] {
+    other->refreshAllObjects();
+    EXPECT_TRUE(other->existingObjectWithID(report->objectID()));
+    EXPECT_FALSE(other->existingObjectWithID(stays->objectID()));
+  });
+}
+
+// A deletion whose row was saved all the same (another process kept it)
+// does not take its file: it goes back.
+TEST_F(FileMoveJournalTest, WhatADeletionSetAsideGoesOnlyWithItsRow) {
+  auto kept = savedItem(root, "Kept.txt");
+  ASSERT_TRUE(context->save());
+  const std::string path = *kept->fileURL();
+  context->deleteObject(kept);
+  ASSERT_FALSE(fileExists(path));
+  FileMoveJournal::finish(kept->identifier(), false);
+  EXPECT_EQ(readFile(path).value_or(""), "Kept.txt");
+  context->rollback();
+
+  context->deleteObject(kept);
+  ASSERT_FALSE(fileExists(path));
+  context->rollback();
+  const std::string elsewhere = *root->folderPath() + "/Moved elsewhere.txt";
+  EXPECT_TRUE(FileMoveJournal::putBack(kept->identifier(), elsewhere));
+  EXPECT_EQ(readFile(elsewhere).value_or(""), "Kept.txt") << "where the row says it is now";
+  EXPECT_FALSE(fileExists(path));
+}
+
 }  // namespace
 }  // namespace qlt

@@ -367,9 +367,42 @@ bool ContextSave::writeDeferredJoins(const ManagedObject& object, const Relation
   return true;
 }
 
+bool ContextSave::movedElsewhere(const ManagedObject& object, bool* moved, Error* error) {
+  *moved = false;
+  if (scratch_ || object.fault_ || object.version_ <= 0) return true;
+  std::map<ObjectID, StoredRow> rows;
+  if (!coordinator_.readRows({object.objectID()}, &rows, error)) return false;
+  auto found = rows.find(object.objectID());
+  if (found == rows.end() || found->second.version == object.version_) return true;
+  const auto& properties = object.entity().allProperties();
+  for (size_t i = 0; i < properties.size(); ++i) {
+    if (!properties[i]->isRelationship() || properties[i]->isTransient() || isToMany(properties[i])) continue;
+    const Slot& slot = object.slots_[i];
+    const Value& stored = i < found->second.values.size() ? found->second.values[i] : Value();
+    if (!stored.isIdenticalTo(slot.changed ? slot.committed : slot.current)) {
+      *moved = true;
+      return true;
+    }
+  }
+  return true;
+}
+
 bool ContextSave::writeDelete(const ManagedObject& object, Error* error) {
   Database& database = coordinator_.store().database();
   const EntityDescription& entity = object.entity();
+  // A row that another context moved since it was read here: the deletion
+  // followed where it used to be (a folder's contents as they were), and
+  // must not take it from where it is now.
+  bool moved = false;
+  if (!movedElsewhere(object, &moved, error)) return false;
+  if (moved) {
+    Error conflict = saveError(kManagedObjectMergeError,
+                               formatString("Could not delete %@: it was moved elsewhere since it was read.",
+                                            object.objectID().uriRepresentation()));
+    conflict.setUserInfoValue("conflictList", std::vector<ObjectID>{object.objectID()});
+    setError(error, conflict);
+    return false;
+  }
   auto statement = database.cachedStatement(
       "DELETE FROM " + StoreSchema::quote(schema_.tableName(entity.rootEntity())) + " WHERE \"_pk\" = ?", error);
   if (!statement || !statement->bindInt64(1, object.objectID().primaryKey, error) || !statement->execute(error))

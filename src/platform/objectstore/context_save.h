@@ -32,6 +32,9 @@ class ContextSave {
   [[nodiscard]] bool writeInsert(const ManagedObject& object, Error* error);
   [[nodiscard]] bool writeUpdate(ManagedObject& object, Error* error);
   [[nodiscard]] bool writeDelete(const ManagedObject& object, Error* error);
+  // Whether the stored row's to-one relationships differ from those this
+  // context read: another context moved the object meanwhile.
+  [[nodiscard]] bool movedElsewhere(const ManagedObject& object, bool* moved, Error* error);
   [[nodiscard]] bool writeToManys(const ManagedObject& object, Error* error);
   // Inserts the join rows of added members and deletes those of removed
   // ones (or of added ones deleted since).
