@@ -55,7 +55,10 @@ bool ChangeFollower::followOnce() {
     log("The mount could not follow changes: %@", error);
     if (error.is(kFileProviderErrorDomain, kFileProviderErrorSyncAnchorExpired)) {
       // Everything known may be stale: list afresh from the top.
-      system_.table().forgetBelow(NodeTable::kRoot);
+      {
+        auto tree = system_.changeTree();
+        system_.table().forgetBelow(NodeTable::kRoot);
+      }
       system_.invalidateNode(NodeTable::kRoot, true);
       anchor_ = system_.client().currentAnchor(nullptr);
     }
@@ -67,9 +70,16 @@ bool ChangeFollower::followOnce() {
 }
 
 void ChangeFollower::apply(const ServiceClient::Changes& changes) {
+  staleEntries_.clear();
+  staleNodes_.clear();
   changedDirectories_.clear();
-  for (const FileProviderItemPtr& item : changes.updated) update(item);
-  for (const std::string& identifier : changes.deleted) remove(identifier);
+  {
+    auto tree = system_.changeTree();
+    for (const FileProviderItemPtr& item : changes.updated) update(item);
+    for (const std::string& identifier : changes.deleted) remove(identifier);
+  }
+  for (const auto& [parent, name] : staleEntries_) system_.invalidateEntry(parent, name);
+  for (const auto& [ino, data] : staleNodes_) system_.invalidateNode(ino, data);
   for (fuse_ino_t directory : changedDirectories_) system_.invalidateNode(directory, true);
 }
 
@@ -83,23 +93,23 @@ void ChangeFollower::update(const FileProviderItemPtr& item) {
     // A container the mount placed itself (the top, the trash): it keeps
     // its place; only what it says of itself changes.
     system_.placeItem(item, before->parent);
-    system_.invalidateNode(*known, false);
+    staleNodes_.emplace_back(*known, false);
     return;
   }
   if (before && (!parent || before->parent != *parent || before->name != shownName(*item))) {
     table.detach(*known);
-    system_.invalidateEntry(before->parent, before->name);
+    staleEntries_.emplace_back(before->parent, before->name);
     changedDirectories_.insert(before->parent);
   }
   if (!parent) return;  // below nothing the mount has shown
   fuse_ino_t ino = system_.placeItem(item, *parent);
   table.addChild(*parent, shownName(*item), ino);
-  system_.invalidateEntry(*parent, shownName(*item));
+  staleEntries_.emplace_back(*parent, shownName(*item));
   changedDirectories_.insert(*parent);
   bool contentsChanged = !before || !before->item ||
                          before->item->itemVersion().contentVersion != item->itemVersion().contentVersion;
   if (contentsChanged && before && before->directory) table.forgetBelow(ino);
-  system_.invalidateNode(ino, contentsChanged);
+  staleNodes_.emplace_back(ino, contentsChanged);
 }
 
 void ChangeFollower::remove(const std::string& identifier) {
@@ -109,7 +119,7 @@ void ChangeFollower::remove(const std::string& identifier) {
   std::optional<Node> node = table.node(*known);
   if (!node) return;
   table.detach(*known);
-  system_.invalidateEntry(node->parent, node->name);
+  staleEntries_.emplace_back(node->parent, node->name);
   changedDirectories_.insert(node->parent);
 }
 

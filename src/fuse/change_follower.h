@@ -6,6 +6,8 @@
 #include <optional>
 #include <set>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "fuse/library_file_system.h"
 
@@ -35,8 +37,10 @@ class ChangeFollower {
   void update(const FileProviderItemPtr& item);
   void remove(const std::string& identifier);
 
-  // Directories whose listing changed in the batch being applied; the
-  // kernel is told once per directory.
+  // What the batch being applied made stale, told to the kernel once the
+  // tree is unlocked; each changed directory once.
+  std::vector<std::pair<fuse_ino_t, std::string>> staleEntries_;
+  std::vector<std::pair<fuse_ino_t, bool>> staleNodes_;
   std::set<fuse_ino_t> changedDirectories_;
 
   LibraryFileSystem& system_;

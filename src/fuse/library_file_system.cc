@@ -359,9 +359,26 @@ std::shared_ptr<const Children> LibraryFileSystem::childrenOf(fuse_ino_t directo
       children.emplace(name, table_.place(identifier, directory, name, nullptr, isDirectory, false, inside));
     }
     ::closedir(listing);
-  } else {
+    return table_.setChildren(directory, std::move(children));
+  }
+  constexpr int kListingAttempts = 3;
+  for (int attempt = 1;; ++attempt) {
+    uint64_t generation;
+    {
+      std::lock_guard lock(treeMutex_);
+      generation = treeGeneration_;
+    }
     auto items = client_->children(node->identifier, error);
     if (!items) return nullptr;
+    FileProviderItemPtr trash;
+    if (directory == NodeTable::kRoot) {
+      // The trash shows at the top, as the folder its descriptor names.
+      Error trashError;
+      trash = client_->item(kTrashContainerItemIdentifier, &trashError);
+    }
+    std::lock_guard tree(treeMutex_);
+    const bool current = generation == treeGeneration_;
+    if (!current && attempt < kListingAttempts) continue;
     for (const FileProviderItemPtr& item : *items) children.emplace(shownName(*item), placeItem(item, directory));
     {
       // Files programs are still writing, which the library has not seen.
@@ -369,14 +386,17 @@ std::shared_ptr<const Children> LibraryFileSystem::childrenOf(fuse_ino_t directo
       for (const auto& [ino, pending] : pending_)
         if (pending.parent == directory) children.insert_or_assign(pending.name, ino);
     }
-    if (directory == NodeTable::kRoot) {
-      // The trash shows at the top, as the folder its descriptor names.
-      Error trashError;
-      if (FileProviderItemPtr trash = client_->item(kTrashContainerItemIdentifier, &trashError))
-        children.emplace(shownName(*trash), placeItem(trash, directory));
-    }
+    if (trash) children.emplace(shownName(*trash), placeItem(trash, directory));
+    // Changes kept coming: show this listing once and take it again next time.
+    if (!current) return std::make_shared<const Children>(std::move(children));
+    return table_.setChildren(directory, std::move(children));
   }
-  return table_.setChildren(directory, std::move(children));
+}
+
+std::unique_lock<std::mutex> LibraryFileSystem::changeTree() {
+  std::unique_lock lock(treeMutex_);
+  ++treeGeneration_;
+  return lock;
 }
 
 std::optional<struct stat> LibraryFileSystem::attributesOf(const Node& node) {

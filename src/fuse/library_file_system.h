@@ -36,6 +36,13 @@ class LibraryFileSystem {
 
   // The children of a directory node, listing it when it was not listed.
   [[nodiscard]] std::shared_ptr<const Children> childrenOf(fuse_ino_t directory, Error* error);
+  // Listings taken from the service and changes followed from the library
+  // take turns. Changes made to the tree while this lock is held make a
+  // listing begun before them stale: it is taken again rather than kept,
+  // so that it cannot bring back what they moved or removed. Tell the
+  // kernel only after unlocking: its invalidations may wait for requests
+  // that wait for this lock.
+  [[nodiscard]] std::unique_lock<std::mutex> changeTree();
   // Places a descriptor under `parent`; its node's ino.
   fuse_ino_t placeItem(const FileProviderItemPtr& item, fuse_ino_t parent);
   // For an entry inside a package, its handed-out copy may be fetched.
@@ -88,6 +95,10 @@ class LibraryFileSystem {
   NodeTable table_;
   std::atomic<fuse_session*> session_{nullptr};
   std::string stagingDirectory_;
+
+  // Lock order: treeMutex_ before stagingMutex_.
+  std::mutex treeMutex_;
+  uint64_t treeGeneration_ = 0;  // guarded by treeMutex_
 
   mutable std::mutex stagingMutex_;
   std::map<fuse_ino_t, Pending> pending_;

@@ -54,7 +54,10 @@ void connectDomain(LibraryFileSystem& system, ChangeFollower& follower, bool con
       if (!system.client().item(identifier, error)) return false;
       return true;
     }
-    system.table().forgetBelow(*ino);
+    {
+      auto tree = system.changeTree();
+      system.table().forgetBelow(*ino);
+    }
     system.invalidateNode(*ino, true);
     return true;
   });

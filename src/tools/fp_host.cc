@@ -272,25 +272,52 @@ int hostWebLinkCommand(const CommonOptions& common, const std::string& url, cons
   });
 }
 
+// Swaps `contents` in for the item's file. The file must still be where the
+// row says: another process may have moved or deleted it since the row was
+// read, and a file written at an old place would have no row.
+bool replaceItemFile(Item& item, const std::string& contents, Error* error) {
+  std::optional<std::string> path = item.fileURL(error);
+  if (!path) return false;
+  std::string staging = temporarySiblingPath(*path);
+  if (!writeFileAtomically(staging, contents, error)) return false;
+  if (replaceExistingItem(*path, staging, error)) return true;
+  (void)removeItem(staging);
+  return false;
+}
+
+bool isMissingFileError(const Error& error) {
+  return error.domain() == kCocoaErrorDomain && error.code() == kCocoaFileNoSuchFileError;
+}
+
 int hostReplaceCommand(const CommonOptions& common, const std::string& identifier, const std::string& source) {
+  constexpr int kAttempts = 3;
   return changeInViewContext(common, [&](FileProviderExtension&, ManagedObjectContext& view, nlohmann::json& output,
                                          Error* error) {
-    LibraryObject::Ptr object = changeableObject(identifier, view, error);
-    if (!object) return false;
-    auto item = std::dynamic_pointer_cast<Item>(object);
-    if (!item) {
-      setError(error, badArgument("“" + identifier + "” is not an item."));
-      return false;
-    }
     std::optional<std::string> contents = readFile(source, error);
-    std::optional<std::string> path = contents ? item->fileURL(error) : std::nullopt;
-    Date now = Date::now();
-    if (!path || !writeFileAtomically(*path, *contents, error) || !setModificationTime(*path, now.toTimespec(), error))
-      return false;
-    item->setDateModified(now);
-    item->setValueForKey("size", static_cast<int64_t>(contents->size()));
-    output = {{"replaced", describe(*item)}};
-    return true;
+    if (!contents) return false;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+      if (attempt > 0) view.refreshAllObjects();  // the file moved or went: read its row again
+      LibraryObject::Ptr object = changeableObject(identifier, view, error);
+      if (!object) return false;
+      auto item = std::dynamic_pointer_cast<Item>(object);
+      if (!item) {
+        setError(error, badArgument("“" + identifier + "” is not an item."));
+        return false;
+      }
+      Error failure;
+      if (!replaceItemFile(*item, *contents, &failure)) {
+        setError(error, failure);
+        if (isMissingFileError(failure)) continue;
+        return false;
+      }
+      Date now = Date::now();
+      if (!setModificationTime(*item->fileURL(), now.toTimespec(), error)) return false;
+      item->setDateModified(now);
+      item->setValueForKey("size", static_cast<int64_t>(contents->size()));
+      output = {{"replaced", describe(*item)}};
+      return true;
+    }
+    return false;
   });
 }
 

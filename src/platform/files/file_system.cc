@@ -310,6 +310,12 @@ bool replaceItem(const std::string& destination, const std::string& replacement,
       return fail(error, fileWriteError(errno, destination));
     return true;
   }
+  return replaceExistingItem(destination, replacement, error);
+}
+
+bool replaceExistingItem(const std::string& destination, const std::string& replacement, Error* error) {
+  FileSystemCalls& calls = FileSystemCalls::current();
+  if (!exists(replacement)) return fail(error, fileReadError(errno, replacement));
   if (calls.rename(replacement.c_str(), destination.c_str(), RENAME_EXCHANGE) == 0) {
     (void)removeItem(replacement);  // best effort: the old contents, already replaced
     return true;

@@ -46,6 +46,11 @@ bool isPackage(const std::string& path);
 // step, then removes the old item; with nothing at `destination` it is a
 // rename. Both paths must be on the same file system.
 [[nodiscard]] bool replaceItem(const std::string& destination, const std::string& replacement, Error* error = nullptr);
+// As replaceItem, but only over an item that is still there: with nothing at
+// `destination` it fails (kCocoaFileNoSuchFileError) and leaves
+// `replacement` where it is.
+[[nodiscard]] bool replaceExistingItem(const std::string& destination, const std::string& replacement,
+                                       Error* error = nullptr);
 // Removes the directory only while it is empty.
 [[nodiscard]] bool removeEmptyDirectory(const std::string& path, Error* error = nullptr);
 // Removes a file, link or whole tree. A missing item is an error.

@@ -132,6 +132,13 @@ TEST(FileSystemTest, WritingCopyingMovingAndRemoving) {
   ASSERT_TRUE(replaceItem(tree, scratch.path("Moved")));
   EXPECT_FALSE(fileExists(scratch.path("Moved")));
   EXPECT_EQ(readFile(tree + "/Sub/text.txt"), "new contents");
+  ASSERT_TRUE(writeFileAtomically(scratch.path("New"), "newer"));
+  EXPECT_FALSE(replaceExistingItem(scratch.path("Gone"), scratch.path("New"), &error));
+  EXPECT_EQ(error.code(), kCocoaFileNoSuchFileError);
+  EXPECT_FALSE(fileExists(scratch.path("Gone")));
+  ASSERT_TRUE(replaceExistingItem(tree + "/Sub/text.txt", scratch.path("New")));
+  EXPECT_EQ(readFile(tree + "/Sub/text.txt"), "newer");
+  EXPECT_FALSE(fileExists(scratch.path("New")));
   ASSERT_TRUE(removeItem(tree));
   EXPECT_FALSE(removeItem(tree, &error));
   EXPECT_EQ(error.code(), kCocoaFileNoSuchFileError);
