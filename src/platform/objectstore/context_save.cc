@@ -25,6 +25,13 @@ bool isToMany(const PropertyDescription* property) {
 
 Error saveError(long code, const std::string& description) { return Error(kCocoaErrorDomain, code, description); }
 
+// A merge error naming `id` in its conflict list; `format` takes the ID.
+Error mergeConflict(const ObjectID& id, const char* format) {
+  Error conflict = saveError(kManagedObjectMergeError, formatString(format, id.uriRepresentation()));
+  conflict.setUserInfoValue("conflictList", std::vector<ObjectID>{id});
+  return conflict;
+}
+
 }  // namespace
 
 Value ContextSave::entityCodeValue(const ObjectID* id) const {
@@ -202,11 +209,7 @@ bool ContextSave::resolveConflict(ManagedObject& object, std::vector<Value>* mer
       goneFromStore_.insert(object.objectID());
       return true;
     }
-    Error conflict = saveError(kManagedObjectMergeError,
-                               formatString("Could not merge changes to %@: it was changed or deleted elsewhere.",
-                                            object.objectID().uriRepresentation()));
-    conflict.setUserInfoValue("conflictList", std::vector<ObjectID>{object.objectID()});
-    setError(error, conflict);
+    setError(error, mergeConflict(object.objectID(), "Could not merge changes to %@: it was changed or deleted elsewhere."));
     return false;
   }
   const StoredRow& row = found->second;
@@ -396,11 +399,7 @@ bool ContextSave::writeDelete(const ManagedObject& object, Error* error) {
   bool moved = false;
   if (!movedElsewhere(object, &moved, error)) return false;
   if (moved) {
-    Error conflict = saveError(kManagedObjectMergeError,
-                               formatString("Could not delete %@: it was moved elsewhere since it was read.",
-                                            object.objectID().uriRepresentation()));
-    conflict.setUserInfoValue("conflictList", std::vector<ObjectID>{object.objectID()});
-    setError(error, conflict);
+    setError(error, mergeConflict(object.objectID(), "Could not delete %@: it was moved elsewhere since it was read."));
     return false;
   }
   auto statement = database.cachedStatement(
