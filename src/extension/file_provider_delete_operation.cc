@@ -42,14 +42,6 @@ bool fileDeletionFailed(ManagedObjectContext& context, Error* error) {
   return false;
 }
 
-bool diskDisagreedAtDeletion(ManagedObjectContext& context) {
-  const std::vector<ManagedObjectPtr> deleted = context.deletedObjects();
-  return std::any_of(deleted.begin(), deleted.end(), [](const ManagedObjectPtr& object) {
-    auto libraryObject = std::dynamic_pointer_cast<LibraryObject>(object);
-    return libraryObject && libraryObject->diskDisagreedAtDeletion();
-  });
-}
-
 bool isLocalRecordObject(const ManagedObjectPtr& object) {
   if (auto item = std::dynamic_pointer_cast<Item>(object)) return item->isLocalRecord();
   if (auto folder = std::dynamic_pointer_cast<Folder>(object)) return folder->isLocalRecord();
@@ -231,11 +223,6 @@ void FileProviderDeleteOperation::deleteFromLibrary() {
         // The file system refused; reading again would not change that.
         putBackUnsaved(*context);
         break;
-      }
-      if (attempt + 1 < kDeleteSaveAttempts && diskDisagreedAtDeletion(*context)) {
-        // Another process may have moved things since the rows were read.
-        putBackUnsaved(*context);
-        continue;
       }
       saved = context->save(&error);
       if (!saved) putBackUnsaved(*context);

@@ -122,12 +122,6 @@ void LibraryFileSystem::releaseStagedFile(fuse_ino_t ino) {
   if (abandoned) table_.detach(ino);
 }
 
-bool LibraryFileSystem::deleteItem(const std::string& identifier, bool recursive, Error* error) {
-  if (!client_->remove(identifier, recursive, error)) return false;
-  table_.markDeleted(identifier);
-  return true;
-}
-
 void LibraryFileSystem::removeNode(fuse_ino_t ino) {
   {
     std::lock_guard lock(stagingMutex_);

@@ -114,16 +114,6 @@ void NodeTable::detach(fuse_ino_t ino) {
   }
 }
 
-void NodeTable::markDeleted(const std::string& identifier) {
-  std::lock_guard lock(mutex_);
-  deleted_.insert(identifier);
-}
-
-bool NodeTable::wasDeleted(const std::string& identifier) const {
-  std::lock_guard lock(mutex_);
-  return deleted_.count(identifier) > 0;
-}
-
 void NodeTable::rebind(fuse_ino_t ino, const std::string& identifier) {
   std::lock_guard lock(mutex_);
   auto found = nodes_.find(ino);

@@ -274,22 +274,6 @@ bool FileMoveJournal::putBack(const std::string& identifier, const std::optional
   return all;
 }
 
-bool FileMoveJournal::isMovingAwayFrom(const std::string& path) {
-  const std::string folder = journalFolder();
-  std::optional<std::vector<std::string>> names = folder.empty() ? std::nullopt : contentsOfDirectory(folder);
-  if (!names) return false;
-  for (const std::string& name : *names) {
-    if (pathExtension(name) != "move") continue;
-    std::optional<std::string> text = readFile(appendingPathComponent(folder, name));
-    nlohmann::json fields = text ? nlohmann::json::parse(*text, nullptr, false) : nlohmann::json();
-    if (!fields.is_object() || fields.value("kind", std::string()) == "create") continue;
-    const std::string from = fields.value("from", std::string());
-    if (from.empty() || !(path == from || path.starts_with(from + "/"))) continue;
-    if (isAlive(fields.value("pid", 0), fields.value("started", std::string()))) return true;
-  }
-  return false;
-}
-
 int FileMoveJournal::recover(ManagedObjectContext& context) {
   const std::string folder = journalFolder();
   std::optional<std::vector<std::string>> names = folder.empty() ? std::nullopt : contentsOfDirectory(folder);

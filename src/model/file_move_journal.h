@@ -51,11 +51,6 @@ class FileMoveJournal {
   // Undoes what processes that are gone left written down. Runs inside
   // `context`, which sees the saved library. Returns how many moves it undid.
   static int recover(ManagedObjectContext& context);
-  // Whether a live process (this one included) has written down moving or
-  // setting aside the item at `path` or a folder above it, and not yet
-  // saved or undone that: the item is missing there for the moment, not
-  // lost.
-  static bool isMovingAwayFrom(const std::string& path);
 };
 
 }  // namespace qlt

@@ -633,75 +633,19 @@ void Folder::awakeFromInsert() {
   }
 }
 
-// Contexts that read the store afresh to check a path: their folders make
-// no directories.
-class FreshReadContexts {
- public:
-  static FreshReadContexts& shared() {
-    static FreshReadContexts registry;
-    return registry;
-  }
-  void add(const ManagedObjectContext* context) {
-    std::lock_guard lock(mutex_);
-    contexts_.insert(context);
-  }
-  void remove(const ManagedObjectContext* context) {
-    std::lock_guard lock(mutex_);
-    contexts_.erase(context);
-  }
-  bool contains(const ManagedObjectContext* context) {
-    std::lock_guard lock(mutex_);
-    return contexts_.count(context) > 0;
-  }
-
- private:
-  std::mutex mutex_;
-  std::set<const ManagedObjectContext*> contexts_;
-};
-
-bool Folder::storePutsDirectoryAtSamePath() const {
-  ManagedObjectContext* context = managedObjectContext();
-  std::optional<std::string> path = folderPath();
-  if (!context || !path) return false;
-  auto fresh = std::make_shared<ManagedObjectContext>(context->coordinator(),
-                                                      ManagedObjectContext::ConcurrencyType::PrivateQueue);
-  FreshReadContexts::shared().add(fresh.get());
-  std::optional<std::string> current;
-  fresh->performAndWait([&] {
-    if (Ptr folder = asFolder(fresh->existingObjectWithID(objectID()))) current = folder->folderPath();
-  });
-  FreshReadContexts::shared().remove(fresh.get());
-  return current == path;
-}
-
 void Folder::awakeFromFetch() {
   LibraryObject::awakeFromFetch();
-  if (FreshReadContexts::shared().contains(managedObjectContext())) return;
   // A folder at or below one deleted, moved or renamed but not yet saved
   // is looked for at a place it has left.
-  if (isAtOrBelowFolderInFlux()) return;
-  if (folderExists()) return;
-  // Another process may be moving it or a folder above (its rows saved
-  // once the directories are in place), or this context may have read the
-  // folders above before another process saved such a move: a directory
-  // made at the path they give would have no row.
-  if (std::optional<std::string> path = folderPath(); path && FileMoveJournal::isMovingAwayFrom(*path)) return;
-  if (!storePutsDirectoryAtSamePath()) return;
-  Error error;
-  if (!createFolder(&error))
-    log("Attempt to recreate folder (%@) failed: %@", identifier(), error);
-  else
-    log("Made the missing directory of folder %@ again at %@", identifier(), folderPath().value_or(""));
-}
-
-bool Folder::isAtOrBelowFolderInFlux() const {
   auto inFlux = [](const Folder& folder) {
     return folder.isDeleted() || DirectoriesInFlux::shared().contains(folder.objectID());
   };
-  if (inFlux(*this)) return true;
+  if (inFlux(*this)) return;
   for (Ptr folder = parentFolder(); folder; folder = folder->parentFolder())
-    if (inFlux(*folder)) return true;
-  return false;
+    if (inFlux(*folder)) return;
+  if (folderExists()) return;
+  Error error;
+  if (!createFolder(&error)) log("Attempt to recreate folder (%@) failed: %@", identifier(), error);
 }
 
 void Folder::didSave() {
@@ -716,21 +660,12 @@ void Folder::didSave() {
 void Folder::prepareForDeletion() {
   LibraryObject::prepareForDeletion();
   setFileDeletionError(std::nullopt);
-  setDiskDisagreedAtDeletion(false);
   if (!isPlainFolder()) return;
   auto path = folderPath();
-  if (!path) return;
-  if (!somethingAt(*path)) {
-    Ptr parent = parentFolder();
-    setDiskDisagreedAtDeletion(!(parent && parent->isAtOrBelowFolderInFlux()));
-    return;
-  }
+  if (!path || !somethingAt(*path)) return;
   if (!isLocalRecord() && pathExtension(deletingLastPathComponent(*path)) == kFolderSharedFolderExtension)
     path = deletingLastPathComponent(*path);
-  if (directoryBelongsToAnother(*path)) {
-    setDiskDisagreedAtDeletion(true);
-    return;
-  }
+  if (directoryBelongsToAnother(*path)) return;
   Error failure;
   bool removed = false;
   DirectoriesInFlux::shared().add(objectID());

@@ -21,17 +21,9 @@ bool somethingAt(const std::string& path) {
 void Item::prepareForDeletion() {
   LibraryObject::prepareForDeletion();
   setFileDeletionError(std::nullopt);
-  setDiskDisagreedAtDeletion(false);
   postIfInMainQueueContext(kItemWillBeDeletedNotification);
   std::optional<std::string> path = fileURL();
-  if (!path) return;
-  if (!somethingAt(*path)) {
-    std::shared_ptr<Folder> owner = folder();
-    // A file not downloaded from the cloud database is missing by design.
-    const bool expected = libraryStoresInCloudDatabase() && !isDownloaded();
-    setDiskDisagreedAtDeletion(!expected && !(owner && owner->isAtOrBelowFolderInFlux()));
-    return;
-  }
+  if (!path || !somethingAt(*path)) return;
   // Another item of the folder under the same filename owns the file too.
   if (std::shared_ptr<Folder> owner = folder()) {
     for (const ManagedObjectPtr& object : owner->objectsForKey("items")) {

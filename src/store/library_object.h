@@ -151,23 +151,15 @@ class LibraryObject : public ManagedObject {
   // last deleted; a deletion with one must be rolled back, not saved, or the
   // file would outlive its row.
   const std::optional<Error>& fileDeletionError() const { return fileDeletionError_; }
-  // Whether the object's last deletion found the disk disagreeing with the
-  // rows it read: nothing where its row put its file or directory (while no
-  // folder above it was being deleted or moved), or its directory claimed
-  // by another folder's row. The rows may be older than the disk (another
-  // process moved things since); read again, they may agree.
-  bool diskDisagreedAtDeletion() const { return diskDisagreedAtDeletion_; }
 
  protected:
   void awakeFromInsert() override;
   void awakeFromFetch() override {}
   void setFileDeletionError(std::optional<Error> error) { fileDeletionError_ = std::move(error); }
-  void setDiskDisagreedAtDeletion(bool disagreed) { diskDisagreedAtDeletion_ = disagreed; }
 
  private:
   mutable std::optional<CloudRecord> cachedRecord_;
   std::optional<Error> fileDeletionError_;
-  bool diskDisagreedAtDeletion_ = false;
 };
 
 // Gives every entity of the library model its class: LibraryObject unless a

@@ -30,9 +30,8 @@ class ScratchLibrary:
     """quillet-fp pointed at a group container, preferences, data, caches
     and runtime folder below `scratch`."""
 
-    def __init__(self, fp, scratch, log=None):
+    def __init__(self, fp, scratch):
         self.fp = fp
-        self.log = log  # where each command's standard error is appended, if anywhere
         self.group = os.path.join(scratch, 'group')
         self.files = os.path.join(self.group, 'Quillet', 'Files')
         self.trash = os.path.join(self.group, 'Quillet', 'Deleted Files')
@@ -50,9 +49,6 @@ class ScratchLibrary:
         """(exit status, standard output, standard error); raises
         subprocess.TimeoutExpired when the command outlives `timeout`."""
         done = subprocess.run([self.fp, *args], env=self.env, capture_output=True, text=True, timeout=timeout)
-        if self.log and done.stderr:
-            with open(self.log, 'a') as log:
-                log.write(f'$ {" ".join(args)}\n{done.stderr}')
         return done.returncode, done.stdout, done.stderr
 
     def start(self, *args, **streams):

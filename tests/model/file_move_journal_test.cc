@@ -164,24 +164,5 @@ TEST_F(FileMoveJournalTest, WhatADeletionSetAsideGoesOnlyWithItsRow) {
   EXPECT_FALSE(fileExists(path));
 }
 
-// A move is written down before its directories move and struck out once
-// saved: meanwhile another process that finds a folder's directory missing
-// at or below the old place knows it is on its way, not lost.
-TEST_F(FileMoveJournalTest, AMoveInProgressIsSeenAtAndBelowItsOldPlaceUntilSaved) {
-  Folder::Ptr projects = make(root, "Projects");
-  Folder::Ptr sub = make(projects, "Sub");
-  ASSERT_TRUE(context->save());
-  const std::string oldProjects = *projects->folderPath();
-
-  ASSERT_TRUE(projects->changeName("Renamed"));
-  EXPECT_TRUE(FileMoveJournal::isMovingAwayFrom(oldProjects));
-  EXPECT_TRUE(FileMoveJournal::isMovingAwayFrom(oldProjects + "/Sub"));
-  EXPECT_FALSE(FileMoveJournal::isMovingAwayFrom(oldProjects + "2")) << "a sibling whose name begins alike";
-  EXPECT_FALSE(FileMoveJournal::isMovingAwayFrom(*root->folderPath()));
-  ASSERT_TRUE(context->save());
-  EXPECT_FALSE(FileMoveJournal::isMovingAwayFrom(oldProjects + "/Sub"));
-  EXPECT_TRUE(fileExists(*sub->folderPath()));
-}
-
 }  // namespace
 }  // namespace qlt
