@@ -272,21 +272,18 @@ int hostWebLinkCommand(const CommonOptions& common, const std::string& url, cons
   });
 }
 
-// Swaps `contents` in for the item's file. The file must still be where the
-// row says: another process may have moved or deleted it since the row was
-// read, and a file written at an old place would have no row.
-bool replaceItemFile(Item& item, const std::string& contents, Error* error) {
+// Swaps `contents` in for the item's file and returns its path. The file
+// must still be where the row says: another process may have moved or
+// deleted it since the row was read, and a file written at an old place
+// would have no row.
+std::optional<std::string> replaceItemFile(Item& item, const std::string& contents, Error* error) {
   std::optional<std::string> path = item.fileURL(error);
-  if (!path) return false;
+  if (!path) return std::nullopt;
   std::string staging = temporarySiblingPath(*path);
-  if (!writeFileAtomically(staging, contents, error)) return false;
-  if (replaceExistingItem(*path, staging, error)) return true;
+  if (!writeFileAtomically(staging, contents, error)) return std::nullopt;
+  if (replaceExistingItem(*path, staging, error)) return path;
   (void)removeItem(staging);
-  return false;
-}
-
-bool isMissingFileError(const Error& error) {
-  return error.domain() == kCocoaErrorDomain && error.code() == kCocoaFileNoSuchFileError;
+  return std::nullopt;
 }
 
 int hostReplaceCommand(const CommonOptions& common, const std::string& identifier, const std::string& source) {
@@ -305,13 +302,14 @@ int hostReplaceCommand(const CommonOptions& common, const std::string& identifie
         return false;
       }
       Error failure;
-      if (!replaceItemFile(*item, *contents, &failure)) {
+      std::optional<std::string> path = replaceItemFile(*item, *contents, &failure);
+      if (!path) {
         setError(error, failure);
-        if (isMissingFileError(failure)) continue;
+        if (failure.is(kCocoaErrorDomain, kCocoaFileNoSuchFileError)) continue;
         return false;
       }
       Date now = Date::now();
-      if (!setModificationTime(*item->fileURL(), now.toTimespec(), error)) return false;
+      if (!setModificationTime(*path, now.toTimespec(), error)) return false;
       item->setDateModified(now);
       item->setValueForKey("size", static_cast<int64_t>(contents->size()));
       output = {{"replaced", describe(*item)}};
