@@ -4,6 +4,7 @@
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -20,8 +21,20 @@ Date Date::fromTimespec(const struct timespec& time) {
   return fromUnixTime(static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9);
 }
 
+namespace {
+
+// Seconds since 1970 within the dates the system can represent: dates read
+// from outside may be anything, NaN and infinities included.
+double representableUnixTime(const Date& date) {
+  double unix = date.timeIntervalSince1970();
+  if (std::isnan(unix)) return 0;
+  return std::clamp(unix, Date::distantPast().timeIntervalSince1970(), Date::distantFuture().timeIntervalSince1970());
+}
+
+}  // namespace
+
 struct timespec Date::toTimespec() const {
-  double unix = timeIntervalSince1970();
+  double unix = representableUnixTime(*this);
   double whole = std::floor(unix);
   struct timespec time {};
   time.tv_sec = static_cast<time_t>(whole);
@@ -36,7 +49,7 @@ struct timespec Date::toTimespec() const {
 bool Date::matchesToTheSecond(const Date& other) const { return std::fabs(seconds_ - other.seconds_) < 1.0; }
 
 std::string Date::iso8601() const {
-  time_t seconds = static_cast<time_t>(std::floor(timeIntervalSince1970()));
+  time_t seconds = static_cast<time_t>(std::floor(representableUnixTime(*this)));
   struct tm parts {};
   gmtime_r(&seconds, &parts);
   char buffer[64];

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 
 namespace qlt {
@@ -19,6 +20,13 @@ TEST(DateTest, ReferenceDateAndUnixTimeAgree) {
   EXPECT_LT(Date::distantPast(), Date::now());
   EXPECT_LT(Date::now(), Date::distantFuture());
   EXPECT_EQ(Date::distantFuture().iso8601(), "4001-01-01T00:00:00Z");
+}
+
+TEST(DateTest, DatesBeyondWhatTheSystemHoldsAreClampedWhenConverted) {
+  EXPECT_EQ(Date(1.5e28).toTimespec().tv_sec, Date::distantFuture().toTimespec().tv_sec);
+  EXPECT_EQ(Date(-1.5e28).iso8601(), Date::distantPast().iso8601());
+  EXPECT_EQ(Date(std::nan("")).toTimespec().tv_sec, 0);
+  EXPECT_EQ(Date(HUGE_VAL).iso8601(), "4001-01-01T00:00:00Z");
 }
 
 TEST(DateTest, MatchesToTheSecondMeansUnderOneSecondApart) {
