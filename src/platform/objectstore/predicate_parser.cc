@@ -54,9 +54,12 @@ class Parser {
   }
   std::nullptr_t fail(const std::string& message) { return fail(kPredicateSyntaxError, message, peek().position); }
 
-  // Guards the recursion of parentheses, NOT and aggregates.
-  bool enter() {
-    if (++depth_ <= kMaxPredicateDepth) return true;
+  // Guards the recursion of parentheses, NOT and aggregates. A predicate
+  // as deep as allowed prints each level as "NOT (" or an operand in
+  // parentheses: two steps of recursion per level, which must read back.
+  // Aggregates nest no deeper than predicates do.
+  bool enter(int limit = 2 * kMaxPredicateDepth + 2) {
+    if (++depth_ <= limit) return true;
     fail(kPredicateTooDeepError, "Predicate nested too deeply", peek().position);
     return false;
   }
@@ -303,7 +306,7 @@ class Parser {
   }
 
   std::optional<Expression> parseAggregate() {
-    if (!enter()) return std::nullopt;
+    if (!enter(kMaxPredicateDepth)) return std::nullopt;
     advance();
     std::vector<Expression> elements;
     if (peek().type != Type::RightBrace) {
