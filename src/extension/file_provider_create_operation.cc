@@ -10,6 +10,7 @@
 #include "model/file_move_journal.h"
 #include "model/folder.h"
 #include "model/item.h"
+#include "model/library_write_lock.h"
 #include "platform/cloud/cloud_error.h"
 #include "platform/fileprovider/file_provider_domain.h"
 #include "platform/files/file_attributes.h"
@@ -75,6 +76,7 @@ void FileProviderCreateOperation::main() {
   std::shared_ptr<ManagedObjectContext> context = managedObjectContext();
   std::optional<Error> error;
   context->performAndWait([&] {
+    LibraryWriteLock turn;
     std::shared_ptr<Folder> parent = resolveParent();
     if (!parent) {
       error = fileProviderErrorForNonExistentItem(template_->parentItemIdentifier());

@@ -7,6 +7,7 @@
 #include "model/file_move_journal.h"
 #include "model/folder.h"
 #include "model/item.h"
+#include "model/library_write_lock.h"
 #include "platform/cloud/cloud_container.h"
 #include "platform/cloud/cloud_error.h"
 #include "platform/cloud/cloud_modify_records_operation.h"
@@ -202,21 +203,20 @@ void FileProviderDeleteOperation::deleteFromLibrary() {
     if (!self) return;
     Error error;
     bool saved = false;
+    LibraryWriteLock turn;
     for (int attempt = 0; attempt < kDeleteSaveAttempts && !saved; ++attempt) {
-      if (attempt > 0) {
-        // Read again: what the deletion takes with it is what is there now.
-        context->refreshAllObjects();
-        self->libraryObject_ = LibraryObject::libraryObjectFromFileProviderIdentifier(self->itemIdentifier_, *context);
-        if (!self->libraryObject_) {
-          saved = true;  // gone meanwhile
-          break;
-        }
-        auto folder = std::dynamic_pointer_cast<Folder>(self->libraryObject_);
-        if (folder && !self->recursive_ &&
-            (!folder->objectsForKey("children").empty() || !folder->objectsForKey("items").empty())) {
-          error = Error(kFileProviderErrorDomain, kFileProviderErrorDirectoryNotEmpty);
-          break;
-        }
+      // Read again: what the deletion takes with it is what is there now.
+      context->refreshAllObjects();
+      self->libraryObject_ = LibraryObject::libraryObjectFromFileProviderIdentifier(self->itemIdentifier_, *context);
+      if (!self->libraryObject_) {
+        saved = true;  // gone meanwhile
+        break;
+      }
+      auto folder = std::dynamic_pointer_cast<Folder>(self->libraryObject_);
+      if (folder && !self->recursive_ &&
+          (!folder->objectsForKey("children").empty() || !folder->objectsForKey("items").empty())) {
+        error = Error(kFileProviderErrorDomain, kFileProviderErrorDirectoryNotEmpty);
+        break;
       }
       if (self->libraryObject_) context->deleteObject(self->libraryObject_);
       if (fileDeletionFailed(*context, &error)) {

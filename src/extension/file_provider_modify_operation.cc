@@ -9,6 +9,7 @@
 #include "model/finder_tags.h"
 #include "model/folder.h"
 #include "model/item.h"
+#include "model/library_write_lock.h"
 #include "model/tag.h"
 #include "platform/cloud/cloud_error.h"
 #include "platform/files/file_attributes.h"
@@ -98,6 +99,7 @@ void FileProviderModifyOperation::main() {
   std::optional<RecordID> recordID;
   std::set<std::string> changedKeys;
   context->performAndWait([&] {
+    LibraryWriteLock turn;
     ManagedObjectPtr object = LibraryObject::libraryObjectFromFileProviderIdentifier(item_->itemIdentifier(), *context);
     auto item = std::dynamic_pointer_cast<Item>(object);
     auto folder = std::dynamic_pointer_cast<Folder>(object);

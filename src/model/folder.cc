@@ -13,6 +13,7 @@
 #include "model/cloud_share.h"
 #include "platform/files/file_attributes.h"
 #include "model/item.h"
+#include "model/library_write_lock.h"
 #include "platform/files/file_coordinator.h"
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
@@ -633,17 +634,74 @@ void Folder::awakeFromInsert() {
   }
 }
 
-void Folder::awakeFromFetch() {
-  LibraryObject::awakeFromFetch();
-  // A folder at or below one deleted, moved or renamed but not yet saved
-  // is looked for at a place it has left.
+namespace {
+
+// Contexts that read the store afresh to check a folder's place: their
+// folders make no directories.
+class FreshReadContexts {
+ public:
+  static FreshReadContexts& shared() {
+    static FreshReadContexts registry;
+    return registry;
+  }
+  void add(const ManagedObjectContext* context) {
+    std::lock_guard lock(mutex_);
+    contexts_.insert(context);
+  }
+  void remove(const ManagedObjectContext* context) {
+    std::lock_guard lock(mutex_);
+    contexts_.erase(context);
+  }
+  bool contains(const ManagedObjectContext* context) {
+    std::lock_guard lock(mutex_);
+    return contexts_.count(context) > 0;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::set<const ManagedObjectContext*> contexts_;
+};
+
+}  // namespace
+
+bool Folder::storePutsDirectoryAtSamePath() const {
+  ManagedObjectContext* context = managedObjectContext();
+  std::optional<std::string> path = folderPath();
+  if (!context || !path) return false;
+  auto fresh = std::make_shared<ManagedObjectContext>(context->coordinator(),
+                                                      ManagedObjectContext::ConcurrencyType::PrivateQueue);
+  FreshReadContexts::shared().add(fresh.get());
+  std::optional<std::string> current;
+  fresh->performAndWait([&] {
+    if (Ptr folder = asFolder(fresh->existingObjectWithID(objectID()))) current = folder->folderPath();
+  });
+  FreshReadContexts::shared().remove(fresh.get());
+  return current == path;
+}
+
+bool Folder::isAtOrBelowFolderInFlux() const {
   auto inFlux = [](const Folder& folder) {
     return folder.isDeleted() || DirectoriesInFlux::shared().contains(folder.objectID());
   };
-  if (inFlux(*this)) return;
+  if (inFlux(*this)) return true;
   for (Ptr folder = parentFolder(); folder; folder = folder->parentFolder())
-    if (inFlux(*folder)) return;
-  if (folderExists()) return;
+    if (inFlux(*folder)) return true;
+  return false;
+}
+
+void Folder::awakeFromFetch() {
+  LibraryObject::awakeFromFetch();
+  if (FreshReadContexts::shared().contains(managedObjectContext())) return;
+  // A folder at or below one deleted, moved or renamed but not yet saved
+  // is looked for at a place it has left.
+  if (isAtOrBelowFolderInFlux() || folderExists()) return;
+  // Only in the writer's turn, and only where the store puts it now: a
+  // writer may be moving it or a folder above (its rows are saved once the
+  // directories are in place), or may have saved such a move after this
+  // context read the folders above. A directory made at the place they
+  // give would have no row.
+  LibraryWriteLock turn(LibraryWriteLock::TryOnly{});
+  if (!turn.owns() || !storePutsDirectoryAtSamePath()) return;
   Error error;
   if (!createFolder(&error)) log("Attempt to recreate folder (%@) failed: %@", identifier(), error);
 }

@@ -265,6 +265,12 @@ class Folder : public Group {
   // context was rolled back: its directory, set aside for the deletion,
   // goes back where its row says it is.
   void deletionWasNotSaved();
+  // Whether this folder or one above it is being deleted, moved or renamed
+  // and not yet saved: its directory is not where its row says.
+  bool isAtOrBelowFolderInFlux() const;
+  // Whether the store, read afresh, puts the folder's directory where this
+  // context's rows say.
+  bool storePutsDirectoryAtSamePath() const;
 
  protected:
   void awakeFromInsert() override;

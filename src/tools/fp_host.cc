@@ -12,6 +12,7 @@
 #include "store/library.h"
 #include "model/folder.h"
 #include "model/item.h"
+#include "model/library_write_lock.h"
 #include "platform/files/file_attributes.h"
 #include "platform/files/file_system.h"
 #include "platform/objectstore/managed_object_context.h"
@@ -110,6 +111,9 @@ int changeInViewContext(const CommonOptions& common,
   bool changed = false;
   ChangedRecords records;
   view.performAndWait([&] {
+    // The rows the change starts from are read in the writer's turn.
+    LibraryWriteLock turn;
+    view.refreshAllObjects();
     bool made = change(session->extension(), view, output, &error);
     if (made) records = changedRecords(view);
     changed = made && manager->saveLibrary(&error);
