@@ -85,6 +85,7 @@ void ChangeFollower::apply(const ServiceClient::Changes& changes) {
 
 void ChangeFollower::update(const FileProviderItemPtr& item) {
   NodeTable& table = system_.table();
+  if (table.wasDeleted(item->itemIdentifier())) return;  // described before its deletion
   std::string parentIdentifier = item->parentItemIdentifier();
   std::optional<fuse_ino_t> parent = table.inoOf(parentIdentifier);
   std::optional<fuse_ino_t> known = table.inoOf(item->itemIdentifier());
@@ -114,6 +115,7 @@ void ChangeFollower::update(const FileProviderItemPtr& item) {
 
 void ChangeFollower::remove(const std::string& identifier) {
   NodeTable& table = system_.table();
+  table.markDeleted(identifier);
   std::optional<fuse_ino_t> known = table.inoOf(identifier);
   if (!known) return;
   std::optional<Node> node = table.node(*known);

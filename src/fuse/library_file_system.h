@@ -72,6 +72,9 @@ class LibraryFileSystem {
   // (create request), an item gets new contents (modify request). Nothing
   // to do when they are unchanged. REQUIRES: `staged->mutex` held.
   [[nodiscard]] bool commit(fuse_ino_t ino, StagedFile& staged, Error* error);
+  // Asks the service to delete an item; descriptors of it that the change
+  // follower read before the deletion no longer bring it back.
+  [[nodiscard]] bool deleteItem(const std::string& identifier, bool recursive, Error* error);
   // The node goes from the tree, and staged contents it has go nowhere.
   void removeNode(fuse_ino_t ino);
   // Moves or renames a pending file; no request.

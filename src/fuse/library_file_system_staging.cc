@@ -122,6 +122,15 @@ void LibraryFileSystem::releaseStagedFile(fuse_ino_t ino) {
   if (abandoned) table_.detach(ino);
 }
 
+bool LibraryFileSystem::deleteItem(const std::string& identifier, bool recursive, Error* error) {
+  if (!client_->remove(identifier, recursive, error)) return false;
+  // A listing taken before the deletion and stored after it would bring
+  // the item back: listings overlapping this are taken again.
+  auto tree = changeTree();
+  table_.markDeleted(identifier);
+  return true;
+}
+
 void LibraryFileSystem::removeNode(fuse_ino_t ino) {
   {
     std::lock_guard lock(stagingMutex_);

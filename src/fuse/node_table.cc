@@ -114,6 +114,21 @@ void NodeTable::detach(fuse_ino_t ino) {
   }
 }
 
+void NodeTable::markDeleted(const std::string& identifier) {
+  std::lock_guard lock(mutex_);
+  if (!deleted_.insert(identifier).second) return;
+  deletionOrder_.push_back(identifier);
+  if (deletionOrder_.size() > kRememberedDeletions) {
+    deleted_.erase(deletionOrder_.front());
+    deletionOrder_.pop_front();
+  }
+}
+
+bool NodeTable::wasDeleted(const std::string& identifier) const {
+  std::lock_guard lock(mutex_);
+  return deleted_.count(identifier) > 0;
+}
+
 void NodeTable::rebind(fuse_ino_t ino, const std::string& identifier) {
   std::lock_guard lock(mutex_);
   auto found = nodes_.find(ino);
@@ -121,6 +136,9 @@ void NodeTable::rebind(fuse_ino_t ino, const std::string& identifier) {
   byIdentifier_.erase(found->second.identifier);
   byIdentifier_[identifier] = ino;
   found->second.identifier = identifier;
+  // Made again through the mount (a new item may take the identifier it
+  // is given).
+  if (deleted_.erase(identifier)) std::erase(deletionOrder_, identifier);
 }
 
 std::optional<std::string> NodeTable::relativePath(fuse_ino_t ino) const {

@@ -3,12 +3,14 @@
 #define FUSE_USE_VERSION 312
 #include <fuse_lowlevel.h>
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/fileprovider/file_provider_item.h"
@@ -67,6 +69,12 @@ class NodeTable {
   // Takes a node out of its parent's listing; the inode stays for as long
   // as the kernel may ask about it.
   void detach(fuse_ino_t ino);
+  // The library deleted the item: descriptors of it read before the
+  // deletion no longer place it. The newest kRememberedDeletions are kept
+  // (identifiers are not reused; a descriptor is stale for a moment only).
+  static constexpr size_t kRememberedDeletions = 4096;
+  void markDeleted(const std::string& identifier);
+  [[nodiscard]] bool wasDeleted(const std::string& identifier) const;
   // The path of a node below the mount's top, "" for the top; nullopt when
   // a parent is unknown.
   [[nodiscard]] std::optional<std::string> relativePath(fuse_ino_t ino) const;
@@ -76,6 +84,8 @@ class NodeTable {
   mutable std::mutex mutex_;
   std::unordered_map<fuse_ino_t, Node> nodes_;
   std::unordered_map<std::string, fuse_ino_t> byIdentifier_;
+  std::unordered_set<std::string> deleted_;
+  std::deque<std::string> deletionOrder_;
   fuse_ino_t next_ = kRoot + 1;
 };
 

@@ -70,7 +70,7 @@ void mkdir(fuse_req_t request, fuse_ino_t parent, const char* name, mode_t) {
 // Removes an entry of the library: a file the library has not seen yet
 // just goes.
 bool removeEntry(LibraryFileSystem& system, const Entry& entry, Error* error) {
-  if (!system.isPending(entry.ino) && !system.client().remove(entry.node.identifier, false, error)) return false;
+  if (!system.isPending(entry.ino) && !system.deleteItem(entry.node.identifier, false, error)) return false;
   system.removeNode(entry.ino);
   return true;
 }
@@ -99,7 +99,7 @@ void rmdir(fuse_req_t request, fuse_ino_t parent, const char* name) {
     if (!children->empty()) return (void)fuse_reply_err(request, ENOTEMPTY);
   }
   // A package is one item: it goes whole.
-  if (!system.client().remove(entry->node.identifier, entry->node.package, &error))
+  if (!system.deleteItem(entry->node.identifier, entry->node.package, &error))
     return replyError(request, "Removing folder", name, error);
   system.removeNode(entry->ino);
   fuse_reply_err(request, 0);
@@ -130,7 +130,7 @@ bool replaceContents(LibraryFileSystem& system, const Entry& source, const Entry
   if (!item) return false;
   if (staged) staged->dirty = false;
   if (lock) lock.unlock();
-  if (!system.isPending(source.ino) && !system.client().remove(source.node.identifier, false, error)) return false;
+  if (!system.isPending(source.ino) && !system.deleteItem(source.node.identifier, false, error)) return false;
   // The kernel now knows the source's inode by the target's name: that
   // inode becomes the target item, and handles still open on the old
   // target write nowhere.
@@ -203,7 +203,7 @@ void rename(fuse_req_t request, fuse_ino_t parent, const char* name, fuse_ino_t 
       if (!inside) return replyError(request, "Renaming", name, error);
       if (!inside->empty()) return (void)fuse_reply_err(request, ENOTEMPTY);
     }
-    if (!system.client().remove(target->node.identifier, target->node.package, &error))
+    if (!system.deleteItem(target->node.identifier, target->node.package, &error))
       return replyError(request, "Renaming", name, error);
     system.removeNode(target->ino);
   }

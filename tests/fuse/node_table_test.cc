@@ -56,5 +56,23 @@ TEST(NodeTableTest, AnInodeTakesAnotherIdentifierAndKeepsItsNumber) {
   EXPECT_FALSE(table.inoOf("Item|7"));
 }
 
+// Deletions are remembered so that descriptors read before them place
+// nothing; an identifier the mount makes again is forgotten as deleted, and
+// only the newest deletions are kept.
+TEST(NodeTableTest, DeletionsAreRememberedWithinABound) {
+  NodeTable table("root");
+  table.markDeleted("Folder|A");
+  EXPECT_TRUE(table.wasDeleted("Folder|A"));
+  EXPECT_FALSE(table.wasDeleted("Folder|B"));
+  fuse_ino_t pending = table.place("pending-1", NodeTable::kRoot, "A", nullptr, true, false);
+  table.rebind(pending, "Folder|A");
+  EXPECT_FALSE(table.wasDeleted("Folder|A"));
+
+  for (size_t i = 0; i <= NodeTable::kRememberedDeletions; ++i) table.markDeleted("Item|" + std::to_string(i));
+  EXPECT_FALSE(table.wasDeleted("Item|0")) << "the oldest goes";
+  EXPECT_TRUE(table.wasDeleted("Item|1"));
+  EXPECT_TRUE(table.wasDeleted("Item|" + std::to_string(NodeTable::kRememberedDeletions)));
+}
+
 }  // namespace
 }  // namespace qlt::fuse
