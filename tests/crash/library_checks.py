@@ -30,8 +30,9 @@ class ScratchLibrary:
     """quillet-fp pointed at a group container, preferences, data, caches
     and runtime folder below `scratch`."""
 
-    def __init__(self, fp, scratch):
+    def __init__(self, fp, scratch, log=None):
         self.fp = fp
+        self.log = log  # where each command's standard error is appended, if anywhere
         self.group = os.path.join(scratch, 'group')
         self.files = os.path.join(self.group, 'Quillet', 'Files')
         self.trash = os.path.join(self.group, 'Quillet', 'Deleted Files')
@@ -49,7 +50,23 @@ class ScratchLibrary:
         """(exit status, standard output, standard error); raises
         subprocess.TimeoutExpired when the command outlives `timeout`."""
         done = subprocess.run([self.fp, *args], env=self.env, capture_output=True, text=True, timeout=timeout)
+        if self.log:
+            with open(self.log, 'a') as log:
+                log.write(f'$ {" ".join(args)}\n{done.stderr}{self.newest_extension_log()}')
         return done.returncode, done.stdout, done.stderr
+
+    def newest_extension_log(self):
+        """The extension's newest log file (a command's own, once it ends): the
+        folder keeps only ten."""
+        folder = os.path.join(self.group, 'Library', 'File Provider', 'Logs')
+        try:
+            names = [os.path.join(folder, name) for name in os.listdir(folder) if name.startswith('File Provider_')]
+        except FileNotFoundError:
+            return ''
+        if not names:
+            return ''
+        with open(max(names, key=os.path.getmtime), errors='replace') as newest:
+            return newest.read()
 
     def start(self, *args, **streams):
         streams.setdefault('stdout', subprocess.PIPE)

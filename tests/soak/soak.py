@@ -99,7 +99,7 @@ class Mount:
 
 
 def soak(fp, scratch, seconds, rng):
-    library = ScratchLibrary(fp, scratch)
+    library = ScratchLibrary(fp, scratch, log=os.path.join(scratch, "host.log"))
     outcomes = Outcomes()
     code, _, err = library.run('seed', '--folders', '6', '--items', '30', '--depth', '2', '--file-size', '300')
     if code != 0:
