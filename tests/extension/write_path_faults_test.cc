@@ -1,6 +1,9 @@
 // Every request of the write path, run again and again with one disk access
 // failing each time: each failure is reported and leaves the library, its
-// files and its changes as they were.
+// files and its changes as they were. Then, for a library the extension
+// uploads, with each cloud request failing in turn: each failure is reported
+// converted, and the request is undone or kept as the operation promises,
+// its change set left pending.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,6 +14,7 @@
 #include "extension/library_content_fixture.h"
 #include "extension/library_object_file_provider_item.h"
 #include "model/tag_data.h"
+#include "platform/cloud/cloud_error.h"
 #include "platform/files/file_error.h"
 #include "platform/foundation/uniform_type.h"
 #include "platform/sqlite/database.h"
@@ -407,6 +411,209 @@ TEST_F(WritePathFaultTest, DeletingAnItemOrAFolderWithItsItems) {
       },
       expectWriteError);
   EXPECT_GT(driven, 0);
+}
+
+// What a request does with its local change when its upload fails.
+enum class AfterUploadFailure {
+  Kept,           // saved, and its change set left pending for a later upload
+  Undone,         // as if it had never been asked for
+  NotYetApplied,  // the cloud goes first: the library as it was, the change set pending
+};
+
+struct CloudFault {
+  long code;
+  long reported;  // in the file-provider domain, or 4101 in Cocoa's
+  const char* domain;
+};
+
+class CloudRequestFaultTest : public WritePathFaultTest {
+ protected:
+  void SetUp() override {
+    WritePathFaultTest::SetUp();
+    makeCloudLibrary();
+    cloud_ = installCloud();
+  }
+
+  // The library with what fetching items changes in them saved: an item
+  // whose upload completed takes its last uploaded modification date when
+  // first fetched, and any later save in that context writes it.
+  Snapshot settledSnapshot() {
+    context_->performAndWait([&] {
+      context_->refreshAllObjects();
+      (void)context_->fetch(FetchRequest("Item"));
+      EXPECT_TRUE(context_->save());
+    });
+    return snapshot();
+  }
+
+  size_t pendingChangeSets() {
+    auto statuses = changeSets().first;
+    return static_cast<size_t>(std::count(statuses.begin(), statuses.end(), LibraryChangeSetStatus::Pending));
+  }
+
+  // Runs a request counting its cloud requests, then once more for each of
+  // them failing with each fault. `outcome` says what a failure leaves for
+  // a cloud error code; `identifierOf(run)` is the item a "cannot
+  // synchronize" error must name (empty: not checked). Returns how many
+  // failures were driven.
+  int driveCloudFaults(const std::function<Run(int)>& prepare, const std::vector<CloudFault>& faults,
+                       const std::function<AfterUploadFailure(long)>& outcome) {
+    int runs = 0;
+    size_t requests = 0;
+    {
+      Run run = prepare(runs++);
+      const size_t before = cloud_->faults().requestCount();
+      std::optional<Error> error = run.request();
+      EXPECT_FALSE(error) << "without faults: " << error->description();
+      run.checkDone();
+      requests = cloud_->faults().requestCount() - before;
+    }
+    EXPECT_GT(requests, 0u) << "the request never reached the cloud";
+    int driven = 0;
+    for (size_t nth = 1; nth <= requests; ++nth) {
+      for (const CloudFault& fault : faults) {
+        SCOPED_TRACE("cloud request " + std::to_string(nth) + " of " + std::to_string(requests) + " failing with " +
+                     std::to_string(fault.code));
+        Run run = prepare(runs++);
+        const Snapshot before = settledSnapshot();
+        const size_t pendingBefore = pendingChangeSets();
+        cloud_->faults().reset();
+        if (nth > 1) cloud_->faults().delayNextRequests(std::chrono::milliseconds(0), static_cast<int>(nth - 1));
+        cloud_->faults().failNextRequests(cloudError(fault.code));
+        std::optional<Error> error = run.request();
+        cloud_->faults().reset();
+        ++driven;
+        if (!error) {
+          ADD_FAILURE() << "a failed upload must be reported";
+          continue;
+        }
+        EXPECT_TRUE(error->is(fault.domain, fault.reported)) << error->description();
+        const Error* underlying = error->underlyingError();
+        EXPECT_TRUE(underlying && underlying->is(kCloudErrorDomain, fault.code)) << error->description();
+        const Snapshot after = settledSnapshot();
+        switch (outcome(fault.code)) {
+          case AfterUploadFailure::Kept:
+            run.checkDone();
+            EXPECT_EQ(pendingChangeSets(), pendingBefore + 1) << "its change set waits for a later upload";
+            break;
+          case AfterUploadFailure::Undone:
+            EXPECT_TRUE(after == before) << error->description() << differences(before.files, after.files)
+                                         << differences(before.libraryRows, after.libraryRows)
+                                         << differences(before.changeRows, after.changeRows);
+            break;
+          case AfterUploadFailure::NotYetApplied:
+            EXPECT_TRUE(after.files == before.files && after.libraryRows == before.libraryRows)
+                << error->description() << differences(before.files, after.files)
+                << differences(before.libraryRows, after.libraryRows);
+            EXPECT_EQ(pendingChangeSets(), pendingBefore + 1) << "its change set waits for a later upload";
+            break;
+        }
+      }
+    }
+    return driven;
+  }
+
+  std::shared_ptr<EmbeddedCloudContainer> cloud_;
+};
+
+// Errors the file-provider service knows, one of each conversion; the last
+// is one it does not.
+const std::vector<CloudFault> kCreateAndDeleteFaults = {
+    {kCloudErrorNetworkFailure, kFileProviderErrorServerUnreachable, kFileProviderErrorDomain},
+    {kCloudErrorQuotaExceeded, kFileProviderErrorInsufficientQuota, kFileProviderErrorDomain},
+    {kCloudErrorNotAuthenticated, kFileProviderErrorNotAuthenticated, kFileProviderErrorDomain},
+    {kCloudErrorLimitExceeded, kFileProviderErrorCannotSynchronize, kFileProviderErrorDomain},
+};
+const std::vector<CloudFault> kModifyFaults = {
+    {kCloudErrorNetworkFailure, kFileProviderErrorServerUnreachable, kFileProviderErrorDomain},
+    {kCloudErrorQuotaExceeded, kFileProviderErrorInsufficientQuota, kFileProviderErrorDomain},
+    {kCloudErrorAccountTemporarilyUnavailable, kFileProviderErrorNotAuthenticated, kFileProviderErrorDomain},
+    {kCloudErrorLimitExceeded, 4101, kCocoaErrorDomain},
+};
+
+TEST_F(CloudRequestFaultTest, CreationsAreKeptForLaterUnlessTheQuotaIsExceeded) {
+  auto outcome = [](long code) {
+    return code == kCloudErrorQuotaExceeded ? AfterUploadFailure::Undone : AfterUploadFailure::Kept;
+  };
+  int driven = driveCloudFaults(
+      [&](int run) {
+        auto values = std::make_shared<FileProviderItemTemplate>();
+        values->name = "New " + std::to_string(run) + ".txt";
+        values->parent = kRootContainerItemIdentifier;
+        values->type = UniformType::plainText().identifier();
+        values->tags = fileProviderTagData({{"Tag " + std::to_string(run), 6}});
+        std::string contents = staged("contents of run " + std::to_string(run));
+        std::string path = appendingPathComponent(*root_->folderPath(), values->name);
+        const uint64_t fields = kFileProviderItemContents | kFileProviderItemFilename |
+                                kFileProviderItemParentItemIdentifier | kFileProviderItemTagData;
+        return Run{[=, this] { return create(values, fields, contents); },
+                   [=] { EXPECT_EQ(readFile(path).value_or(""), "contents of run " + std::to_string(run)); }};
+      },
+      kCreateAndDeleteFaults, outcome);
+  EXPECT_GE(driven, 4);
+
+  driven = driveCloudFaults(
+      [&](int run) {
+        auto values = std::make_shared<FileProviderItemTemplate>();
+        values->name = "Folder " + std::to_string(run);
+        values->parent = kRootContainerItemIdentifier;
+        values->type = UniformType::folder().identifier();
+        std::string path = appendingPathComponent(*root_->folderPath(), values->name);
+        return Run{[=, this] {
+                     return create(values, kFileProviderItemFilename | kFileProviderItemParentItemIdentifier,
+                                   std::nullopt);
+                   },
+                   [=] { EXPECT_TRUE(isDirectory(path)); }};
+      },
+      kCreateAndDeleteFaults, outcome);
+  EXPECT_GE(driven, 4);
+}
+
+TEST_F(CloudRequestFaultTest, ModificationsAreKeptForLater) {
+  Folder::Ptr target = folder(root_, "Target", 1000);
+  const std::string targetIdentifier = identifierOf(target);
+  const std::string targetPath = *target->folderPath();
+  auto kept = [](long) { return AfterUploadFailure::Kept; };
+  int driven = driveCloudFaults(
+      [&](int run) {
+        auto subject = item(root_, "Subject " + std::to_string(run) + ".txt", 1000, 1000);
+        auto values = valuesOf(subject);
+        values->parent = targetIdentifier;
+        values->name = "Moved " + std::to_string(run) + ".txt";
+        std::string after = appendingPathComponent(targetPath, values->name);
+        return Run{[=, this] {
+                     return modify(values, kFileProviderItemFilename | kFileProviderItemParentItemIdentifier);
+                   },
+                   [=] { EXPECT_EQ(readFile(after).value_or(""), "contents"); }};
+      },
+      kModifyFaults, kept);
+  EXPECT_GE(driven, 4);
+
+  driven = driveCloudFaults(
+      [&](int run) {
+        auto subject = item(root_, "Rewritten " + std::to_string(run) + ".txt", 1000, 1000);
+        auto values = valuesOf(subject);
+        std::string contents = staged("new contents " + std::to_string(run));
+        std::string path = pathOf(subject);
+        return Run{[=, this] { return modify(values, kFileProviderItemContents, contents); },
+                   [=] { EXPECT_EQ(readFile(path).value_or(""), "new contents " + std::to_string(run)); }};
+      },
+      kModifyFaults, kept);
+  EXPECT_GE(driven, 4);
+}
+
+TEST_F(CloudRequestFaultTest, DeletionsWaitForTheCloud) {
+  auto notYet = [](long) { return AfterUploadFailure::NotYetApplied; };
+  int driven = driveCloudFaults(
+      [&](int run) {
+        Folder::Ptr doomed = folder(root_, "Doomed " + std::to_string(run), 1000);
+        item(doomed, "Letter.txt", 1000, 1000);
+        std::string identifier = identifierOf(doomed);
+        std::string path = *doomed->folderPath();
+        return Run{[=, this] { return remove(identifier); }, [=] { EXPECT_FALSE(fileExists(path)); }};
+      },
+      kCreateAndDeleteFaults, notYet);
+  EXPECT_GE(driven, 4);
 }
 
 }  // namespace
