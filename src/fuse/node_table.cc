@@ -2,7 +2,8 @@
 
 namespace qlt::fuse {
 
-NodeTable::NodeTable(const std::string& rootIdentifier) {
+NodeTable::NodeTable(const std::string& rootIdentifier, std::chrono::milliseconds deletionMemory)
+    : deletionMemory_(deletionMemory) {
   Node root;
   root.ino = kRoot;
   root.identifier = rootIdentifier;
@@ -116,7 +117,9 @@ void NodeTable::detach(fuse_ino_t ino) {
 
 void NodeTable::markDeleted(const std::string& identifier) {
   std::lock_guard lock(mutex_);
-  if (!deleted_.insert(identifier).second) return;
+  auto [entry, added] = deleted_.insert_or_assign(identifier, Clock::now());
+  (void)entry;
+  if (!added) return;
   deletionOrder_.push_back(identifier);
   if (deletionOrder_.size() > kRememberedDeletions) {
     deleted_.erase(deletionOrder_.front());
@@ -126,7 +129,8 @@ void NodeTable::markDeleted(const std::string& identifier) {
 
 bool NodeTable::wasDeleted(const std::string& identifier) const {
   std::lock_guard lock(mutex_);
-  return deleted_.count(identifier) > 0;
+  auto found = deleted_.find(identifier);
+  return found != deleted_.end() && Clock::now() - found->second < deletionMemory_;
 }
 
 void NodeTable::rebind(fuse_ino_t ino, const std::string& identifier) {

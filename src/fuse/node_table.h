@@ -3,6 +3,7 @@
 #define FUSE_USE_VERSION 312
 #include <fuse_lowlevel.h>
 
+#include <chrono>
 #include <deque>
 #include <map>
 #include <memory>
@@ -10,7 +11,6 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/fileprovider/file_provider_item.h"
@@ -46,7 +46,13 @@ class NodeTable {
  public:
   static constexpr fuse_ino_t kRoot = FUSE_ROOT_ID;
 
-  explicit NodeTable(const std::string& rootIdentifier);
+  // Deletions are remembered this long: descriptors read before one are
+  // applied within it, and an identifier may come back afterwards (a
+  // record restored from the cloud, a file carrying its identifier).
+  static constexpr std::chrono::milliseconds kDeletionMemory{5000};
+
+  explicit NodeTable(const std::string& rootIdentifier,
+                     std::chrono::milliseconds deletionMemory = kDeletionMemory);
 
   [[nodiscard]] std::optional<Node> node(fuse_ino_t ino) const;
   [[nodiscard]] std::optional<fuse_ino_t> inoOf(const std::string& identifier) const;
@@ -70,8 +76,8 @@ class NodeTable {
   // as the kernel may ask about it.
   void detach(fuse_ino_t ino);
   // The library deleted the item: descriptors of it read before the
-  // deletion no longer place it. The newest kRememberedDeletions are kept
-  // (identifiers are not reused; a descriptor is stale for a moment only).
+  // deletion no longer place it, for the deletion memory's length (and
+  // only the newest kRememberedDeletions).
   static constexpr size_t kRememberedDeletions = 4096;
   void markDeleted(const std::string& identifier);
   [[nodiscard]] bool wasDeleted(const std::string& identifier) const;
@@ -84,7 +90,9 @@ class NodeTable {
   mutable std::mutex mutex_;
   std::unordered_map<fuse_ino_t, Node> nodes_;
   std::unordered_map<std::string, fuse_ino_t> byIdentifier_;
-  std::unordered_set<std::string> deleted_;
+  using Clock = std::chrono::steady_clock;
+  std::chrono::milliseconds deletionMemory_;
+  std::unordered_map<std::string, Clock::time_point> deleted_;
   std::deque<std::string> deletionOrder_;
   fuse_ino_t next_ = kRoot + 1;
 };

@@ -57,9 +57,10 @@ TEST(NodeTableTest, AnInodeTakesAnotherIdentifierAndKeepsItsNumber) {
 }
 
 // Deletions are remembered so that descriptors read before them place
-// nothing; an identifier the mount makes again is forgotten as deleted, and
-// only the newest deletions are kept.
-TEST(NodeTableTest, DeletionsAreRememberedWithinABound) {
+// nothing, for a while only: an identifier may come back later, and one
+// the mount makes again is forgotten as deleted at once. Only the newest
+// deletions are kept.
+TEST(NodeTableTest, DeletionsAreRememberedForAWhileWithinABound) {
   NodeTable table("root");
   table.markDeleted("Folder|A");
   EXPECT_TRUE(table.wasDeleted("Folder|A"));
@@ -72,6 +73,10 @@ TEST(NodeTableTest, DeletionsAreRememberedWithinABound) {
   EXPECT_FALSE(table.wasDeleted("Item|0")) << "the oldest goes";
   EXPECT_TRUE(table.wasDeleted("Item|1"));
   EXPECT_TRUE(table.wasDeleted("Item|" + std::to_string(NodeTable::kRememberedDeletions)));
+
+  NodeTable forgetful("root", std::chrono::milliseconds(0));
+  forgetful.markDeleted("Item|restored");
+  EXPECT_FALSE(forgetful.wasDeleted("Item|restored")) << "past the deletion memory it may come back";
 }
 
 }  // namespace
