@@ -5,6 +5,7 @@
 
 #include "model/folder.h"
 #include "model/item.h"
+#include "model/library_write_lock.h"
 #include "platform/defaults/user_defaults.h"
 #include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
@@ -125,7 +126,12 @@ LibraryDirectoryWatcher::~LibraryDirectoryWatcher() {
 void LibraryDirectoryWatcher::refresh(const DirectoryChanges& changes) {
   std::shared_ptr<ManagedObjectContext> context = manager_->newBackgroundContext();
   if (!context) return;
-  context->performAndWait([&] { refresh(*context, changes); });
+  context->performAndWait([&] {
+    // A writer too: its save must not meet a writer's save half way, nor
+    // read a file that a writer is moving.
+    LibraryWriteLock turn;
+    refresh(*context, changes);
+  });
   ++passes_;
 }
 
