@@ -222,6 +222,15 @@ class WritePathFaultTest : public LibraryContentTest {
     return values;
   }
 
+  // A new item or folder at the top of the library.
+  static std::shared_ptr<FileProviderItemTemplate> topLevelTemplate(const std::string& name, const UniformType& type) {
+    auto values = std::make_shared<FileProviderItemTemplate>();
+    values->name = name;
+    values->parent = kRootContainerItemIdentifier;
+    values->type = type.identifier();
+    return values;
+  }
+
   std::string staged(const std::string& contents) {
     std::string path = scratch_.path("staged-" + std::to_string(++stagedCount_));
     EXPECT_TRUE(writeFileAtomically(path, contents));
@@ -248,10 +257,7 @@ void expectWriteError(const Error& error) {
 TEST_F(WritePathFaultTest, CreatingAnItemOrAFolder) {
   int driven = driveFaults(
       [&](int run) {
-        auto values = std::make_shared<FileProviderItemTemplate>();
-        values->name = "New " + std::to_string(run) + ".txt";
-        values->parent = kRootContainerItemIdentifier;
-        values->type = UniformType::plainText().identifier();
+        auto values = topLevelTemplate("New " + std::to_string(run) + ".txt", UniformType::plainText());
         values->modified = Date::fromUnixTime(1500000000);
         values->tags = fileProviderTagData({{"Work", 6}});
         values->attributes = {{"org.example.note", Bytes{'h', 'i'}}};
@@ -271,10 +277,7 @@ TEST_F(WritePathFaultTest, CreatingAnItemOrAFolder) {
 
   driven = driveFaults(
       [&](int run) {
-        auto values = std::make_shared<FileProviderItemTemplate>();
-        values->name = "Folder " + std::to_string(run);
-        values->parent = kRootContainerItemIdentifier;
-        values->type = UniformType::folder().identifier();
+        auto values = topLevelTemplate("Folder " + std::to_string(run), UniformType::folder());
         values->attributes = {{"org.example.mark", Bytes{'m'}}};
         std::string path = appendingPathComponent(*root_->folderPath(), values->name);
         const uint64_t fields =
@@ -537,10 +540,7 @@ TEST_F(CloudRequestFaultTest, CreationsAreKeptForLaterUnlessTheQuotaIsExceeded) 
   };
   int driven = driveCloudFaults(
       [&](int run) {
-        auto values = std::make_shared<FileProviderItemTemplate>();
-        values->name = "New " + std::to_string(run) + ".txt";
-        values->parent = kRootContainerItemIdentifier;
-        values->type = UniformType::plainText().identifier();
+        auto values = topLevelTemplate("New " + std::to_string(run) + ".txt", UniformType::plainText());
         values->tags = fileProviderTagData({{"Tag " + std::to_string(run), 6}});
         std::string contents = staged("contents of run " + std::to_string(run));
         std::string path = appendingPathComponent(*root_->folderPath(), values->name);
@@ -554,10 +554,7 @@ TEST_F(CloudRequestFaultTest, CreationsAreKeptForLaterUnlessTheQuotaIsExceeded) 
 
   driven = driveCloudFaults(
       [&](int run) {
-        auto values = std::make_shared<FileProviderItemTemplate>();
-        values->name = "Folder " + std::to_string(run);
-        values->parent = kRootContainerItemIdentifier;
-        values->type = UniformType::folder().identifier();
+        auto values = topLevelTemplate("Folder " + std::to_string(run), UniformType::folder());
         std::string path = appendingPathComponent(*root_->folderPath(), values->name);
         return Run{[=, this] {
                      return create(values, kFileProviderItemFilename | kFileProviderItemParentItemIdentifier,
