@@ -218,7 +218,7 @@ void FileProviderDeleteOperation::deleteFromLibrary() {
         error = Error(kFileProviderErrorDomain, kFileProviderErrorDirectoryNotEmpty);
         break;
       }
-      if (self->libraryObject_) context->deleteObject(self->libraryObject_);
+      context->deleteObject(self->libraryObject_);
       if (fileDeletionFailed(*context, &error)) {
         // The file system refused; reading again would not change that.
         putBackUnsaved(*context);

@@ -117,9 +117,7 @@ void NodeTable::detach(fuse_ino_t ino) {
 
 void NodeTable::markDeleted(const std::string& identifier) {
   std::lock_guard lock(mutex_);
-  auto [entry, added] = deleted_.insert_or_assign(identifier, Clock::now());
-  (void)entry;
-  if (!added) return;
+  if (!deleted_.insert_or_assign(identifier, Clock::now()).second) return;
   deletionOrder_.push_back(identifier);
   if (deletionOrder_.size() > kRememberedDeletions) {
     deleted_.erase(deletionOrder_.front());

@@ -28,6 +28,7 @@
 #include "store/library_manager.h"
 #include "store/library_model_constants.h"
 #include "store/library_object.h"
+#include "store/library_package_path.h"
 
 namespace qlt {
 namespace {
@@ -35,11 +36,7 @@ namespace {
 constexpr const char* kJournalFolderName = "Moves";
 
 // Empty without a library: then nothing is written down.
-std::string journalFolder() {
-  std::shared_ptr<LibraryManager> manager = LibraryManager::sharedManager();
-  std::string package = manager ? manager->libraryFilePath() : std::string();
-  return package.empty() ? std::string() : appendingPathComponent(package, kJournalFolderName);
-}
+std::string journalFolder() { return sharedLibraryPackagePath(kJournalFolderName); }
 
 // A process is known by its id and its start time, so that a reused id
 // does not pass for the process that wrote an entry.

@@ -11,20 +11,15 @@
 #include <string>
 #include <thread>
 
-#include "platform/files/file_path.h"
 #include "platform/foundation/log.h"
-#include "store/library_manager.h"
+#include "store/library_package_path.h"
 
 namespace qlt {
 namespace {
 
 constexpr const char* kWriterLockFileName = "Writer.lock";
 
-std::string lockFilePath() {
-  std::shared_ptr<LibraryManager> manager = LibraryManager::sharedManager();
-  std::string package = manager ? manager->libraryFilePath() : std::string();
-  return package.empty() ? std::string() : appendingPathComponent(package, kWriterLockFileName);
-}
+std::string lockFilePath() { return sharedLibraryPackagePath(kWriterLockFileName); }
 
 // The process's side of the turn: which thread holds it, how deeply, and
 // the open lock file that holds it for the process.

@@ -231,6 +231,16 @@ class WritePathFaultTest : public LibraryContentTest {
     return values;
   }
 
+  // New contents for a new item named `name` and the run's number.
+  Run newContentsRun(const std::string& name, int run) {
+    auto subject = item(root_, name + std::to_string(run) + ".txt", 1000, 1000);
+    auto values = valuesOf(subject);
+    std::string contents = staged("new contents " + std::to_string(run));
+    std::string path = pathOf(subject);
+    return Run{[=, this] { return modify(values, kFileProviderItemContents, contents); },
+               [=] { EXPECT_EQ(readFile(path).value_or(""), "new contents " + std::to_string(run)); }};
+  }
+
   std::string staged(const std::string& contents) {
     std::string path = scratch_.path("staged-" + std::to_string(++stagedCount_));
     EXPECT_TRUE(writeFileAtomically(path, contents));
@@ -364,15 +374,7 @@ TEST_F(WritePathFaultTest, UntrashingAndMovingAFolderWithItsItems) {
 
 TEST_F(WritePathFaultTest, NewContentsDatesTagsAndAttributes) {
   int driven = driveFaults(
-      [&](int run) {
-        auto subject = item(root_, "Subject " + std::to_string(run) + ".txt", 1000, 1000);
-        auto values = valuesOf(subject);
-        std::string contents = staged("new contents " + std::to_string(run));
-        std::string path = pathOf(subject);
-        return Run{[=, this] { return modify(values, kFileProviderItemContents, contents); },
-                   [=] { EXPECT_EQ(readFile(path).value_or(""), "new contents " + std::to_string(run)); }};
-      },
-      expectWriteError);
+      [&](int run) { return newContentsRun("Subject ", run); }, expectWriteError);
   EXPECT_GT(driven, 3);
 
   driven = driveFaults(
@@ -587,15 +589,7 @@ TEST_F(CloudRequestFaultTest, ModificationsAreKeptForLater) {
   EXPECT_GE(driven, 4);
 
   driven = driveCloudFaults(
-      [&](int run) {
-        auto subject = item(root_, "Rewritten " + std::to_string(run) + ".txt", 1000, 1000);
-        auto values = valuesOf(subject);
-        std::string contents = staged("new contents " + std::to_string(run));
-        std::string path = pathOf(subject);
-        return Run{[=, this] { return modify(values, kFileProviderItemContents, contents); },
-                   [=] { EXPECT_EQ(readFile(path).value_or(""), "new contents " + std::to_string(run)); }};
-      },
-      kModifyFaults, kept);
+      [&](int run) { return newContentsRun("Rewritten ", run); }, kModifyFaults, kept);
   EXPECT_GE(driven, 4);
 }
 
