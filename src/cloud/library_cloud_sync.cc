@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <future>
+#include <optional>
 #include <set>
 
 #include "changes/library_change_deleted_file_provider_item.h"
@@ -9,6 +10,7 @@
 #include "cloud/extension_modify_cloud_records_operation.h"
 #include "cloud/pending_cloud_changes.h"
 #include "model/item.h"
+#include "model/library_write_lock.h"
 #include "platform/cloud/cloud_container.h"
 #include "platform/cloud/cloud_fetch_zone_changes_operation.h"
 #include "platform/cloud/cloud_modify_records_operation.h"
@@ -140,7 +142,12 @@ std::optional<LibraryCloudSyncSummary> LibraryCloudSync::sync(Error* error) {
   std::set<RecordID> fetchedIDs;
   for (const CloudRecord& record : records) fetchedIDs.insert(record.recordID());
   records = CloudChangesApplication::sortedForApplication(std::move(records));
+  // A writer like the others: taken here, off the main queue, since writers
+  // holding the turn wait for the main queue.
+  std::optional<LibraryWriteLock> turn(std::in_place);
   view.performAndWait([&] {
+    // The rows the records change are read in the turn.
+    view.refreshAllObjects();
     CloudChangesApplication application(view, *pending);
     for (size_t start = 0; start < records.size(); start += kRecordsPerSave) {
       size_t end = std::min(start + kRecordsPerSave, records.size());
@@ -174,6 +181,7 @@ std::optional<LibraryCloudSyncSummary> LibraryCloudSync::sync(Error* error) {
     applied = manager_->saveLibrary(&applyError);
     if (!applied) view.rollback();
   });
+  turn.reset();
   if (!applied) {
     log("Cannot apply the library's cloud changes: %@", applyError);
     setError(error, applyError);
@@ -282,6 +290,7 @@ std::optional<LibraryCloudSyncSummary> LibraryCloudSync::sync(Error* error) {
   changes_->performAndWait([&] { removed = pending->removeChangeSets(*changes_, &removeError); });
   if (!removed) log("Cannot remove the change sets sent to the cloud: %@", removeError);
   if (firstStore) {
+    LibraryWriteLock finalTurn;
     view.performAndWait([&] {
       library->setValueForKey("firstCloudStoreCompleted", true);
       Error saveError;

@@ -64,6 +64,7 @@ FileProviderExtension::~FileProviderExtension() {
   stopMaterializeItemsTimer();
   operationQueue_.waitUntilAllOperationsAreFinished();
   materalizationOperationQueue_.waitUntilAllOperationsAreFinished();
+  closeLogFile(logFile_);
 }
 
 std::shared_ptr<Library> FileProviderExtension::library() const {

@@ -68,8 +68,8 @@ bool sameFile(const std::string& a, const std::string& b) {
 class DirectoriesInFlux {
  public:
   static DirectoriesInFlux& shared() {
-    static DirectoriesInFlux registry;
-    return registry;
+    static DirectoriesInFlux* registry = new DirectoriesInFlux;  // outlives queue threads
+    return *registry;
   }
   void add(const ObjectID& id) {
     std::lock_guard lock(mutex_);
@@ -641,8 +641,8 @@ namespace {
 class FreshReadContexts {
  public:
   static FreshReadContexts& shared() {
-    static FreshReadContexts registry;
-    return registry;
+    static FreshReadContexts* registry = new FreshReadContexts;  // outlives queue threads
+    return *registry;
   }
   void add(const ManagedObjectContext* context) {
     std::lock_guard lock(mutex_);

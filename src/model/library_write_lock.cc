@@ -25,9 +25,11 @@ std::string lockFilePath() { return sharedLibraryPackagePath(kWriterLockFileName
 // the open lock file that holds it for the process.
 class Turn {
  public:
+  // Never destroyed: queue threads that outlive main() may still give the
+  // turn back while static objects are being destroyed.
   static Turn& shared() {
-    static Turn turn;
-    return turn;
+    static Turn* turn = new Turn;
+    return *turn;
   }
 
   bool take(bool wait) {

@@ -1,8 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <fstream>
 #include <functional>
+#include <future>
 
 #include "changes/library_change_deleted_file_provider_item.h"
 #include "changes/library_change_set.h"
@@ -16,6 +20,7 @@
 #include "platform/cloud/cloud_container.h"
 #include "platform/cloud/embedded_cloud_store.h"
 #include "platform/cloud/postgres_cloud_store.h"
+#include "platform/files/file_path.h"
 #include "platform/files/file_system.h"
 #include "platform/objectstore/persistent_container.h"
 #include "platform/cloud/cloud_test_support.h"
@@ -288,6 +293,30 @@ TEST_P(LibraryCloudSyncTest, AnotherMachinesRecordsArriveAndLocalChangesLeave) {
     }
   });
   EXPECT_EQ(rows, std::vector<std::string>{"Item|" + mineID});
+}
+
+TEST_P(LibraryCloudSyncTest, RecordsAreAppliedOnlyInTheWritersTurn) {
+  auto items = makeItems(root, 1, "Turn");
+  ASSERT_TRUE(sync());
+  CloudRecord renamed = serverRecord(items[0]->cloudRecordID());
+  renamed.setObjectForKey("name", "Renamed elsewhere.txt");
+  renamed.setObjectForKey("filename", "Renamed elsewhere.txt");
+  save({renamed});
+
+  // Another process's writer holds the turn: its own description of the lock file.
+  int otherWriter = ::open(appendingPathComponent(manager->libraryFilePath(), "Writer.lock").c_str(),
+                           O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(otherWriter, 0);
+  ASSERT_EQ(flock(otherWriter, LOCK_EX), 0);
+  auto syncing = std::async(std::launch::async, [&] { return sync(); });
+  EXPECT_EQ(syncing.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+  view().performAndWait([&] { EXPECT_EQ(items[0]->filename(), "Turn 0.txt"); });
+  ASSERT_EQ(flock(otherWriter, LOCK_UN), 0);
+  ::close(otherWriter);
+  auto summary = syncing.get();
+  ASSERT_TRUE(summary);
+  EXPECT_GE(summary->appliedRecords, 1u);
+  view().performAndWait([&] { EXPECT_EQ(items[0]->filename(), "Renamed elsewhere.txt"); });
 }
 
 TEST_P(LibraryCloudSyncTest, EditsOnBothSidesMergeByTheConflictRules) {

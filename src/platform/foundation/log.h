@@ -17,12 +17,13 @@ void log(std::string_view format, const Args&... args) {
   logLine(formatString(format, args...));
 }
 
-// Reopens standard error on `path` with fopen mode `mode` and returns the
-// stream (the same object as stderr), or nullptr when it cannot be reopened.
+// Sends standard error to `path`, truncated or, for an fopen mode with "a",
+// appended to, and returns the stream (stderr), or nullptr when the file
+// cannot be opened (standard error is then left as it was).
 std::FILE* redirectStandardErrorToFile(const std::string& path, const char* mode = "w");
 
-// Closes a stream returned by redirectStandardErrorToFile. Later log lines
-// are lost until standard error is reopened.
+// Closes the log file behind a stream returned by redirectStandardErrorToFile
+// and gives standard error back what it was before the first redirection.
 void closeLogFile(std::FILE* stream);
 
 }  // namespace qlt

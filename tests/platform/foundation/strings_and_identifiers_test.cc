@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <fstream>
 #include <set>
+#include <sstream>
 
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/foundation/format.h"
@@ -61,28 +62,29 @@ TEST(LocalizedStringsTest, KeyComesBackWhenNoTableHasIt) {
   EXPECT_EQ(localizedString("Deleted Items"), "Deleted Items");
 }
 
-TEST(LogTest, LinesGoToTheRedirectedStandardError) {
+TEST(LogTest, LinesGoToTheRedirectedStandardErrorUntilItsFileCloses) {
   std::string path = testing::TempDir() + "/log-test.log";
-  // Standard error cannot be given back once closed, so the child does it.
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::FILE* file = redirectStandardErrorToFile(path);
-    if (!file) _exit(2);
-    log("Cannot load library: %@", Error("D", 1, "broken"));
-    logLine("second line");
-    closeLogFile(file);
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  struct stat before {};
+  ASSERT_EQ(fstat(STDERR_FILENO, &before), 0);
+  std::FILE* file = redirectStandardErrorToFile(path);
+  ASSERT_TRUE(file);
+  log("Cannot load library: %@", Error("D", 1, "broken"));
+  logLine("second line");
+  closeLogFile(file);
+  logLine("after the log file closed");
+
+  struct stat after {};
+  ASSERT_EQ(fstat(STDERR_FILENO, &after), 0);
+  EXPECT_TRUE(after.st_dev == before.st_dev && after.st_ino == before.st_ino) << "standard error is given back";
   std::ifstream in(path);
-  std::string first, second;
-  std::getline(in, first);
-  std::getline(in, second);
-  EXPECT_EQ(first, "Cannot load library: Error Domain=D Code=1 \"broken\"");
-  EXPECT_EQ(second, "second line");
+  std::stringstream contents;
+  contents << in.rdbuf();
+  EXPECT_EQ(contents.str(), "Cannot load library: Error Domain=D Code=1 \"broken\"\nsecond line\n");
+
+  // A redirection to a file that cannot be opened leaves standard error alone.
+  EXPECT_FALSE(redirectStandardErrorToFile(testing::TempDir() + "/missing/folder/log"));
+  ASSERT_EQ(fstat(STDERR_FILENO, &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
 }
 
 }  // namespace
