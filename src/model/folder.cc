@@ -274,6 +274,7 @@ bool Folder::createDirectory(Error* error) {
   }
   std::optional<std::string> entry = FileMoveJournal::beginCreation(identifier(), *path, error);
   if (!entry) return false;
+  log("Making the directory of folder %@: %@", identifier(), *path);
   if (qlt::createDirectory(*path, true, error)) return true;
   FileMoveJournal::abandon(*entry);
   return false;

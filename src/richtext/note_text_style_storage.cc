@@ -22,7 +22,7 @@ struct StyleCache {
 };
 
 StyleCache& cache() {
-  static StyleCache styles;
+  static auto& styles = *new StyleCache;
   return styles;
 }
 

@@ -24,12 +24,12 @@ namespace qlt {
 namespace {
 
 std::mutex& sharedMutex() {
-  static std::mutex mutex;
+  static auto& mutex = *new std::mutex;
   return mutex;
 }
 
 std::shared_ptr<LibraryManager>& sharedInstance() {
-  static std::shared_ptr<LibraryManager> manager;
+  static auto& manager = *new std::shared_ptr<LibraryManager>;
   return manager;
 }
 
@@ -392,8 +392,8 @@ std::string FileProviderLibraryManager::libraryFolderPath() {
   // Kept once computed: a process serves one domain. (Keyed by container
   // so that a process that switches containers, such as a test, does not
   // reuse another container's folder.)
-  static std::mutex mutex;
-  static std::map<std::string, std::string> paths;
+  static auto& mutex = *new std::mutex;
+  static auto& paths = *new std::map<std::string, std::string>;
   std::string container = groupContainerPath();
   std::lock_guard lock(mutex);
   std::string& path = paths[container];

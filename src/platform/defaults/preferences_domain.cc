@@ -70,8 +70,8 @@ std::string preferencesDirectory() {
 }
 
 std::shared_ptr<PreferencesDomain> PreferencesDomain::named(const std::string& name) {
-  static std::mutex registryMutex;
-  static std::map<std::string, std::weak_ptr<PreferencesDomain>> registry;
+  static auto& registryMutex = *new std::mutex;
+  static auto& registry = *new std::map<std::string, std::weak_ptr<PreferencesDomain>>;
   std::string path = preferencesDirectory() + "/" + fileNameForDomain(name) + ".plist";
   std::lock_guard lock(registryMutex);
   for (auto it = registry.begin(); it != registry.end();) {

@@ -16,7 +16,7 @@ struct ApplicationDomainState {
 };
 
 ApplicationDomainState& applicationDomainState() {
-  static ApplicationDomainState state;
+  static auto& state = *new ApplicationDomainState;
   return state;
 }
 

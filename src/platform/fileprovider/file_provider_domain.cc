@@ -11,8 +11,9 @@ namespace qlt {
 
 std::shared_ptr<FileProviderDomainManager> FileProviderDomainManager::managerForDomain(
     const FileProviderDomain& domain, const std::string& groupContainerPath) {
-  static std::mutex mutex;
-  static std::map<std::pair<std::string, std::string>, std::shared_ptr<FileProviderDomainManager>> managers;
+  static auto& mutex = *new std::mutex;
+  static auto& managers =
+      *new std::map<std::pair<std::string, std::string>, std::shared_ptr<FileProviderDomainManager>>;
   std::lock_guard lock(mutex);
   auto& manager = managers[{groupContainerPath, domain.identifier}];
   if (!manager) manager = std::make_shared<FileProviderDomainManager>(domain, groupContainerPath);

@@ -54,8 +54,8 @@ std::optional<std::string> groupContainerPath(const std::string& suiteName, Erro
   }
   // Made once per process: the path is asked for on every lookup of a
   // library file.
-  static std::mutex mutex;
-  static std::string made;
+  static auto& mutex = *new std::mutex;
+  static auto& made = *new std::string;
   std::lock_guard lock(mutex);
   if (path == made) return path;
   if (!createDirectory(path, true, error)) return std::nullopt;

@@ -5,11 +5,11 @@
 namespace qlt {
 namespace {
 std::mutex& bundleMutex() {
-  static std::mutex mutex;
+  static auto& mutex = *new std::mutex;
   return mutex;
 }
 std::string& bundleIdentifier() {
-  static std::string identifier = kExtensionBundleIdentifier;
+  static auto& identifier = *new std::string(kExtensionBundleIdentifier);
   return identifier;
 }
 }  // namespace

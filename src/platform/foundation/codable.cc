@@ -3,7 +3,7 @@
 namespace qlt {
 
 CodableRegistry& CodableRegistry::global() {
-  static CodableRegistry registry;
+  static auto& registry = *new CodableRegistry;
   return registry;
 }
 

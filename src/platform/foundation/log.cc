@@ -10,7 +10,7 @@ namespace qlt {
 
 namespace {
 std::mutex& logMutex() {
-  static std::mutex mutex;
+  static auto& mutex = *new std::mutex;
   return mutex;
 }
 }  // namespace

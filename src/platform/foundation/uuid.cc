@@ -9,8 +9,8 @@
 namespace qlt {
 
 std::string newUUIDString() {
-  static std::mutex mutex;
-  static std::mt19937_64 generator{std::random_device{}()};
+  static auto& mutex = *new std::mutex;
+  static auto& generator = *new std::mt19937_64{std::random_device{}()};
   std::array<uint8_t, 16> bytes;
   {
     std::lock_guard lock(mutex);

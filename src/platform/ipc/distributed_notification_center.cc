@@ -15,7 +15,7 @@ struct SharedCenter {
 };
 
 SharedCenter& sharedCenter() {
-  static SharedCenter shared;
+  static auto& shared = *new SharedCenter;
   return shared;
 }
 

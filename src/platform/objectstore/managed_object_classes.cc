@@ -12,7 +12,7 @@ struct Registry {
 };
 
 Registry& registry() {
-  static Registry instance;
+  static auto& instance = *new Registry;
   return instance;
 }
 

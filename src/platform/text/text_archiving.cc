@@ -26,12 +26,12 @@ constexpr int64_t kDeviceRGBSpace = 2;
 constexpr int64_t kCatalogSpace = 6;
 
 std::mutex& classesMutex() {
-  static std::mutex mutex;
+  static auto& mutex = *new std::mutex;
   return mutex;
 }
 
 ClassNameSet& attachmentClasses() {
-  static ClassNameSet classes{TextAttachment::kClassName};
+  static auto& classes = *new ClassNameSet{TextAttachment::kClassName};
   return classes;
 }
 
