@@ -379,8 +379,13 @@ std::shared_ptr<const Children> LibraryFileSystem::childrenOf(fuse_ino_t directo
     std::lock_guard tree(treeMutex_);
     const bool current = generation == treeGeneration_;
     if (!current && attempt < kListingAttempts) continue;
-    for (const FileProviderItemPtr& item : *items)
-      if (!table_.wasDeleted(item->itemIdentifier())) children.emplace(shownName(*item), placeItem(item, directory));
+    for (const FileProviderItemPtr& item : *items) {
+      if (table_.wasDeleted(item->itemIdentifier())) continue;
+      // A listing that changes overlapped shows what it saw but moves no
+      // entry the mount already places: the change may have moved it since.
+      std::optional<fuse_ino_t> known = current ? std::nullopt : table_.inoOf(item->itemIdentifier());
+      children.emplace(shownName(*item), known ? *known : placeItem(item, directory));
+    }
     {
       // Files programs are still writing, which the library has not seen.
       std::lock_guard lock(stagingMutex_);

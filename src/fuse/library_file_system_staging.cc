@@ -223,6 +223,9 @@ void LibraryFileSystem::adopt(fuse_ino_t ino, const FileProviderItemPtr& item) {
 }
 
 fuse_ino_t LibraryFileSystem::show(const FileProviderItemPtr& item, std::optional<fuse_ino_t> ino) {
+  // A listing taken before this change and stored after it would show the
+  // entry where it was: listings overlapping this are taken again.
+  auto tree = changeTree();
   std::optional<fuse_ino_t> parent = table_.inoOf(item->parentItemIdentifier());
   if (!ino) ino = table_.inoOf(item->itemIdentifier());
   if (ino) {

@@ -37,6 +37,8 @@ fuse_ino_t NodeTable::place(const std::string& identifier, fuse_ino_t parent, co
   node.ino = found->second;
   node.identifier = identifier;
   if (node.ino != kRoot) {
+    // An entry shows in one listing only: its parent's.
+    if (!inserted && (node.parent != parent || node.name != name)) detachLocked(node);
     node.parent = parent;
     node.name = name;
   }
@@ -107,12 +109,15 @@ void NodeTable::detach(fuse_ino_t ino) {
   std::lock_guard lock(mutex_);
   auto found = nodes_.find(ino);
   if (found == nodes_.end() || ino == kRoot) return;
-  auto parent = nodes_.find(found->second.parent);
-  if (parent != nodes_.end() && parent->second.children) {
-    auto entry = parent->second.children->find(found->second.name);
-    if (entry != parent->second.children->end() && entry->second == ino)
-      writableChildren(parent->second).erase(found->second.name);
-  }
+  detachLocked(found->second);
+}
+
+void NodeTable::detachLocked(const Node& node) {
+  auto parent = nodes_.find(node.parent);
+  if (parent == nodes_.end() || !parent->second.children) return;
+  auto entry = parent->second.children->find(node.name);
+  if (entry != parent->second.children->end() && entry->second == node.ino)
+    writableChildren(parent->second).erase(node.name);
 }
 
 void NodeTable::markDeleted(const std::string& identifier) {

@@ -57,7 +57,8 @@ class NodeTable {
   [[nodiscard]] std::optional<Node> node(fuse_ino_t ino) const;
   [[nodiscard]] std::optional<fuse_ino_t> inoOf(const std::string& identifier) const;
   // The node of `identifier` (made on first sight) with `item` as its
-  // descriptor, placed under `parent` as `name`.
+  // descriptor, placed under `parent` as `name`; it leaves the listing of
+  // the place it had.
   fuse_ino_t place(const std::string& identifier, fuse_ino_t parent, const std::string& name,
                    const FileProviderItemPtr& item, bool directory, bool package, const std::string& packagePath = {});
   // Replaces a directory's children, as listed; the listing kept.
@@ -87,6 +88,9 @@ class NodeTable {
   size_t size() const;
 
  private:
+  // REQUIRES: mutex_ held.
+  void detachLocked(const Node& node);
+
   mutable std::mutex mutex_;
   std::unordered_map<fuse_ino_t, Node> nodes_;
   std::unordered_map<std::string, fuse_ino_t> byIdentifier_;

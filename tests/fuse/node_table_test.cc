@@ -23,6 +23,12 @@ TEST(NodeTableTest, InodesStayWithIdentifiersThroughMovesAndRelistings) {
   EXPECT_TRUE(table.node(folder)->children->empty());
   EXPECT_EQ(table.place("Item|1", other, "renamed.txt", nullptr, false, false), item) << "moved";
   EXPECT_EQ(table.relativePath(item), "B/renamed.txt");
+  // Placed elsewhere without being detached first (a listing of its new
+  // folder): the old listing no longer shows it.
+  table.setChildren(other, {{"renamed.txt", item}});
+  table.place("Item|1", folder, "back.txt", nullptr, false, false);
+  EXPECT_TRUE(table.node(other)->children->empty());
+  table.place("Item|1", other, "renamed.txt", nullptr, false, false);
   EXPECT_EQ(table.inoOf("Item|1"), item);
   EXPECT_FALSE(table.inoOf("Item|2"));
 
