@@ -702,7 +702,7 @@ void Folder::awakeFromFetch() {
   // context read the folders above. A directory made at the place they
   // give would have no row.
   LibraryWriteLock turn(LibraryWriteLock::TryOnly{});
-  if (!turn.owns() || !storePutsDirectoryAtSamePath()) return;
+  if (!turn.owns() || folderExists() || !storePutsDirectoryAtSamePath()) return;
   Error error;
   if (!createFolder(&error)) log("Attempt to recreate folder (%@) failed: %@", identifier(), error);
 }
