@@ -305,6 +305,12 @@ int hostReplaceCommand(const CommonOptions& common, const std::string& identifie
         setError(error, badArgument("“" + identifier + "” is not an item."));
         return false;
       }
+      if (std::optional<std::string> current = item->fileURL(); current && isDirectory(*current)) {
+        // One file cannot stand for a package's folder of files: the item
+        // would claim a package its file is not.
+        setError(error, badArgument("“" + item->filename() + "” is a package: its contents are not one file."));
+        return false;
+      }
       Error failure;
       std::optional<std::string> path = replaceItemFile(*item, *contents, &failure);
       if (!path) {

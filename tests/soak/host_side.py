@@ -87,8 +87,8 @@ class HostSide:
             self.command(op, 'import', self.contents(name), '--folder', self.rng.choice(folders))
         elif op == 'note':
             self.command(op, 'note', f'{name}\nwritten by the host', '--folder', self.rng.choice(folders))
-        elif op == 'replace' and self.live('Item|'):
-            self.command(op, 'replace', self.rng.choice(self.live('Item|')), self.contents(name))
+        elif op == 'replace' and self.flat_items():
+            self.command(op, 'replace', self.rng.choice(self.flat_items()), self.contents(name))
         elif op == 'rename' and objects:
             target = self.rng.choice(objects)
             suffix = os.path.splitext(self.items[target]['filename'])[1] if target.startswith('Item|') else ''
@@ -101,6 +101,11 @@ class HostSide:
             self.command(op, 'trash', self.rng.choice(objects))
         elif op == 'untrash' and trashed:
             self.command(op, 'untrash', self.rng.choice(trashed))
+
+    def flat_items(self):
+        """Items whose file is one file: a note is a package, and one file
+        does not replace its folder of files."""
+        return [i for i in self.live('Item|') if not self.items[i]['filename'].endswith('.qltnote')]
 
     def contents(self, name):
         path = os.path.join(self.scratch, f'host {name}.bin')

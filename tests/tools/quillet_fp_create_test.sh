@@ -80,6 +80,10 @@ cmp "$SCRATCH/plan.txt" "$FILES/Projects/plan 1.txt" || fail "imported bytes"
 expect "$SCRATCH/note.json" "last['created']['filename'] == 'Groceries.qltnote'" "note name"
 "$FP" text-read "$FILES/Groceries.qltnote" > "$SCRATCH/note-text.json"
 grep -q milk "$SCRATCH/note-text.json" || fail "note text"
+NOTE=$(json "$SCRATCH/note.json" "last['created']['itemIdentifier']")
+expect_error replace-package 1 "$FP" host replace "$NOTE" "$SCRATCH/plan.txt"
+"$FP" text-read "$FILES/Groceries.qltnote" > "$SCRATCH/note-text2.json"
+grep -q milk "$SCRATCH/note-text2.json" || fail "a refused replacement changed the note"
 "$FP" host weblink "https://example.com/a" > "$SCRATCH/link.json"
 expect "$SCRATCH/link.json" "last['created']['filename'].endswith('.webloc')" "web link"
 if "$FP" host weblink "not a url" > /dev/null 2>&1; then fail "a bad address was taken"; fi
