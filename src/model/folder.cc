@@ -155,7 +155,7 @@ std::string Folder::name() const {
 }
 
 ManagedObjectPtr Folder::library() const {
-  return rememberedFolderAnswer(objectID(), &FolderAnswers::Remembered::library, [this] { return findLibrary(); });
+  return rememberedFolderAnswer(*this, &FolderAnswers::Remembered::library, [this] { return findLibrary(); });
 }
 
 ManagedObjectPtr Folder::findLibrary() const {
@@ -177,7 +177,7 @@ bool Folder::libraryUsesFileProvider() const {
 }
 
 std::optional<std::string> Folder::folderPath(Error* error) const {
-  FolderAnswers::Remembered* remembered = FolderAnswers::of(objectID());
+  FolderAnswers::Remembered* remembered = FolderAnswers::of(*this);
   if (!remembered) return findFolderPath(error);
   if (!remembered->path) {
     Error failure;

@@ -18,8 +18,8 @@ FolderAnswers::~FolderAnswers() {
   if (outermost_) current = nullptr;
 }
 
-FolderAnswers::Remembered* FolderAnswers::of(const ObjectID& folder) {
-  return current ? &current->remembered_[folder] : nullptr;
+FolderAnswers::Remembered* FolderAnswers::of(const ManagedObject& folder) {
+  return current ? &current->remembered_[{folder.managedObjectContext(), folder.objectID()}] : nullptr;
 }
 
 }  // namespace qlt

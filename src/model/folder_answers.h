@@ -2,7 +2,8 @@
 
 #include <optional>
 #include <string>
-#include <unordered_map>
+#include <map>
+#include <utility>
 
 #include "platform/foundation/error.h"
 #include "platform/objectstore/managed_object.h"
@@ -14,7 +15,9 @@ namespace qlt {
 // (their directory, their library, whether they are shared or a local
 // record) are worked out once per folder, then remembered: a page of
 // descriptors asks them of the same few folders for every item. Scopes
-// nest; the outermost one does the remembering.
+// nest; the outermost one does the remembering. Answers belong to the
+// context that asked: another context on the thread (one that reads the
+// store afresh, say) works its own out.
 // REQUIRES: nothing changes the folders, their parents or their library
 // while it lives.
 class FolderAnswers {
@@ -34,16 +37,16 @@ class FolderAnswers {
 
   // The remembered answers of `folder` in the thread's scope; null outside
   // any.
-  static Remembered* of(const ObjectID& folder);
+  static Remembered* of(const ManagedObject& folder);
 
  private:
-  std::unordered_map<ObjectID, Remembered> remembered_;
+  std::map<std::pair<const ManagedObjectContext*, ObjectID>, Remembered> remembered_;
   bool outermost_ = false;
 };
 
 // `compute()` once per folder and scope, through `member`.
 template <class T, class Compute>
-T rememberedFolderAnswer(const ObjectID& folder, std::optional<T> FolderAnswers::Remembered::*member,
+T rememberedFolderAnswer(const ManagedObject& folder, std::optional<T> FolderAnswers::Remembered::*member,
                          Compute compute) {
   FolderAnswers::Remembered* remembered = FolderAnswers::of(folder);
   if (!remembered) return compute();

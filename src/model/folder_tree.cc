@@ -78,7 +78,7 @@ void Folder::setCloudShare(const std::optional<RecordSystemFields>& share) {
 }
 
 bool Folder::isShared() const {
-  return rememberedFolderAnswer(objectID(), &FolderAnswers::Remembered::isShared, [this] {
+  return rememberedFolderAnswer(*this, &FolderAnswers::Remembered::isShared, [this] {
     if (cloudShare()) return true;
     Ptr parent = parentFolder();
     return parent && parent->isShared();
@@ -86,7 +86,7 @@ bool Folder::isShared() const {
 }
 
 bool Folder::isLocalRecord() const {
-  return rememberedFolderAnswer(objectID(), &FolderAnswers::Remembered::isLocalRecord, [this] {
+  return rememberedFolderAnswer(*this, &FolderAnswers::Remembered::isLocalRecord, [this] {
     if (auto share = cloudShare()) return isShareOwnedByCurrentUser(*share);
     Ptr parent = parentFolder();
     return !parent || parent->isLocalRecord();

@@ -9,8 +9,12 @@
 #include <filesystem>
 #include <future>
 
+#include "model/folder_answers.h"
 #include "model/folder_fixture.h"
 #include "platform/files/file_path.h"
+#include "platform/objectstore/store_coordinator.h"
+#include "platform/objectstore/persistent_store.h"
+#include "platform/sqlite/database.h"
 
 namespace qlt {
 namespace {
@@ -83,6 +87,39 @@ TEST_F(LibraryWriteLockTest, AMissingDirectoryIsMadeAgainOnlyInTheWritersTurn) {
 
   reread<Folder>(moving);
   EXPECT_TRUE(fs::is_directory(path));
+}
+
+// A reader whose rows of the folders above are older than the store's
+// (another writer renamed one, its directory with it) makes no directory at
+// the place its rows give, though it remembers folder answers meanwhile, as
+// a page of descriptors does.
+TEST_F(LibraryWriteLockTest, AReaderWithOldRowsMakesNoDirectoryWhereTheyPoint) {
+  Folder::Ptr parent = make(root, "Old");
+  Folder::Ptr child = make(parent, "Child");
+  ASSERT_TRUE(context->save());
+  const std::string oldParentPath = *parent->folderPath();
+
+  auto reader = manager->newBackgroundContext();
+  Folder::Ptr stale;  // held, so that the reader keeps the row it read
+  reader->performAndWait(
+      [&] { stale = std::dynamic_pointer_cast<Folder>(reader->existingObjectWithID(parent->objectID())); });
+  ASSERT_TRUE(stale);
+  // Another process renames the parent: its row and its directory change,
+  // and this process hears nothing of it.
+  {
+    std::lock_guard lock(context->coordinator()->mutex());
+    ASSERT_TRUE(context->coordinator()->store().database().execute(
+        "UPDATE \"Group\" SET name = 'New' WHERE identifier = '" + parent->identifier() + "'"));
+  }
+  fs::rename(oldParentPath, appendingPathComponent(deletingLastPathComponent(oldParentPath), "New"));
+
+  reader->performAndWait([&] {
+    FolderAnswers answers;
+    auto fetched = std::dynamic_pointer_cast<Folder>(reader->existingObjectWithID(child->objectID()));
+    ASSERT_TRUE(fetched);
+    EXPECT_EQ(fetched->folderPath(), appendingPathComponent(oldParentPath, "Child")) << "the reader's old rows";
+  });
+  EXPECT_FALSE(fs::exists(oldParentPath)) << "no directory made from old rows";
 }
 
 }  // namespace
