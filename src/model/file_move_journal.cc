@@ -81,8 +81,8 @@ std::string writtenStamp() {
 }
 
 std::mutex& registryMutex() {
-  static std::mutex* mutex = new std::mutex;  // outlives queue threads
-  return *mutex;
+  static auto& mutex = *new std::mutex;  // outlives queue threads
+  return mutex;
 }
 
 struct Written {
@@ -93,8 +93,8 @@ struct Written {
 
 // This process's entries by item.
 std::multimap<std::string, Written>& registry() {
-  static auto* entries = new std::multimap<std::string, Written>;
-  return *entries;
+  static auto& entries = *new std::multimap<std::string, Written>;
+  return entries;
 }
 
 std::optional<std::string> write(const std::string& identifier, const std::string& from, const std::string& to,

@@ -68,8 +68,8 @@ bool sameFile(const std::string& a, const std::string& b) {
 class DirectoriesInFlux {
  public:
   static DirectoriesInFlux& shared() {
-    static DirectoriesInFlux* registry = new DirectoriesInFlux;  // outlives queue threads
-    return *registry;
+    static auto& registry = *new DirectoriesInFlux;  // outlives queue threads
+    return registry;
   }
   void add(const ObjectID& id) {
     std::lock_guard lock(mutex_);
@@ -274,7 +274,6 @@ bool Folder::createDirectory(Error* error) {
   }
   std::optional<std::string> entry = FileMoveJournal::beginCreation(identifier(), *path, error);
   if (!entry) return false;
-  log("Making the directory of folder %@: %@", identifier(), *path);
   if (qlt::createDirectory(*path, true, error)) return true;
   FileMoveJournal::abandon(*entry);
   return false;
@@ -642,8 +641,8 @@ namespace {
 class FreshReadContexts {
  public:
   static FreshReadContexts& shared() {
-    static FreshReadContexts* registry = new FreshReadContexts;  // outlives queue threads
-    return *registry;
+    static auto& registry = *new FreshReadContexts;  // outlives queue threads
+    return registry;
   }
   void add(const ManagedObjectContext* context) {
     std::lock_guard lock(mutex_);
@@ -703,6 +702,7 @@ void Folder::awakeFromFetch() {
   // give would have no row.
   LibraryWriteLock turn(LibraryWriteLock::TryOnly{});
   if (!turn.owns() || folderExists() || !storePutsDirectoryAtSamePath()) return;
+  log("Making the directory of folder %@ again: %@", identifier(), folderPath().value_or(""));
   Error error;
   if (!createFolder(&error)) log("Attempt to recreate folder (%@) failed: %@", identifier(), error);
 }

@@ -28,8 +28,8 @@ class Turn {
   // Never destroyed: queue threads that outlive main() may still give the
   // turn back while static objects are being destroyed.
   static Turn& shared() {
-    static Turn* turn = new Turn;
-    return *turn;
+    static auto& turn = *new Turn;
+    return turn;
   }
 
   bool take(bool wait) {

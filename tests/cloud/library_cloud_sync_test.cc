@@ -1,7 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <fstream>
@@ -24,6 +21,7 @@
 #include "platform/files/file_system.h"
 #include "platform/objectstore/persistent_container.h"
 #include "platform/cloud/cloud_test_support.h"
+#include "support/other_process_writer.h"
 #include "store/library_model_constants.h"
 
 namespace qlt {
@@ -304,15 +302,12 @@ TEST_P(LibraryCloudSyncTest, RecordsAreAppliedOnlyInTheWritersTurn) {
   save({renamed});
 
   // Another process's writer holds the turn: its own description of the lock file.
-  int otherWriter = ::open(appendingPathComponent(manager->libraryFilePath(), "Writer.lock").c_str(),
-                           O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  ASSERT_GE(otherWriter, 0);
-  ASSERT_EQ(flock(otherWriter, LOCK_EX), 0);
+  OtherProcessWriter otherWriter(manager->libraryFilePath());
+  ASSERT_TRUE(otherWriter.take());
   auto syncing = std::async(std::launch::async, [&] { return sync(); });
   EXPECT_EQ(syncing.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
   view().performAndWait([&] { EXPECT_EQ(items[0]->filename(), "Turn 0.txt"); });
-  ASSERT_EQ(flock(otherWriter, LOCK_UN), 0);
-  ::close(otherWriter);
+  ASSERT_TRUE(otherWriter.release());
   auto summary = syncing.get();
   ASSERT_TRUE(summary);
   EXPECT_GE(summary->appliedRecords, 1u);

@@ -1,9 +1,6 @@
 #include "model/library_write_lock.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -15,6 +12,7 @@
 #include "platform/objectstore/store_coordinator.h"
 #include "platform/objectstore/persistent_store.h"
 #include "platform/sqlite/database.h"
+#include "support/other_process_writer.h"
 
 namespace qlt {
 namespace {
@@ -23,51 +21,35 @@ namespace fs = std::filesystem;
 
 class LibraryWriteLockTest : public FolderFixture {
  protected:
-  // The lock file as another process sees it: flock on a description of
-  // its own conflicts with this process's.
-  int otherProcessLockFile() {
-    return ::open(appendingPathComponent(manager->libraryFilePath(), "Writer.lock").c_str(),
-                  O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  }
-
-  static bool takenElsewhere(int fd) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      flock(fd, LOCK_UN);
-      return false;
-    }
-    return errno == EWOULDBLOCK;
-  }
-
   static bool tryOnAnotherThread() {
     return std::async(std::launch::async, [] { return LibraryWriteLock(LibraryWriteLock::TryOnly{}).owns(); }).get();
   }
 };
 
 TEST_F(LibraryWriteLockTest, ThreadsAndProcessesTakeTurnsAndAThreadMayNest) {
-  int other = otherProcessLockFile();
-  ASSERT_GE(other, 0);
+  OtherProcessWriter other(manager->libraryFilePath());
+  ASSERT_TRUE(other.opened());
   {
     LibraryWriteLock turn;
     ASSERT_TRUE(turn.owns());
-    EXPECT_TRUE(takenElsewhere(other));
+    EXPECT_TRUE(other.takenElsewhere());
     EXPECT_FALSE(tryOnAnotherThread());
     {
       LibraryWriteLock nested(LibraryWriteLock::TryOnly{});
       EXPECT_TRUE(nested.owns());
     }
-    EXPECT_TRUE(takenElsewhere(other)) << "the outer scope still holds it";
+    EXPECT_TRUE(other.takenElsewhere()) << "the outer scope still holds it";
   }
-  EXPECT_FALSE(takenElsewhere(other));
+  EXPECT_FALSE(other.takenElsewhere());
   EXPECT_TRUE(tryOnAnotherThread());
 
   // Another process holds it: trying fails at once, waiting waits.
-  ASSERT_EQ(flock(other, LOCK_EX), 0);
+  ASSERT_TRUE(other.take());
   EXPECT_FALSE(tryOnAnotherThread());
   auto waiting = std::async(std::launch::async, [] { return LibraryWriteLock().owns(); });
   EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
-  ASSERT_EQ(flock(other, LOCK_UN), 0);
+  ASSERT_TRUE(other.release());
   EXPECT_TRUE(waiting.get());
-  ::close(other);
 }
 
 // A fetched folder whose directory is missing makes it again only when no
@@ -78,12 +60,11 @@ TEST_F(LibraryWriteLockTest, AMissingDirectoryIsMadeAgainOnlyInTheWritersTurn) {
   const std::string path = *moving->folderPath();
   fs::remove(path);
 
-  int other = otherProcessLockFile();
-  ASSERT_EQ(flock(other, LOCK_EX), 0);
+  OtherProcessWriter other(manager->libraryFilePath());
+  ASSERT_TRUE(other.take());
   reread<Folder>(moving);
   EXPECT_FALSE(fs::exists(path));
-  ASSERT_EQ(flock(other, LOCK_UN), 0);
-  ::close(other);
+  ASSERT_TRUE(other.release());
 
   reread<Folder>(moving);
   EXPECT_TRUE(fs::is_directory(path));

@@ -21,8 +21,8 @@ struct Registry {
 };
 
 Registry& registry() {
-  static Registry* instance = new Registry;
-  return *instance;
+  static auto& instance = *new Registry;
+  return instance;
 }
 
 }  // namespace

@@ -131,8 +131,8 @@ OperationQueue::~OperationQueue() {
 
 OperationQueue& OperationQueue::mainQueue() {
   // Never destroyed, like the main run loop.
-  static OperationQueue* queue = new OperationQueue(true);
-  return *queue;
+  static auto& queue = *new OperationQueue(true);
+  return queue;
 }
 
 bool OperationQueue::isMainQueue() const { return core_->main; }

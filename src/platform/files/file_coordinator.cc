@@ -43,8 +43,8 @@ bool conflict(const Request& a, const Request& b) {
 class ClaimTable {
  public:
   static ClaimTable& shared() {
-    static ClaimTable* table = new ClaimTable;  // outlives queue threads
-    return *table;
+    static auto& table = *new ClaimTable;  // outlives queue threads
+    return table;
   }
 
   std::mutex mutex;

@@ -35,8 +35,8 @@ LocalizedStrings::LocalizedStrings() : state_(new State) { state_->language = la
 
 LocalizedStrings& LocalizedStrings::shared() {
   // Never destroyed: lookups may run from threads still alive at exit.
-  static LocalizedStrings* strings = new LocalizedStrings;
-  return *strings;
+  static auto& strings = *new LocalizedStrings;
+  return strings;
 }
 
 void LocalizedStrings::addTable(const std::string& language, const std::string& table,

@@ -35,11 +35,25 @@ int originalStandardError = -1;
 // own messages) would land in that file.
 std::FILE* redirectStandardErrorToFile(const std::string& path, const char* mode) {
   std::lock_guard lock(logMutex());
+  // A process started with descriptor 2 closed would get the log file there,
+  // and closing the log would free it again: give it the null device first.
+  if (::fcntl(STDERR_FILENO, F_GETFD) < 0) {
+    int null = ::open("/dev/null", O_WRONLY);
+    if (null >= 0 && null != STDERR_FILENO) {
+      (void)::dup2(null, STDERR_FILENO);
+      ::close(null);
+    }
+  }
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (std::strchr(mode, 'a') ? O_APPEND : O_TRUNC);
   int fd = ::open(path.c_str(), flags, 0644);
   if (fd < 0) return nullptr;
   std::fflush(stderr);
   if (originalStandardError < 0) originalStandardError = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+  // Without a copy of standard error it could not be given back: keep it.
+  if (originalStandardError < 0 || fd == STDERR_FILENO) {
+    if (fd != STDERR_FILENO) ::close(fd);
+    return nullptr;
+  }
   bool redirected = ::dup2(fd, STDERR_FILENO) >= 0;
   ::close(fd);
   return redirected ? stderr : nullptr;

@@ -15,8 +15,8 @@ std::mutex& registryMutex() {
 }
 
 std::map<std::string, std::weak_ptr<ServiceListener>>& registry() {
-  static auto* listeners = new std::map<std::string, std::weak_ptr<ServiceListener>>();
-  return *listeners;
+  static auto& listeners = *new std::map<std::string, std::weak_ptr<ServiceListener>>();
+  return listeners;
 }
 
 }  // namespace

@@ -13,8 +13,8 @@ struct Table {
 };
 
 Table& table() {
-  static Table* instance = new Table;  // never destroyed: interned texts outlive everything
-  return *instance;
+  static auto& instance = *new Table;  // never destroyed: interned texts outlive everything
+  return instance;
 }
 
 const std::string* intern(std::string_view text) {

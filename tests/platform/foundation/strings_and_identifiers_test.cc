@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,6 +86,30 @@ TEST(LogTest, LinesGoToTheRedirectedStandardErrorUntilItsFileCloses) {
   EXPECT_FALSE(redirectStandardErrorToFile(testing::TempDir() + "/missing/folder/log"));
   ASSERT_EQ(fstat(STDERR_FILENO, &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
+}
+
+TEST(LogTest, AProcessWithoutStandardErrorNeverHandsDescriptorTwoToAnotherFile) {
+  int saved = ::dup(STDERR_FILENO);
+  ASSERT_GE(saved, 0);
+  ::close(STDERR_FILENO);
+  std::string path = testing::TempDir() + "/log-without-stderr.log";
+  std::FILE* file = redirectStandardErrorToFile(path);
+  logLine("to the log");
+  closeLogFile(file);
+  int next = ::open(path.c_str(), O_RDONLY);
+  struct stat atTwo {};
+  bool twoOpen = ::fstat(STDERR_FILENO, &atTwo) == 0;
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  if (next >= 0) ::close(next);
+
+  EXPECT_TRUE(file);
+  EXPECT_TRUE(twoOpen);
+  EXPECT_NE(next, STDERR_FILENO) << "a file opened after the log closed must not become standard error";
+  std::ifstream in(path);
+  std::stringstream contents;
+  contents << in.rdbuf();
+  EXPECT_EQ(contents.str(), "to the log\n");
 }
 
 }  // namespace
