@@ -66,13 +66,20 @@ bool FileProviderModifyOperation::updateValuesOnItem(Item& item, Error* error) {
   if (has(kFileProviderItemContents) && !replaceContents(item, error)) return false;
   // The place changes last: the file's dates and attributes before it can
   // still be put back where they are when a later step fails.
-  const std::optional<std::string> path = item.fileURL();
-  const std::optional<FileMetadataBackup> backup = path ? FileMetadataBackup::capture(*path) : std::nullopt;
+  fileBefore_.reset();
+  if (const std::optional<std::string> path = item.fileURL())
+    if (std::optional<FileMetadataBackup> backup = FileMetadataBackup::capture(*path))
+      fileBefore_ = FileBefore{*path, std::move(*backup)};
   const bool moves = has(kFileProviderItemFilename) || has(kFileProviderItemParentItemIdentifier);
   if (updateFileMetadata(item, error) && (!moves || updatePlace(item, error))) return true;
-  Error failure;
-  if (backup && !backup->restore(*path, &failure)) log("Cannot put back the attributes of %@: %@", *path, failure);
+  restoreFileMetadata();
   return false;
+}
+
+void FileProviderModifyOperation::restoreFileMetadata() {
+  Error failure;
+  if (fileBefore_ && !fileBefore_->metadata.restore(fileBefore_->path, &failure))
+    log("Cannot put back the attributes of %@: %@", fileBefore_->path, failure);
 }
 
 bool FileProviderModifyOperation::updateFileMetadata(Item& item, Error* error) {

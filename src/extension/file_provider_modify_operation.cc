@@ -7,6 +7,7 @@
 #include "extension/file_provider_item_values.h"
 #include "extension/library_object_file_provider_item.h"
 #include "model/finder_tags.h"
+#include "model/file_move_journal.h"
 #include "model/folder.h"
 #include "model/item.h"
 #include "model/library_write_lock.h"
@@ -129,7 +130,13 @@ void FileProviderModifyOperation::main() {
       error = saveError;
     }
     failure = error;
+    auto libraryObject = std::dynamic_pointer_cast<LibraryObject>(object);
+    const std::string identifier = libraryObject ? libraryObject->identifier() : std::string();
     context->rollback();
+    // The rows are as they were saved: so must the file be.
+    if (!identifier.empty() && !FileMoveJournal::undoUnsaved(identifier))
+      log("Cannot put back the file of %@ after a failed modification", identifier);
+    if (updated && item) restoreFileMetadata();
   });
   if (isCancelled()) {
     finishWithError();

@@ -8,6 +8,7 @@
 
 #include "changes/library_change_set.h"
 #include "extension/file_provider_operation.h"
+#include "platform/files/file_metadata_backup.h"
 #include "platform/cloud/cloud_record_id.h"
 #include "platform/fileprovider/file_provider_domain.h"
 #include "platform/fileprovider/file_provider_item.h"
@@ -77,6 +78,9 @@ class FileProviderModifyOperation final : public FileProviderOperation {
   [[nodiscard]] bool renameWithinFolder(Item& item, Error* error);
   [[nodiscard]] bool moveToNewParent(Item& item, bool withName, Error* error);
   void updateFileSystemFlags(Item& item);
+  // The item's file gets back the dates and attributes it had when
+  // updateValuesOnItem began.
+  void restoreFileMetadata();
   // Whether the file the user sees for the item is dataless (its contents
   // not on this machine), as the domain's manager answers.
   bool visibleFileIsDataless() const;
@@ -96,6 +100,13 @@ class FileProviderModifyOperation final : public FileProviderOperation {
 
   // Touched only inside the operation's context (or before and after it).
   std::optional<ObjectID> objectID_;
+  // The item's file as updateValuesOnItem found it, put back when the save
+  // after it fails.
+  struct FileBefore {
+    std::string path;
+    FileMetadataBackup metadata;
+  };
+  std::optional<FileBefore> fileBefore_;
   std::set<RecordID> insertedTagRecordIDs_;
   FileProviderItemPtr resultItem_;
   // Touched only inside the changes context.

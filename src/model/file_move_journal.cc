@@ -89,6 +89,8 @@ struct Written {
   std::string entry;
   std::string setAside;  // what a deletion moved away, removed once saved
   std::string from;      // where it was
+  std::string to;        // where a move or a new folder put it
+  Inode moved;           // what a move moved
 };
 
 // This process's entries by item.
@@ -98,12 +100,13 @@ std::multimap<std::string, Written>& registry() {
 }
 
 std::optional<std::string> write(const std::string& identifier, const std::string& from, const std::string& to,
-                                 const char* kind, Error* error) {
+                                 const char* kind, Error* error, Inode* moved = nullptr) {
   std::optional<Inode> inode = from.empty() ? Inode{} : inodeOf(from);
   if (!inode) {
     setError(error, fileReadError(errno, from));
     return std::nullopt;
   }
+  if (moved) *moved = *inode;
   const std::string folder = journalFolder();
   if (folder.empty()) return std::string();
   if (!fileExists(folder) && !createDirectory(folder, true, error)) return std::nullopt;
@@ -152,10 +155,11 @@ bool isSavedFolderDirectory(ManagedObjectContext& context, const std::string& pa
 
 std::optional<std::string> FileMoveJournal::begin(const std::string& identifier, const std::string& from,
                                                   const std::string& to, Error* error) {
-  std::optional<std::string> entry = write(identifier, from, to, "move", error);
+  Inode moved;
+  std::optional<std::string> entry = write(identifier, from, to, "move", error, &moved);
   if (!entry) return std::nullopt;
   std::lock_guard lock(registryMutex());
-  registry().emplace(identifier, Written{*entry, {}, {}});
+  registry().emplace(identifier, Written{*entry, {}, from, to, moved});
   return entry;
 }
 
@@ -164,7 +168,7 @@ std::optional<std::string> FileMoveJournal::beginCreation(const std::string& ide
   std::optional<std::string> entry = write(identifier, {}, path, "create", error);
   if (!entry) return std::nullopt;
   std::lock_guard lock(registryMutex());
-  registry().emplace(identifier, Written{*entry, {}, {}});
+  registry().emplace(identifier, Written{*entry, {}, {}, path, {}});
   return entry;
 }
 
@@ -179,7 +183,7 @@ bool FileMoveJournal::setAside(const std::string& identifier, const std::string&
     return false;
   }
   std::lock_guard lock(registryMutex());
-  registry().emplace(identifier, Written{*entry, held, path});
+  registry().emplace(identifier, Written{*entry, held, path, held, {}});
   return true;
 }
 
@@ -269,6 +273,39 @@ bool FileMoveJournal::putBack(const std::string& identifier, const std::optional
   std::lock_guard lock(registryMutex());
   for (Written& written : kept) registry().emplace(identifier, std::move(written));
   return all;
+}
+
+bool FileMoveJournal::undoUnsaved(const std::string& identifier) {
+  std::vector<Written> written = takeWritten(identifier);
+  std::vector<Written> kept;
+  // The latest first, so that a chain of moves is undone back to its start.
+  for (auto it = written.rbegin(); it != written.rend(); ++it) {
+    bool undone = true;
+    if (!it->setAside.empty()) {
+      undone = !inodeOf(it->setAside) || moveBack(*it, std::nullopt);
+    } else if (it->from.empty()) {
+      // A new folder's directory: removed while nothing was put in it.
+      if (isDirectory(it->to)) (void)removeEmptyDirectory(it->to);
+    } else {
+      std::optional<Inode> there = inodeOf(it->to);
+      const bool ours = there && there->device == it->moved.device && there->number == it->moved.number;
+      Error failure;
+      if (ours && (inodeOf(it->from) || !moveItem(it->to, it->from, &failure))) {
+        log("Cannot undo the unsaved move of %@ to %@: %@", identifier, it->to, failure);
+        undone = false;
+      }
+    }
+    if (undone) {
+      if (!it->entry.empty()) (void)FileSystemCalls::current().unlink(it->entry.c_str());
+    } else {
+      kept.push_back(std::move(*it));
+    }
+  }
+  // What could not be undone stays written down, for recovery once this
+  // process is gone.
+  std::lock_guard lock(registryMutex());
+  for (auto it = kept.rbegin(); it != kept.rend(); ++it) registry().emplace(identifier, std::move(*it));
+  return kept.empty();
 }
 
 int FileMoveJournal::recover(ManagedObjectContext& context) {

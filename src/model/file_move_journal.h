@@ -45,6 +45,12 @@ class FileMoveJournal {
   // or else where it came from. Returns false when something could not
   // go back; it then stays written down for recovery.
   static bool putBack(const std::string& identifier, const std::optional<std::string>& savedPath = std::nullopt);
+  // A save of `identifier` failed and its rows were rolled back: its moves
+  // since its last save are undone, latest first, its new directory is
+  // removed while empty and what it set aside goes back, so that its file
+  // is where its rows say. Returns false when something could not be
+  // undone; it then stays written down for recovery.
+  static bool undoUnsaved(const std::string& identifier);
   // A new object was not saved and its file or directory is gone again:
   // nothing is left to undo.
   static void forgetCreation(const std::string& identifier);

@@ -17,6 +17,8 @@
 #include "platform/cloud/cloud_error.h"
 #include "platform/files/file_error.h"
 #include "platform/foundation/uniform_type.h"
+#include "platform/objectstore/persistent_store.h"
+#include "platform/objectstore/store_coordinator.h"
 #include "platform/sqlite/database.h"
 #include "platform/sqlite/statement.h"
 #include "util/file_manager.h"
@@ -418,6 +420,54 @@ TEST_F(WritePathFaultTest, DeletingAnItemOrAFolderWithItsItems) {
   EXPECT_GT(driven, 0);
 }
 
+// A modification whose save fails after the file has moved (another
+// connection holds the database's write lock by then): the file goes back
+// where its row says, with the tags it had.
+TEST_F(WritePathFaultTest, AModificationWhoseSaveFailsPutsTheFileBack) {
+  Folder::Ptr target = folder(root_, "Target", 1000);
+  auto subject = item(root_, "Subject.txt", 1000, 1000);
+  auto values = valuesOf(subject);
+  values->parent = identifierOf(target);
+  values->name = "Moved.txt";
+  values->tags = fileProviderTagData({{"Urgent", 6}});
+  const std::string path = pathOf(subject);
+  const std::string storePath = LibraryManager::sharedManager()->libraryPersistentStorePath();
+  {
+    std::lock_guard lock(context_->coordinator()->mutex());
+    context_->coordinator()->store().database().setBusyTimeout(std::chrono::milliseconds(0));
+  }
+  std::unique_ptr<Database> other;
+  disk_->afterNextRename([&] {
+    other = Database::open(storePath);
+    ASSERT_TRUE(other && other->execute("BEGIN EXCLUSIVE"));
+  });
+
+  const Snapshot before = snapshot();
+  std::optional<Error> error;
+  {
+    ScopedFileSystemCalls faulty(*disk_);
+    error = modify(values, kFileProviderItemFilename | kFileProviderItemParentItemIdentifier |
+                               kFileProviderItemTagData);
+  }
+  ASSERT_TRUE(other) << "the file never moved";
+  ASSERT_TRUE(other->execute("ROLLBACK"));
+  other.reset();
+  {
+    std::lock_guard lock(context_->coordinator()->mutex());
+    context_->coordinator()->store().database().setBusyTimeout(std::chrono::milliseconds(5000));
+  }
+  ASSERT_TRUE(error) << "the save cannot have succeeded";
+  const Snapshot after = snapshot();
+  EXPECT_TRUE(after == before) << error->description() << differences(before.files, after.files)
+                               << differences(before.libraryRows, after.libraryRows);
+  EXPECT_EQ(readFile(path).value_or(""), "contents");
+
+  EXPECT_FALSE(modify(values, kFileProviderItemFilename | kFileProviderItemParentItemIdentifier |
+                                  kFileProviderItemTagData))
+      << "the same request goes through once the database is free";
+  EXPECT_EQ(readFile(appendingPathComponent(*target->folderPath(), "Moved.txt")).value_or(""), "contents");
+}
+
 // What a request does with its local change when its upload fails.
 enum class AfterUploadFailure {
   Kept,           // saved, and its change set left pending for a later upload
@@ -605,6 +655,43 @@ TEST_F(CloudRequestFaultTest, DeletionsWaitForTheCloud) {
       },
       kCreateAndDeleteFaults, notYet);
   EXPECT_GE(driven, 4);
+}
+
+// A deletion's upload in which the cloud refuses one record, each record of
+// the folder and its items in turn: the refusal is reported, the library
+// keeps the folder, its change set waits, and the request asked again goes
+// through.
+TEST_F(CloudRequestFaultTest, ADeletionWithOneRecordRefusedWaitsForTheCloud) {
+  int run = 0;
+  for (long code : {kCloudErrorServerRecordChanged, kCloudErrorQuotaExceeded}) {
+    for (size_t refused = 0; refused < 3; ++refused) {
+      SCOPED_TRACE("record " + std::to_string(refused) + " refused with " + std::to_string(code));
+      Folder::Ptr doomed = folder(root_, "Doomed " + std::to_string(run++), 1000);
+      auto first = item(doomed, "One.txt", 1000, 1000);
+      auto second = item(doomed, "Two.txt", 1000, 1000);
+      std::vector<RecordID> records;
+      std::string path;
+      context_->performAndWait([&] {
+        records = {doomed->cloudRecordID(), first->cloudRecordID(), second->cloudRecordID()};
+        path = doomed->folderPath().value_or("");
+      });
+      const Snapshot before = settledSnapshot();
+      const size_t pendingBefore = pendingChangeSets();
+      cloud_->faults().failRecords({records[refused]}, cloudError(code));
+      std::optional<Error> error = remove(identifierOf(doomed));
+      cloud_->faults().reset();
+      ASSERT_TRUE(error) << "a refused record must be reported";
+      EXPECT_EQ(error->domain(), kFileProviderErrorDomain) << error->description();
+      const Snapshot after = settledSnapshot();
+      EXPECT_TRUE(after.files == before.files && after.libraryRows == before.libraryRows)
+          << error->description() << differences(before.files, after.files)
+          << differences(before.libraryRows, after.libraryRows);
+      EXPECT_EQ(pendingChangeSets(), pendingBefore + 1) << "its change set waits for a later upload";
+
+      EXPECT_FALSE(remove(identifierOf(doomed))) << "asked again, the deletion goes through";
+      EXPECT_FALSE(fileExists(path));
+    }
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -111,8 +112,21 @@ class FaultyFileSystem final : public FileSystemCalls {
     return system().fsync(descriptor);
   }
   int rename(const char* from, const char* to, unsigned flags) override {
-    if ((inside(from) || inside(to)) && failsNow(Access::Rename)) return -1;
-    return system().rename(from, to, flags);
+    const bool ours = inside(from) || inside(to);
+    if (ours && failsNow(Access::Rename)) return -1;
+    int result = system().rename(from, to, flags);
+    std::function<void()> then;
+    if (ours && result == 0) {
+      std::lock_guard lock(mutex_);
+      then = std::exchange(afterRename_, nullptr);
+    }
+    if (then) then();
+    return result;
+  }
+  // `then` runs once, right after the next rename under the directory.
+  void afterNextRename(std::function<void()> then) {
+    std::lock_guard lock(mutex_);
+    afterRename_ = std::move(then);
   }
   int mkdir(const char* path, mode_t mode) override {
     if (inside(path) && failsNow(Access::Create)) return -1;
@@ -182,6 +196,7 @@ class FaultyFileSystem final : public FileSystemCalls {
   bool recording_ = false;
   size_t recordingFrom_ = 0;
   std::vector<size_t> midWrites_;
+  std::function<void()> afterRename_;
 };
 
 }  // namespace qlt
