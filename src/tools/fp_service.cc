@@ -20,6 +20,7 @@
 #include "platform/foundation/log.h"
 #include "tools/fp_commands.h"
 #include "tools/fp_output.h"
+#include "tools/service_messages.h"
 
 namespace qlt::tool {
 
@@ -91,15 +92,10 @@ std::optional<BoundConnection> bindServiceConnection(FileProviderExtension& exte
 // The reply to one request, or nullopt (with `reply` set to an error) when
 // the request is malformed and the connection should close.
 std::optional<nlohmann::json> answerRequest(FileProviding& provider, const std::string& frame) {
-  nlohmann::json request = nlohmann::json::parse(frame, nullptr, false);
-  std::string op = request.is_object() && request.contains("op") && request["op"].is_string()
-                       ? request["op"].get<std::string>()
-                       : std::string();
-  const char* argumentKey = op == "materializeURL"                          ? "url"
-                            : op == "reimportItemsBelowItemWithIdentifier" ? "identifier"
-                                                                             : nullptr;
-  if (!argumentKey || !request.contains(argumentKey) || !request[argumentKey].is_string()) return std::nullopt;
-  std::string argument = request[argumentKey].get<std::string>();
+  std::optional<ServiceRequest> request = parseServiceRequest(frame);
+  if (!request) return std::nullopt;
+  const std::string& op = request->op;
+  const std::string& argument = request->argument;
 
   auto awaited = std::make_shared<Awaited<FileProvidingReply>>();
   auto reply = [awaited](const FileProvidingReply& answer) { awaited->set(answer); };
@@ -172,16 +168,10 @@ int sendRequest(const CommonOptions& common, const nlohmann::json& request) {
   if (!writeFrame(socket->get(), request.dump(), &error)) return fail(error);
   std::optional<std::string> frame = readFrame(socket->get(), kServiceSocketMaxFrameSize, &error);
   if (!frame) return fail(error);
-  nlohmann::json reply = nlohmann::json::parse(*frame, nullptr, false);
-  if (!reply.is_object()) return fail(Error(kCommandLineErrorDomain, kBadReplyErrorCode, "The reply is not a JSON object."));
-  printLine(reply);
-  if (reply.contains("Error")) {
-    const nlohmann::json& failure = reply["Error"];
-    return fail(Error(failure.value("domain", std::string()), failure.value("code", 0L),
-                      failure.value("description", std::string())));
-  }
-  if (!reply.contains("URL") && !reply.contains("Success"))
-    return fail(Error(kCommandLineErrorDomain, kBadReplyErrorCode, "The reply holds neither \"URL\" nor \"Success\"."));
+  std::optional<ServiceReply> reply = parseServiceReply(*frame, &error);
+  if (!reply) return fail(error);
+  printLine(reply->json);
+  if (reply->failure) return fail(*reply->failure);
   return 0;
 }
 
