@@ -89,8 +89,8 @@ std::optional<BoundConnection> bindServiceConnection(FileProviderExtension& exte
   return bound;
 }
 
-// The reply to one request, or nullopt (with `reply` set to an error) when
-// the request is malformed and the connection should close.
+// The reply to one request, or nullopt when the request is malformed and
+// the connection should close.
 std::optional<nlohmann::json> answerRequest(FileProviding& provider, const std::string& frame) {
   std::optional<ServiceRequest> request = parseServiceRequest(frame);
   if (!request) return std::nullopt;
